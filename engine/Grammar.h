@@ -1,0 +1,100 @@
+// The data sheet's grammar: TM address patterns, commands, archive numbers, row kinds.
+// Plain functions over UTF-8 cell texts; the update pass (UpdateSheet.h) strings them together.
+// Every comparison is exact and case-sensitive; the only folding is ASCII upper-casing, and
+// only where the caller applies it. Cyrillic letters are never folded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velt {
+
+// A TM address while scanning: three 32-bit signed numbers. At the server interface each part
+// is passed as its low 16 bits.
+struct TmAddress {
+  int32_t channel = 0;
+  int32_t rtu = 0;
+  int32_t point = 0;
+  bool operator==(const TmAddress&) const = default;
+};
+
+// The eight address patterns (UTF-8; Cyrillic letters where the name says Cyr).
+inline constexpr const char* kPatternAnalogCyr = "#ТТ%d:%d:%d";
+inline constexpr const char* kPatternAnalogLat = "#TT%d:%d:%d";
+inline constexpr const char* kPatternStatusCyr = "#ТС%d:%d:%d";
+inline constexpr const char* kPatternStatusLat = "#TC%d:%d:%d";
+inline constexpr const char* kPatternAccumCyr = "#ТИ%d:%d:%d";
+inline constexpr const char* kPatternAccumLat = "#TI%d:%d:%d";
+inline constexpr const char* kPatternMeterCyr = "#ПУ%d:%d:%d";
+inline constexpr const char* kPatternMeterLat = "#PU%d:%d:%d";
+
+// The failure marker "н\д".
+inline constexpr const char* kNoValue = "н\\д";
+
+// The examined area and the list limit.
+inline constexpr int32_t kLastExaminedRow = 10000;
+inline constexpr int32_t kLastListColumn = 1001;  // lists take columns 2..1001
+
+enum class RowKind { None, CurrentAnalog, ArchiveAnalog, Status, Accumulator };
+
+// Kinds of an entry of a RETRO address list or of a row inside an XRETRO block.
+enum class BlockEntryKind { None, Analog, Accumulator, MeterReading };
+
+// a-z to A-Z; every other byte (all bytes of Cyrillic letters among them) unchanged.
+std::string AsciiUpper(std::string_view text);
+
+inline bool BeginsWith(std::string_view text, std::string_view word) {
+  return text.substr(0, word.size()) == word;
+}
+inline bool Contains(std::string_view text, std::string_view word) {
+  return text.find(word) != std::string_view::npos;
+}
+
+// Scans text with pattern (one of the eight) into address. The scanner stores every number it
+// converts, also when the match then fails. Returns the scanner's report; a match is 3.
+int32_t ScanAddress(const std::string& text, const char* pattern, TmAddress& address);
+inline bool MatchAddress(const std::string& text, const char* pattern, TmAddress& address) {
+  return ScanAddress(text, pattern, address) == 3;
+}
+
+// Classifies an ordinary row whose upper-cased column-1 text begins with "#": tries
+// "#ТТ", "#ТС", "#TT", "#TC", "#ТИ", "#TI" in this order, storing into address.
+// An analog match is ArchiveAnalog when archiveNumber >= 0, else CurrentAnalog.
+RowKind ClassifyOrdinaryRow(const std::string& upperText, int32_t archiveNumber, TmAddress& address);
+
+// Channel 0..32000, RTU 1..32000, point 1..32000.
+bool InOrdinaryRange(const TmAddress& address);
+
+// Commands, recognised by the beginning of the text exactly as typed.
+inline bool IsRetroCommand(std::string_view text) { return BeginsWith(text, "RETRO"); }
+inline bool IsXRetroCommand(std::string_view text) { return BeginsWith(text, "XRETRO"); }
+inline bool IsXEnd(std::string_view text) { return BeginsWith(text, "XEND"); }
+// A RETRO block ends at a row that begins with "#", is empty, or contains "RETRO" anywhere.
+inline bool EndsRetroBlock(std::string_view text) {
+  return text.empty() || BeginsWith(text, "#") || Contains(text, "RETRO");
+}
+// An XRETRO block ends at a row that begins with "XEND" or is empty.
+inline bool EndsXRetroBlock(std::string_view text) { return text.empty() || IsXEnd(text); }
+
+// The archive number of a command row: text scanned with format ("RETRO:%d" or
+// "XRETRO:%d"); the number when exactly one converts, otherwise 0.
+int32_t CommandArchiveNumber(const std::string& text, const char* format);
+
+// The archive number in column 3, by the platform's standard integer rule: leading blanks, an
+// optional sign, decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X".
+// Any other text, an overflow or the empty text gives -1.
+int32_t ParseArchiveNumber(std::string_view text);
+
+// The prefix test of a RETRO command row's cells (text already upper-cased): begins with
+// "#TT", "#ТТ", "#ТИ", "#ПУ", "#PU" or "#TI".
+bool IsRetroListEntry(std::string_view upperText);
+
+// A RETRO list entry: analog ("#TT" then "#ТТ"), then accumulator ("#ТИ" then "#TI"), then
+// meter reading ("#ПУ" then "#PU"), storing into address as it scans.
+BlockEntryKind MatchRetroEntry(const std::string& entry, TmAddress& address);
+// A row inside an XRETRO block, as typed: analog ("#TT" then "#ТТ"), then meter reading
+// ("#ПУ" then "#PU"), then accumulator ("#ТИ" then "#TI"), storing into address as it scans.
+BlockEntryKind MatchXRetroRow(const std::string& text, TmAddress& address);
+
+}  // namespace velt

@@ -1,0 +1,69 @@
+#include "MemorySpreadsheet.h"
+
+#include <gtest/gtest.h>
+
+namespace velt {
+namespace {
+
+TEST(MemorySpreadsheet, FilesRoundTripThroughSaveAsAndOpen) {
+  MemoryOffice office;
+  {
+    auto app = office.Start();
+    auto wb = app->Add();
+    auto sheet = wb->AddWorksheet();
+    sheet->SetName("ВЕЛТ");
+    sheet->SetCellText(1, 1, "ТМ адрес");
+    sheet->SetCellNumber(2, 4, 1.5);
+    sheet->SetCellInteger(3, 4, -1);
+    wb->SaveAs("/tmp/a.xls");
+  }
+  EXPECT_EQ(office.Running(), 0);
+  auto app = office.Start();
+  auto wb = app->Open("/tmp/a.xls");
+  auto sheet = wb->WorksheetByName("ВЕЛТ");
+  EXPECT_EQ(sheet->CellText(1, 1), "ТМ адрес");
+  EXPECT_EQ(sheet->CellText(2, 4), "1.5");
+  EXPECT_EQ(sheet->CellText(3, 4), "-1");
+  EXPECT_EQ(sheet->CellText(9, 9), "");
+  EXPECT_THROW(wb->WorksheetByName("нет"), SpreadsheetError);
+  EXPECT_THROW(app->Open("/tmp/missing.xls"), SpreadsheetError);
+}
+
+TEST(MemorySpreadsheet, FaultsHitTheArmedCallsOnly) {
+  MemoryOffice office;
+  auto app = office.Start();
+  auto wb = app->Add();
+  auto sheet = wb->AddWorksheet();
+  office.FailCell(2, 4, MemoryOffice::Access::Write);
+  EXPECT_NO_THROW(sheet->CellText(2, 4));
+  EXPECT_THROW(sheet->SetCellNumber(2, 4, 1), SpreadsheetError);
+  EXPECT_NO_THROW(sheet->SetCellNumber(2, 5, 1));
+
+  office.FailCall(office.CallCount() + 2);
+  EXPECT_NO_THROW(sheet->CellText(1, 1));
+  EXPECT_THROW(sheet->CellText(1, 1), SpreadsheetError);
+  EXPECT_NO_THROW(sheet->CellText(1, 1));
+
+  office.FailOperation("screenupdating");
+  EXPECT_THROW(app->SetScreenUpdating(false, 0), SpreadsheetError);
+  EXPECT_NO_THROW(app->SetCalculation(xlCalculationManual, 0));
+
+  office.FailFromCall(office.CallCount() + 1);
+  EXPECT_THROW(sheet->CellText(1, 1), SpreadsheetError);
+  EXPECT_THROW(wb->Save(), SpreadsheetError);
+}
+
+TEST(MemorySpreadsheet, UserCloseRunsTheHandlerOnceAndEndsTheWorkbook) {
+  MemoryOffice office;
+  auto app = office.Start();
+  auto wb = std::static_pointer_cast<MemoryWorkbook>(app->Add());
+  int calls = 0;
+  wb->SetBeforeCloseHandler([&] { ++calls; });
+  wb->CloseByUser();
+  wb->CloseByUser();
+  EXPECT_EQ(calls, 1);
+  EXPECT_THROW(wb->AddWorksheet(), SpreadsheetError);
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,103 @@
+// The spreadsheet application as the program drives it: an application instance of its own,
+// its workbooks, their worksheets and cells. Backends: LibreOffice Calc through UNO
+// (LibreOfficeSpreadsheet.h) and an in-memory grid for tests (MemorySpreadsheet.h).
+//
+// Every operation may fail with SpreadsheetError; callers catch it where they must.
+// Rows and columns are 1-based, row first. Texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace velt {
+
+class SpreadsheetError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Calculation modes, by the numbers of the Excel object model.
+inline constexpr int32_t xlCalculationManual = -4135;
+inline constexpr int32_t xlCalculationAutomatic = -4105;
+
+// Runs a piece of work on the program's own thread. Notifications that the spreadsheet
+// application raises on a thread of its own are handed over through this.
+using Poster = std::function<void(std::function<void()>)>;
+
+class Worksheet {
+ public:
+  virtual ~Worksheet() = default;
+
+  virtual std::string Name() = 0;
+  virtual void SetName(const std::string& name) = 0;
+  // Makes this sheet the active one of its workbook.
+  virtual void Select() = 0;
+
+  // The text the spreadsheet displays for the cell: numbers and dates in the locale's form,
+  // the empty text for an empty cell.
+  virtual std::string CellText(int32_t row, int32_t column) = 0;
+  virtual void SetCellNumber(int32_t row, int32_t column, double value) = 0;
+  virtual void SetCellInteger(int32_t row, int32_t column, int16_t value) = 0;
+  // Stores the text literally: "=1+1" or "001" stay texts.
+  virtual void SetCellText(int32_t row, int32_t column, const std::string& text) = 0;
+
+  // Width in characters of the default font's digits.
+  virtual void SetColumnWidth(int32_t column, double characters) = 0;
+};
+
+class Workbook {
+ public:
+  virtual ~Workbook() = default;
+
+  // Saves under a new path; the file format follows the extension (.xls, .xlsx, .ods).
+  virtual void SaveAs(const std::string& path) = 0;
+  // Saves to the workbook's own file in its own format.
+  virtual void Save() = 0;
+  // Marks the workbook unchanged (true) or changed (false).
+  virtual void SetSaved(bool saved) = 0;
+
+  // The worksheet of that name; SpreadsheetError when there is none.
+  virtual std::shared_ptr<Worksheet> WorksheetByName(const std::string& name) = 0;
+  // Adds one new worksheet at the spreadsheet's default position.
+  virtual std::shared_ptr<Worksheet> AddWorksheet() = 0;
+
+  // Called, on the program's thread, when the user closes the workbook in the spreadsheet
+  // application. The close itself always goes ahead. An empty function unregisters.
+  virtual void SetBeforeCloseHandler(std::function<void()> handler) = 0;
+};
+
+// One running instance of the spreadsheet application, started for the program alone.
+// Destroying it releases the instance: its workbooks are closed without saving or asking,
+// and the application quits.
+class Application {
+ public:
+  virtual ~Application() = default;
+
+  virtual void SetVisible(bool visible) = 0;
+  // false: no dialog ever waits for an answer.
+  virtual void SetDisplayAlerts(bool alerts) = 0;
+
+  // Opens an existing workbook; SpreadsheetError when it is missing, unreadable or not a
+  // spreadsheet. Macros that the workbook carries never run.
+  virtual std::shared_ptr<Workbook> Open(const std::string& path) = 0;
+  // A new, empty workbook.
+  virtual std::shared_ptr<Workbook> Add() = 0;
+
+  // xlCalculationManual or xlCalculationAutomatic. The locale identifier is passed along
+  // as the object model takes it; backends do not use it.
+  virtual void SetCalculation(int32_t mode, int32_t lcid) = 0;
+  // Off holds repainting (and lets a backend batch cell traffic) until it is switched on.
+  virtual void SetScreenUpdating(bool on, int32_t lcid) = 0;
+};
+
+// Starts new application instances; never attaches to one already running.
+class SpreadsheetLauncher {
+ public:
+  virtual ~SpreadsheetLauncher() = default;
+  virtual std::unique_ptr<Application> Start() = 0;
+};
+
+}  // namespace velt
