@@ -1,0 +1,170 @@
+#include "AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace velt {
+
+namespace {
+
+std::string Describe(const std::string& what, const std::string& path, int error) {
+  return what + " " + path + ": " + std::strerror(error);
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, so that a failing close (delayed write errors) is seen.
+  int Close() {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// The file a symbolic link points to, so that replacing it keeps the user's link.
+std::string ResolveTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+  return path;  // a dangling link is replaced by the file
+}
+
+}  // namespace
+
+FileReadResult ReadWholeFile(const std::string& path, std::size_t limit) {
+  FileReadResult result;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    const int error = errno;
+    result.status =
+        error == ENOENT ? FileReadResult::Status::Missing : FileReadResult::Status::Failed;
+    result.message = Describe("cannot open", path, error);
+    return result;
+  }
+  Descriptor file(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    result.message = Describe("cannot examine", path, errno);
+    return result;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    result.message = path + " is not a regular file";
+    return result;
+  }
+  if (static_cast<std::size_t>(st.st_size) > limit) {
+    result.message = path + " is larger than " + std::to_string(limit) + " bytes";
+    return result;
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      result.message = Describe("cannot read", path, errno);
+      return result;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    // The file may grow while it is read.
+    if (bytes.size() > limit) {
+      result.message = path + " is larger than " + std::to_string(limit) + " bytes";
+      return result;
+    }
+  }
+  result.status = FileReadResult::Status::Ok;
+  result.bytes = std::move(bytes);
+  return result;
+}
+
+FileWriteResult WriteFileAtomically(const std::string& path, std::string_view bytes,
+                                    const AtomicWriteProbe& probe) {
+  FileWriteResult result;
+  if (path.empty()) {
+    result.message = "no settings path";
+    return result;
+  }
+  const std::string target = ResolveTarget(path);
+  const std::string directory = DirectoryOf(target);
+
+  std::string temporary = target + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    result.message = Describe("cannot create a file in", directory, errno);
+    return result;
+  }
+  Descriptor file(fd);
+  auto fail = [&](std::string message) {
+    ::unlink(temporary.c_str());
+    result.message = std::move(message);
+    return result;
+  };
+  auto at = [&](std::string_view stage) { return !probe || probe(stage); };
+
+  // mkstemp makes the file private; give it the old file's bits, or the usual ones.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (::fchmod(fd, mode) != 0) return fail(Describe("cannot set the mode of", temporary, errno));
+  if (!at("opened")) return fail("cannot write " + temporary + ": refused");
+
+  const char* data = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(Describe("cannot write", temporary, errno));
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (!at("written")) return fail("cannot write " + temporary + ": refused");
+  if (::fsync(fd) != 0) return fail(Describe("cannot flush", temporary, errno));
+  if (file.Close() != 0) return fail(Describe("cannot close", temporary, errno));
+  if (!at("synced")) return fail("cannot replace " + target + ": refused");
+
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    return fail(Describe("cannot replace", target, errno));
+  }
+  // Make the rename itself durable; the data is safe either way, so a failure here is not one.
+  const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace velt
