@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<void*> targets;
   for (bool dynamic : kinds) {
     if (dynamic) {
-      strings.push_back(std::make_unique<std::string>("old"));
+      strings.push_back(std::make_unique<std::string>());
       targets.push_back(strings.back().get());
     } else {
       buffers.push_back(std::make_unique<unsigned char[]>(bufferSize));

@@ -560,11 +560,10 @@ TEST(ScanFormattedTest, Real48OutOfRangeStopsWithoutStoring) {
 
 TEST(ScanFormattedTest, FloatingLeavesRoundingModeAlone) {
   const int before = std::fegetround();
-  float f = 0;
-  void* const t[] = {&f};
+  unsigned char buffer[10];
+  void* const t[] = {buffer};
   for (const char* input : {"1.5", "1e39", "1e-50", "INF", "123456789012345678901234567890"}) {
-    ScanFormatted(input, "%f", t);
-    ScanFormatted(input, "%Hf", t);
+    for (const char* format : {"%f", "%lf", "%Hf", "%Lf"}) ScanFormatted(input, format, t);
   }
   EXPECT_EQ(std::fegetround(), before);
 }
