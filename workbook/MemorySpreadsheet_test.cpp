@@ -67,3 +67,20 @@ TEST(MemorySpreadsheet, UserCloseRunsTheHandlerOnceAndEndsTheWorkbook) {
 
 }  // namespace
 }  // namespace velt
+
+#include "UserLocale.h"
+
+namespace velt {
+namespace {
+
+TEST(UserLocale, NamesMapToWindowsLocaleIds) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"ru_RU.UTF-8", 0x0419}, {"ru_UA.UTF-8", 0x0419}, {"en_US.UTF-8", 0x0409},
+      {"en_GB", 0x0809},       {"C", 0x0409},           {"", 0x0409},
+      {"POSIX", 0x0409},       {"xx_YY", 0x0409},       {"uk_UA.KOI8-U@euro", 0x0422},
+  };
+  for (const auto& [name, lcid] : cases) EXPECT_EQ(LocaleIdFromName(name), lcid) << name;
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,37 @@
+// veltexcel-demo-workbook: makes the demo workbook and prints a filled sheet as a table.
+//   veltexcel-demo-workbook create PATH   a workbook whose sheet "ВЕЛТ" uses every form
+//   veltexcel-demo-workbook print PATH    the sheet "ВЕЛТ" as a text table
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "DemoSheet.h"
+#include "LibreOfficeSpreadsheet.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3 || (std::string(argv[1]) != "create" && std::string(argv[1]) != "print")) {
+    std::cerr << "usage: veltexcel-demo-workbook create|print PATH\n";
+    return 2;
+  }
+  const std::string command = argv[1];
+  const std::string path = argv[2];
+  try {
+    velt::LibreOfficeLauncher launcher(velt::LibreOfficeOptions{.headless = true});
+    auto application = launcher.Start();
+    application->SetDisplayAlerts(false);
+    if (command == "create") {
+      auto workbook = application->Add();
+      velt::WriteDemoSheet(*workbook);
+      workbook->SaveAs(path);
+      std::cout << "demo workbook: " << path << "\n";
+    } else {
+      auto workbook = application->Open(path);
+      auto sheet = workbook->WorksheetByName("ВЕЛТ");
+      std::cout << velt::FormatSheet(*sheet, velt::kDemoRows, velt::kDemoColumns);
+    }
+  } catch (const velt::SpreadsheetError& e) {
+    std::cerr << "veltexcel-demo-workbook: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

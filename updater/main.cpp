@@ -1,0 +1,84 @@
+// veltexcel-update: see Updater.h and the README.
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <iostream>
+
+#include "LibreOfficeSpreadsheet.h"
+#include "Updater.h"
+#include "UserLocale.h"
+#include "tmaccess.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+int wakePipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+  stopRequested = true;
+  const char byte = 1;
+  [[maybe_unused]] auto written = write(wakePipe[1], &byte, 1);
+}
+
+void InstallStopHandlers() {
+  if (pipe(wakePipe) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool WaitForStop(int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!stopRequested) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fd{wakePipe[0], POLLIN, 0};
+    const int ready = poll(&fd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) return stopRequested;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  auto parsed = velt::ParseUpdaterArguments(args);
+  if (auto* outcome = std::get_if<velt::ParseOutcome>(&parsed)) {
+    (outcome->exitCode == 0 ? std::cout : std::cerr) << outcome->text;
+    return outcome->exitCode;
+  }
+  const auto& options = std::get<velt::UpdaterOptions>(parsed);
+
+  InstallStopHandlers();
+
+  velt::LibreOfficeOptions office;
+  office.headless = true;
+  velt::LibreOfficeLauncher launcher(office);
+  velt::TmAccess tm;
+
+  velt::UpdaterContext context{
+      .launcher = launcher,
+      .tm = tm,
+      .connect =
+          [&tm](const std::string& server) {
+            return (tm.tmaConnect(server, velt::kClientName) & 0xFFFF) != 0;
+          },
+      .disconnect = [&tm] { tm.tmaDisconnect(); },
+      .waitForStop = WaitForStop,
+      .stopRequested = [] { return stopRequested.load(); },
+      .out = std::cout,
+      .err = std::cerr,
+      .terminal = isatty(STDERR_FILENO) == 1,
+      .lcid = velt::UserLocaleId(),
+  };
+  return velt::RunUpdater(options, context);
+}
