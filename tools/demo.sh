@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The demo: a TM server simulator on the demo database, a demo workbook that uses every form of
+# the data sheet, one headless update of it, and the filled sheet printed as a table.
+# Run through ./run demo, which builds first.
+set -euo pipefail
+cd "$(dirname "$(readlink -f "$0")")/.."
+bin=build
+
+tmsim_pid=
+cleanup() {
+  if [ -n "$tmsim_pid" ] && kill -0 "$tmsim_pid" 2>/dev/null; then
+    kill -TERM "$tmsim_pid" 2>/dev/null || true
+    wait "$tmsim_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+workdir=$(mktemp -d "${TMPDIR:-/tmp}/veltexcel-demo.XXXXXX")
+workbook="$workdir/demo.xls"
+
+echo "== starting the TM server simulator on the demo database"
+"$bin/tmserver/tmsim" --db tmserver/data/demo.toml --listen 127.0.0.1:0 >"$workdir/tmsim.log" 2>&1 &
+tmsim_pid=$!
+address=
+for _ in $(seq 1 100); do
+  address=$(grep -m1 -o -E '127\.0\.0\.1:[0-9]+' "$workdir/tmsim.log" || true)
+  [ -n "$address" ] && break
+  kill -0 "$tmsim_pid" 2>/dev/null || { cat "$workdir/tmsim.log" >&2; exit 1; }
+  sleep 0.1
+done
+[ -n "$address" ] || { echo "tmsim did not start" >&2; cat "$workdir/tmsim.log" >&2; exit 1; }
+echo "   tmsim listens on $address (server name TMS)"
+
+echo "== creating the demo workbook"
+"$bin/updater/veltexcel-demo-workbook" create "$workbook"
+
+echo "== updating it once with veltexcel-update"
+"$bin/updater/veltexcel-update" --server "$address\\TMS" "$workbook"
+
+echo "== the filled sheet \"ВЕЛТ\""
+"$bin/updater/veltexcel-demo-workbook" print "$workbook"
+echo
+echo "The workbook is at $workbook"
