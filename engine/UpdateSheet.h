@@ -1,0 +1,33 @@
+// The update pass: walks the data sheet once, asks the TM server for every value that the
+// sheet requests (current values, archive rows, RETRO and XRETRO blocks) and writes each
+// answer, or the failure marker "н\д", into its cell.
+#pragma once
+
+#include <cstdint>
+
+#include "Progress.h"
+#include "Spreadsheet.h"
+#include "TmOperations.h"
+
+namespace velt {
+
+// What one pass did; the headless updater prints it as its summary line.
+struct PassStatistics {
+  int64_t rowsExamined = 0;    // rows whose column 1 the pass read
+  int64_t valuesWritten = 0;   // numbers written
+  int64_t noValueWritten = 0;  // failure markers written
+  int64_t tmRequests = 0;      // status, analog and accumulator requests
+
+  bool operator==(const PassStatistics&) const = default;
+};
+
+// Runs one pass over rows 1..10000 of sheet. Calculation is manual and screen updating off
+// while it runs; both are switched back at the end. Returns true when a spreadsheet call failed
+// (TM server failures only become "н\д" cells). A failure of the screen-updating switch is not
+// caught: that SpreadsheetError reaches the caller. lcid is handed to the application's
+// property writes. statistics, when given, is overwritten with this pass's counts.
+bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
+                 ProgressIndicator& progress, TmOperations& tm,
+                 PassStatistics* statistics = nullptr);
+
+}  // namespace velt
