@@ -61,40 +61,53 @@ inline bool MatchAddress(const std::string& text, const char* pattern, TmAddress
 // Classifies an ordinary row whose upper-cased column-1 text begins with "#": tries
 // "#ТТ", "#ТС", "#TT", "#TC", "#ТИ", "#TI" in this order, storing into address.
 // An analog match is ArchiveAnalog when archiveNumber >= 0, else CurrentAnalog.
-RowKind ClassifyOrdinaryRow(const std::string& upperText, int32_t archiveNumber, TmAddress& address);
+RowKind ClassifyOrdinaryRow(const std::string& upperText, int32_t archiveNumber,
+                            TmAddress& address);
 
 // Channel 0..32000, RTU 1..32000, point 1..32000.
 bool InOrdinaryRange(const TmAddress& address);
 
 // Commands, recognised by the beginning of the text exactly as typed.
-inline bool IsRetroCommand(std::string_view text) { return BeginsWith(text, "RETRO"); }
-inline bool IsXRetroCommand(std::string_view text) { return BeginsWith(text, "XRETRO"); }
-inline bool IsXEnd(std::string_view text) { return BeginsWith(text, "XEND"); }
+inline bool IsRetroCommand(std::string_view text) {
+  return BeginsWith(text, "RETRO");
+}
+inline bool IsXRetroCommand(std::string_view text) {
+  return BeginsWith(text, "XRETRO");
+}
+inline bool IsXEnd(std::string_view text) {
+  return BeginsWith(text, "XEND");
+}
 // A RETRO block ends at a row that begins with "#", is empty, or contains "RETRO" anywhere.
 inline bool EndsRetroBlock(std::string_view text) {
   return text.empty() || BeginsWith(text, "#") || Contains(text, "RETRO");
 }
 // An XRETRO block ends at a row that begins with "XEND" or is empty.
-inline bool EndsXRetroBlock(std::string_view text) { return text.empty() || IsXEnd(text); }
+inline bool EndsXRetroBlock(std::string_view text) {
+  return text.empty() || IsXEnd(text);
+}
 
 // The archive number of a command row: text scanned with format ("RETRO:%d" or
 // "XRETRO:%d"); the number when exactly one converts, otherwise 0.
 int32_t CommandArchiveNumber(const std::string& text, const char* format);
 
-// The archive number in column 3, by the platform's standard integer rule: leading blanks, an
-// optional sign, decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X".
-// Any other text, an overflow or the empty text gives -1.
+// The archive number in column 3, by the platform's standard integer rule: leading spaces (a
+// tab is not one), an optional sign, decimal digits, or hexadecimal digits after "$", "x",
+// "X", "0x" or "0X". Trailing characters of any kind, no digits, the empty text, or a value
+// outside the 32-bit signed range give -1. Hexadecimal values obey the same range, so
+// "$80000000" gives -1 rather than wrapping (to a caller both only mean "no archive").
 int32_t ParseArchiveNumber(std::string_view text);
 
 // The prefix test of a RETRO command row's cells (text already upper-cased): begins with
 // "#TT", "#ТТ", "#ТИ", "#ПУ", "#PU" or "#TI".
 bool IsRetroListEntry(std::string_view upperText);
 
-// A RETRO list entry: analog ("#TT" then "#ТТ"), then accumulator ("#ТИ" then "#TI"), then
-// meter reading ("#ПУ" then "#PU"), storing into address as it scans.
+// A RETRO list entry, matched as given (the caller upper-cases the command row's cells):
+// analog ("#TT" then "#ТТ"), then accumulator ("#ТИ" then "#TI"), then meter reading
+// ("#ПУ" then "#PU"), storing into address as it scans, also from patterns that then fail.
 BlockEntryKind MatchRetroEntry(const std::string& entry, TmAddress& address);
 // A row inside an XRETRO block, as typed: analog ("#TT" then "#ТТ"), then meter reading
-// ("#ПУ" then "#PU"), then accumulator ("#ТИ" then "#TI"), storing into address as it scans.
+// ("#ПУ" then "#PU"), then accumulator ("#ТИ" then "#TI"), storing into address as it scans,
+// also from patterns that then fail.
 BlockEntryKind MatchXRetroRow(const std::string& text, TmAddress& address);
 
 }  // namespace velt
