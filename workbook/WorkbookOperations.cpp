@@ -1,0 +1,181 @@
+#include "WorkbookOperations.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace velt {
+
+namespace {
+
+std::string FileNamePart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool ExistsOnDisk(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error) && !error;
+}
+
+void WriteHeaderRow(Worksheet& sheet) {
+  sheet.SetCellText(1, 1, "ТМ адрес");
+  sheet.SetColumnWidth(1, 12);
+  sheet.SetCellText(1, 2, "Наименование параметра");
+  sheet.SetColumnWidth(2, 32);
+  sheet.SetCellText(1, 3, "№ архива");
+  sheet.SetCellText(1, 4, "Значение");
+}
+
+// Clears a flag when the scope ends, however it ends.
+class Busy {
+ public:
+  explicit Busy(bool& flag) : flag_(flag) { flag_ = true; }
+  ~Busy() { flag_ = false; }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+WorkbookOperations::WorkbookOperations(SpreadsheetLauncher& launcher, Dialogs& dialogs,
+                                       WorkbookView& view)
+    : launcher_(launcher), dialogs_(dialogs), view_(view) {}
+
+WorkbookOperations::~WorkbookOperations() {
+  ReleaseLink();
+}
+
+void WorkbookOperations::ExOpen(const std::string& path) {
+  // A modal question inside the operation must not start a second one.
+  if (opening_) return;
+  Busy busy(opening_);
+  if (link_.ExAp) Close();
+
+  view_.SetCaption(FileNamePart(path));
+  view_.SetOpenFileName(path);
+
+  std::unique_ptr<Application> app;
+  try {
+    app = launcher_.Start();
+  } catch (...) {
+    app.reset();
+  }
+  if (!app) {
+    dialogs_.ShowError(kTextCannotStartExcel);
+    return;
+  }
+  link_.ExAp = std::move(app);
+
+  try {
+    link_.ExAp->SetVisible(true);
+    try {
+      link_.ExWb = link_.ExAp->Open(path);
+    } catch (const SpreadsheetError& error) {
+      if (ExistsOnDisk(path)) {
+        // Locked, damaged or not a workbook: "create" would overwrite the user's file.
+        ReleaseLink();
+        dialogs_.ShowError(error.what());
+        return;
+      }
+      const bool create = dialogs_.AskYesNo(kTextCreateWorkbook);
+      if (!link_.ExAp) return;  // closed while the question was open
+      if (!create) {
+        ReleaseLink();
+        return;
+      }
+      link_.ExWb = link_.ExAp->Add();
+      link_.ExWb->SaveAs(path);
+    }
+
+    try {
+      link_.ExWs = link_.ExWb->WorksheetByName(kDataSheetName);
+      sheetReady_ = true;
+    } catch (const SpreadsheetError&) {
+      const bool create = dialogs_.AskYesNo(kTextCreateDataSheet);
+      if (!link_.ExAp) return;
+      sheetReady_ = false;
+      if (create) CreateDataSheet();
+      if (!link_.ExAp) return;
+    }
+
+    view_.SetOpenState(true);
+    open_ = true;
+    closing_ = false;
+    link_.ExAp->SetDisplayAlerts(false);
+    link_.ExWb->SetSaved(true);
+
+    linkToken_ = std::make_shared<int>(0);
+    link_.ExWb->SetBeforeCloseHandler([this, token = std::weak_ptr<int>(linkToken_)] {
+      if (!token.expired()) WorkbookClosing();
+    });
+  } catch (...) {
+    ReleaseLink();
+    view_.SetOpenState(false);
+    throw;
+  }
+}
+
+void WorkbookOperations::ShowOrCreateDataSheet() {
+  if (!link_.ExWb) return;
+  if (sheetReady_ && link_.ExWs) {
+    link_.ExWs->Select();
+    return;
+  }
+  CreateDataSheet();
+}
+
+void WorkbookOperations::CreateDataSheet() {
+  try {
+    link_.ExWs = link_.ExWb->AddWorksheet();
+    link_.ExWs->SetName(kDataSheetName);
+    WriteHeaderRow(*link_.ExWs);
+    sheetReady_ = true;
+  } catch (const SpreadsheetError&) {
+    // The half-made sheet stays in the workbook, but is not taken for the data sheet.
+    link_.ExWs.reset();
+    sheetReady_ = false;
+    dialogs_.ShowError(kTextDataSheetFailed);
+  }
+}
+
+void WorkbookOperations::Close() {
+  closing_ = true;
+  std::string saveError;
+  if (sheetReady_ && link_.ExWb && view_.AutosaveOnExit()) {
+    try {
+      link_.ExWb->Save();
+    } catch (const SpreadsheetError& error) {
+      saveError = error.what();
+      if (saveError.empty()) saveError = "save failed";
+    }
+  }
+  ReleaseLink();
+  view_.SetOpenState(false);
+  if (!saveError.empty()) dialogs_.ShowError(saveError);
+}
+
+void WorkbookOperations::WorkbookClosing() {
+  if (closing_) return;
+  Close();
+  view_.StartCloseTimer(kCloseTimerMs);
+}
+
+void WorkbookOperations::SaveWorkbook() {
+  if (link_.ExWb) link_.ExWb->Save();
+}
+
+void WorkbookOperations::ReleaseLink() {
+  linkToken_.reset();
+  sheetReady_ = false;
+  open_ = false;
+  link_.ExWs.reset();
+  link_.ExWb.reset();
+  // Last: destroying the application quits it, closing its workbooks unsaved.
+  link_.ExAp.reset();
+}
+
+}  // namespace velt
