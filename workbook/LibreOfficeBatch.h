@@ -1,0 +1,92 @@
+// Internal to the LibreOffice backend: cell traffic in bulk while screen updating is off.
+//
+// Reads are served from blocks fetched with getDataArray: a strip down the column on a miss, or
+// a strip along the row when reads walk rightward. Texts come from the block; numbers, dates and
+// errors are displayed through the cell's number format and the office locale, so their text is
+// asked from that one cell when it is first read. Writes are buffered and stored with
+// setDataArray over rectangles made only of written cells. As long as automatic calculation may
+// be on, a write can change any formula's value: it drops every fetched block, and a fetch stores
+// the buffer first.
+#pragma once
+
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+
+#include "LibreOfficeSession.h"
+
+namespace velt::lo {
+
+// A value as written: a number (also 16-bit integers) or a literal text.
+using CellValue = std::variant<double, std::string>;
+
+// Cell-by-cell access, also used by the batch for single cells.
+std::string DirectCellText(const Reference<css::sheet::XSpreadsheet>& sheet, int32_t row,
+                           int32_t column);
+void DirectWrite(const Reference<css::sheet::XSpreadsheet>& sheet, int32_t row, int32_t column,
+                 const CellValue& value);
+
+class Batch {
+ public:
+  // Buffered cells beyond which the buffer is stored at once.
+  static constexpr size_t kMaxPending = 65536;
+  static constexpr int32_t kColumnStrip = 512;
+  static constexpr int32_t kFirstRowStrip = 32;
+  static constexpr int32_t kMaxRowStrip = 1024;
+
+  explicit Batch(Session& session) : session_(session) {}
+
+  bool Active() const { return active_; }
+  void Begin() { active_ = true; }
+  // Stores the buffer, then forgets everything; the buffer is gone even when storing fails.
+  void End();
+
+  // `key` identifies the sheet (several Worksheet objects may stand for one sheet).
+  std::string Read(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key, int32_t row,
+                   int32_t column);
+  void Write(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key, int32_t row,
+             int32_t column, CellValue value);
+  // Stores the buffer; SpreadsheetError when that fails (the buffer is dropped either way).
+  void Flush();
+  // Forgets every fetched block (after anything that may change what cells display).
+  void DropReads();
+  // Forgets everything without storing (the office is being released).
+  void Discard();
+
+  size_t Pending() const { return pendingCount_; }
+
+ private:
+  struct Entry {
+    bool known = false;  // text is the display text; otherwise ask the cell
+    std::string text;
+  };
+  struct SheetCache {
+    Reference<css::sheet::XSpreadsheet> sheet;
+    std::unordered_map<int64_t, Entry> reads;
+    std::map<std::pair<int32_t, int32_t>, CellValue> pending;  // (row, column)
+  };
+  static int64_t Key(int32_t row, int32_t column) {
+    return (static_cast<int64_t>(row) << 16) | static_cast<int64_t>(column);
+  }
+  SheetCache& Cache(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key);
+  void Fetch(SheetCache& cache, int32_t top, int32_t left, int32_t bottom, int32_t right);
+
+  Session& session_;
+  bool active_ = false;
+  std::map<const void*, SheetCache> sheets_;
+  size_t pendingCount_ = 0;
+  // The last read and the width of the last row strip, to notice reads walking along a row.
+  const void* lastKey_ = nullptr;
+  int32_t lastRow_ = 0;
+  int32_t lastColumn_ = 0;
+  int32_t rowStripRow_ = 0;
+  int32_t rowStripWidth_ = 0;
+};
+
+}  // namespace velt::lo

@@ -1,0 +1,266 @@
+#include "LibreOfficeProcess.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "Spreadsheet.h"
+
+extern char** environ;
+
+namespace velt::lo {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string ErrnoText(int error) {
+  return std::strerror(error);
+}
+
+// Extra settings for the fresh profile: macros stay off even if a load argument is ignored,
+// and no autosave writes happen in the background.
+constexpr const char* kRegistryModifications =
+    R"(<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="MacroSecurityLevel" oor:op="fuse"><value>3</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="DisableMacrosExecution" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Recovery/AutoSave"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Recovery/RecoveryInfo"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
+</oor:items>
+)";
+
+std::string UniquePipeName() {
+  static std::atomic<unsigned> counter{0};
+  auto ticks = Clock::now().time_since_epoch().count();
+  return "velt-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + "-" +
+         std::to_string(static_cast<unsigned long long>(ticks) & 0xffffffu);
+}
+
+// Whether `program` can be executed, looked up like execvp does.
+bool Executable(const std::string& program) {
+  if (program.empty()) return false;
+  if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    if (dir.empty()) dir = ".";
+    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string FileUrl(const std::string& absolutePath) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (unsigned char c : absolutePath) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 std::strchr("/-._~", c) != nullptr;
+    if (plain) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
+OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
+  if (!Executable(soffice)) {
+    throw SpreadsheetError("LibreOffice is not installed: \"" + soffice + "\" was not found");
+  }
+
+  std::error_code ec;
+  fs::path tmp = fs::temp_directory_path(ec);
+  if (ec) tmp = "/tmp";
+  std::string pattern = (tmp / "velt-lo-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) {
+    throw SpreadsheetError("Cannot create a LibreOffice profile directory in " + tmp.string() +
+                           ": " + ErrnoText(errno));
+  }
+  profile_ = buffer.data();
+  profileUrl_ = FileUrl(profile_);
+  pipe_ = UniquePipeName();
+  log_ = profile_ + "/soffice.log";
+
+  {
+    std::error_code ignored;
+    fs::create_directories(profile_ + "/user", ignored);
+    std::ofstream xcu(profile_ + "/user/registrymodifications.xcu");
+    xcu << kRegistryModifications;
+  }
+
+  std::vector<std::string> args = {soffice};
+  if (headless) args.push_back("--headless");
+  for (const char* a : {"--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck"}) {
+    args.push_back(a);
+  }
+  args.push_back("--accept=pipe,name=" + pipe_ + ";urp;");
+  args.push_back("-env:UserInstallation=" + profileUrl_);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  // The office must not inherit our sockets and files (a TM connection, an X connection...).
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // Its own group, so that the launcher and soffice.bin are signalled together; default signal
+  // handling whatever the calling thread has blocked or ignored.
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int rc = posix_spawnp(&pid_, soffice.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    pid_ = -1;
+    fs::remove_all(profile_, ec);
+    throw SpreadsheetError("Cannot start LibreOffice (\"" + soffice + "\"): " + ErrnoText(rc));
+  }
+}
+
+OfficeProcess::~OfficeProcess() {
+  Stop(std::chrono::milliseconds(0));
+}
+
+bool OfficeProcess::HasExited() {
+  std::lock_guard lock(mutex_);
+  if (!reaped_ && pid_ > 0) {
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      reaped_ = true;
+      status_ = status;
+    } else if (r < 0 && errno == ECHILD) {
+      // Someone else reaped it (a program-wide SIGCHLD handler); it is gone all the same.
+      reaped_ = true;
+      status_ = -1;
+    }
+  }
+  return reaped_;
+}
+
+std::string OfficeProcess::ExitText() const {
+  std::lock_guard lock(mutex_);
+  if (!reaped_) return {};
+  if (status_ == -1) return "exited";
+  if (WIFEXITED(status_)) return "exit code " + std::to_string(WEXITSTATUS(status_));
+  if (WIFSIGNALED(status_)) return "killed by signal " + std::to_string(WTERMSIG(status_));
+  return "exited";
+}
+
+std::string OfficeProcess::OutputTail() const {
+  std::ifstream in(log_);
+  std::string line, last;
+  std::vector<std::string> lines;
+  while (std::getline(in, line)) {
+    // The launcher's complaint about Java is noise here.
+    if (line.empty() || line.find("javaldx") != std::string::npos) continue;
+    lines.push_back(line);
+  }
+  size_t from = lines.size() > 3 ? lines.size() - 3 : 0;
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (!last.empty()) last += "; ";
+    last += lines[i];
+  }
+  return last;
+}
+
+bool OfficeProcess::GroupGoneLocked() {
+  if (groupGone_) return true;
+  // While the launcher is not reaped its pid keeps the group id reserved; afterwards an empty
+  // group makes kill fail with ESRCH, and the id must not be signalled again (it may be reused).
+  if (reaped_ && kill(-pid_, 0) != 0 && errno == ESRCH) groupGone_ = true;
+  return groupGone_;
+}
+
+void OfficeProcess::Signal(int signal) {
+  std::lock_guard lock(mutex_);
+  if (pid_ <= 0 || GroupGoneLocked()) return;
+  kill(-pid_, signal);
+}
+
+bool OfficeProcess::WaitGone(std::chrono::milliseconds limit) {
+  auto deadline = Clock::now() + limit;
+  for (;;) {
+    HasExited();
+    {
+      std::lock_guard lock(mutex_);
+      if (GroupGoneLocked()) return true;
+    }
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool OfficeProcess::Stop(std::chrono::milliseconds grace) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return quitByItself_;
+  }
+  bool quit = pid_ <= 0 || WaitGone(grace);
+  if (!quit) {
+    Signal(SIGTERM);
+    if (!WaitGone(std::chrono::milliseconds(3000))) {
+      Signal(SIGKILL);
+      WaitGone(std::chrono::milliseconds(10000));
+    }
+  }
+  std::error_code ec;
+  fs::remove_all(profile_, ec);
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  quitByItself_ = quit;
+  return quit;
+}
+
+bool DisplayUsable() {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) return false;
+  // Ask Xlib itself, as the office will: it knows the display syntax and the authorisation.
+  // The library stays loaded: unloading Xlib is not safe.
+  static void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
+  if (!xlib) return false;
+  using OpenFn = void* (*)(const char*);
+  using CloseFn = int (*)(void*);
+  auto open = reinterpret_cast<OpenFn>(dlsym(xlib, "XOpenDisplay"));
+  auto close = reinterpret_cast<CloseFn>(dlsym(xlib, "XCloseDisplay"));
+  if (!open || !close) return false;
+  void* connection = open(display);
+  if (!connection) return false;
+  close(connection);
+  return true;
+}
+
+}  // namespace velt::lo

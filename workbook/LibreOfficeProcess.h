@@ -1,0 +1,70 @@
+// A soffice process started for one application instance: its own profile directory, its own
+// pipe name and its own process group, so that it never attaches to an office already running
+// and can be ended as a whole, leaving no process and no directory behind.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+
+namespace velt::lo {
+
+class OfficeProcess {
+ public:
+  // Creates the profile directory and spawns `soffice` (a name looked up in PATH, or a path).
+  // SpreadsheetError when the program is missing or cannot be spawned.
+  OfficeProcess(const std::string& soffice, bool headless);
+  // Stop() with no grace period.
+  ~OfficeProcess();
+  OfficeProcess(const OfficeProcess&) = delete;
+  OfficeProcess& operator=(const OfficeProcess&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  const std::string& PipeName() const { return pipe_; }
+  const std::string& ProfileDir() const { return profile_; }
+  // The profile directory as a file URL, as soffice writes it into document lock files.
+  const std::string& ProfileUrl() const { return profileUrl_; }
+
+  // Reaps the launcher if it has exited; true once it has.
+  bool HasExited();
+  // "exit code N" or "killed by signal N"; empty while running.
+  std::string ExitText() const;
+  // The last lines soffice wrote to its output, for error messages.
+  std::string OutputTail() const;
+
+  // Signals the whole process group; does nothing once the group is known to be gone.
+  // Safe from any thread.
+  void Signal(int signal);
+  // Ends the instance: waits `grace` for it to quit on its own, then SIGTERM, then SIGKILL to
+  // the group, and removes the profile directory. True when it quit within the grace period.
+  // Idempotent.
+  bool Stop(std::chrono::milliseconds grace);
+
+ private:
+  // Waits until the launcher is reaped and the group is empty, polling; false at the limit.
+  bool WaitGone(std::chrono::milliseconds limit);
+  bool GroupGoneLocked();
+
+  pid_t pid_ = -1;
+  std::string pipe_;
+  std::string profile_;
+  std::string profileUrl_;
+  std::string log_;
+
+  mutable std::mutex mutex_;
+  bool reaped_ = false;
+  bool groupGone_ = false;
+  int status_ = 0;
+  bool stopped_ = false;
+  bool quitByItself_ = false;
+};
+
+// True when DISPLAY names an X server that accepts a connection now.
+bool DisplayUsable();
+
+// The file URL of an absolute path, percent-encoded.
+std::string FileUrl(const std::string& absolutePath);
+
+}  // namespace velt::lo

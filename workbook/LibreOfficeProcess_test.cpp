@@ -1,0 +1,129 @@
+// The process side of an instance, with stand-in launchers instead of LibreOffice.
+#include "LibreOfficeProcess.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "Spreadsheet.h"
+
+namespace velt::lo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+bool GroupAlive(pid_t group) {
+  return kill(-group, 0) == 0;
+}
+
+class FakeOffice {
+ public:
+  explicit FakeOffice(const std::string& body) {
+    char pattern[] = "/tmp/velt-fake-soffice-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    path_ = dir_ + "/soffice";
+    std::ofstream(path_) << "#!/bin/sh\n" << body << "\n";
+    chmod(path_.c_str(), 0755);
+  }
+  ~FakeOffice() { fs::remove_all(dir_); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
+TEST(OfficeProcess, MissingProgramFailsClearly) {
+  try {
+    OfficeProcess process("/nonexistent/velt/soffice", true);
+    FAIL() << "started";
+  } catch (const SpreadsheetError& e) {
+    EXPECT_NE(std::string(e.what()).find("not installed"), std::string::npos) << e.what();
+  }
+}
+
+TEST(OfficeProcess, PassesOwnProfileAndPipeAndSeesTheExit) {
+  // The stand-in prints its arguments and quits.
+  FakeOffice fake("for a in \"$@\"; do echo \"$a\"; done; exit 3");
+  OfficeProcess process(fake.Path(), true);
+  std::string profile = process.ProfileDir();
+  EXPECT_TRUE(fs::is_directory(profile));
+  EXPECT_EQ(process.ProfileUrl(), "file://" + profile);
+  while (!process.HasExited()) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(process.ExitText(), "exit code 3");
+  std::string output = process.OutputTail();
+  EXPECT_NE(output.find("-env:UserInstallation=" + process.ProfileUrl()), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("--accept=pipe,name=" + process.PipeName() + ";urp;"), std::string::npos);
+  EXPECT_TRUE(process.Stop(1000ms));
+  EXPECT_FALSE(fs::exists(profile));
+}
+
+TEST(OfficeProcess, HeadlessOnlyWhenAsked) {
+  FakeOffice fake("echo \"$@\"");
+  OfficeProcess headless(fake.Path(), true);
+  OfficeProcess windowed(fake.Path(), false);
+  while (!headless.HasExited() || !windowed.HasExited()) std::this_thread::sleep_for(10ms);
+  EXPECT_NE(headless.OutputTail().find("--headless"), std::string::npos);
+  EXPECT_EQ(windowed.OutputTail().find("--headless"), std::string::npos);
+}
+
+TEST(OfficeProcess, EveryInstanceHasItsOwnPipeAndProfile) {
+  FakeOffice fake("exit 0");
+  OfficeProcess a(fake.Path(), true);
+  OfficeProcess b(fake.Path(), true);
+  EXPECT_NE(a.PipeName(), b.PipeName());
+  EXPECT_NE(a.ProfileDir(), b.ProfileDir());
+}
+
+TEST(OfficeProcess, StopEndsAGroupThatIgnoresTerm) {
+  // A launcher whose child ignores SIGTERM, as a hung office might: the group must still end.
+  FakeOffice fake("trap '' TERM; sh -c \"trap '' TERM; sleep 600\" & wait");
+  OfficeProcess process(fake.Path(), true);
+  pid_t group = process.Pid();
+  std::string profile = process.ProfileDir();
+  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(GroupAlive(group));
+  EXPECT_FALSE(process.Stop(100ms));  // did not quit by itself
+  EXPECT_FALSE(GroupAlive(group));
+  EXPECT_FALSE(fs::exists(profile));
+}
+
+TEST(OfficeProcess, DestructorLeavesNothing) {
+  pid_t group;
+  std::string profile;
+  {
+    FakeOffice fake("sleep 600");
+    OfficeProcess process(fake.Path(), true);
+    group = process.Pid();
+    profile = process.ProfileDir();
+    ASSERT_TRUE(GroupAlive(group));
+  }
+  EXPECT_FALSE(GroupAlive(group));
+  EXPECT_FALSE(fs::exists(profile));
+}
+
+TEST(FileUrl, EncodesWhatAUrlCannotHold) {
+  EXPECT_EQ(FileUrl("/tmp/a b/ВЕЛТ#1.xls"), "file:///tmp/a%20b/%D0%92%D0%95%D0%9B%D0%A2%231.xls");
+  EXPECT_EQ(FileUrl("/tmp/velt-lo-AbC_1.~x"), "file:///tmp/velt-lo-AbC_1.~x");
+}
+
+TEST(DisplayUsable, FalseWithoutAServer) {
+  const char* saved = std::getenv("DISPLAY");
+  std::string keep = saved ? saved : "";
+  setenv("DISPLAY", ":97531", 1);
+  EXPECT_FALSE(DisplayUsable());
+  unsetenv("DISPLAY");
+  EXPECT_FALSE(DisplayUsable());
+  if (saved) setenv("DISPLAY", keep.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace velt::lo

@@ -1,0 +1,446 @@
+#include "LibreOfficeSession.h"
+
+#include <signal.h>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/document/XActionLockable.hpp>
+#include <com/sun/star/document/XDocumentEventBroadcaster.hpp>
+#include <com/sun/star/document/XDocumentEventListener.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XEventListener.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <cppuhelper/exc_hlp.hxx>
+#include <cppuhelper/implbase1.hxx>
+#include <osl/file.hxx>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "LibreOfficeBatch.h"
+
+namespace velt::lo {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+std::string ToUtf8(const rtl::OUString& text) {
+  rtl::OString utf8 = rtl::OUStringToOString(text, RTL_TEXTENCODING_UTF8);
+  return std::string(utf8.getStr(), static_cast<size_t>(utf8.getLength()));
+}
+
+rtl::OUString FromUtf8(const std::string& text) {
+  return rtl::OStringToOUString(rtl::OString(text.data(), static_cast<sal_Int32>(text.size())),
+                                RTL_TEXTENCODING_UTF8);
+}
+
+std::string What::Text() const {
+  std::string text = std::string("Cannot ") + op;
+  if (row > 0) text += " (" + std::to_string(row) + ", " + std::to_string(column) + ")";
+  if (!detail.empty()) text += " " + detail;
+  return text;
+}
+
+namespace {
+
+std::string Seconds(std::chrono::milliseconds limit) {
+  auto ms = limit.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  std::ostringstream out;
+  out << static_cast<double>(ms) / 1000 << " s";
+  return out.str();
+}
+
+// The process-wide UNO runtime. It is never torn down: unloading UNO at exit while bridges
+// may still have threads is not safe.
+Reference<css::uno::XComponentContext> LocalContext() {
+  static std::once_flag once;
+  static css::uno::XComponentContext* context = nullptr;
+  static std::string error;
+  std::call_once(once, [] {
+    // Without it the first remote call crashes inside the C++ bridge.
+    setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
+    try {
+      Reference<css::uno::XComponentContext> made =
+          cppu::defaultBootstrap_InitialComponentContext();
+      made->acquire();
+      context = made.get();
+    } catch (const css::uno::Exception& e) {
+      error = ToUtf8(e.Message);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  });
+  if (!context) {
+    throw SpreadsheetError("Cannot start LibreOffice: its UNO runtime cannot be initialised: " +
+                           error);
+  }
+  return context;
+}
+
+class BridgeListener : public cppu::WeakImplHelper1<css::lang::XEventListener> {
+ public:
+  explicit BridgeListener(std::shared_ptr<std::atomic<bool>> gone) : gone_(std::move(gone)) {}
+  void SAL_CALL disposing(const css::lang::EventObject&) override { *gone_ = true; }
+
+ private:
+  std::shared_ptr<std::atomic<bool>> gone_;
+};
+
+// The office's messages end in the source position (" at ./sc/source/...:123").
+std::string CleanMessage(std::string message) {
+  for (const char* marker : {" at ./", " at /"}) {
+    auto at = message.find(marker);
+    if (at != std::string::npos) message.erase(at);
+  }
+  while (!message.empty() && (message.back() == ' ' || message.back() == '\n')) message.pop_back();
+  return message;
+}
+
+}  // namespace
+
+DocumentState::DocumentState(Reference<css::frame::XModel> m, Poster poster)
+    : model(std::move(m)), poster_(std::move(poster)) {}
+
+void DocumentState::SetHandler(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  handler_ = std::move(handler);
+}
+
+void DocumentState::Silence() {
+  std::lock_guard lock(mutex_);
+  silenced_ = true;
+  handler_ = nullptr;
+}
+
+void DocumentState::UserClosed() {
+  {
+    std::lock_guard lock(mutex_);
+    if (silenced_ || fired_) return;
+    fired_ = true;
+    closed_ = true;
+  }
+  // The handler is looked up when it runs: our own release may have come in between, and then
+  // nothing runs against objects that are gone.
+  std::weak_ptr<DocumentState> weak = weak_from_this();
+  auto run = [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    std::function<void()> handler;
+    {
+      std::lock_guard lock(self->mutex_);
+      if (self->silenced_) return;
+      handler = self->handler_;
+    }
+    if (handler) handler();
+  };
+  if (poster_) {
+    poster_(std::move(run));
+  } else {
+    run();
+  }
+}
+
+Session::Scope::Scope(Session& s, Milliseconds limit) : session(s) {
+  std::lock_guard lock(s.watchMutex_);
+  ++s.depth_;
+  s.deadline_ = Clock::now() + limit;
+  s.limit_ = limit;
+}
+
+Session::Scope::~Scope() {
+  std::lock_guard lock(session.watchMutex_);
+  --session.depth_;
+}
+
+Session::Session(const LibreOfficeOptions& options)
+    : options_(options), bridgeGone_(std::make_shared<std::atomic<bool>>(false)) {
+  batch_ = std::make_unique<Batch>(*this);
+  LocalContext();
+  canShow_ = !options_.headless && DisplayUsable();
+  process_ = std::make_unique<OfficeProcess>(options_.soffice, !canShow_);
+  watchdog_ = std::thread([this] { Watch(); });
+  try {
+    Connect();
+  } catch (...) {
+    released_ = true;
+    {
+      std::lock_guard lock(watchMutex_);
+      stopWatch_ = true;
+    }
+    watchWake_.notify_all();
+    watchdog_.join();
+    if (bridge_.is()) {
+      try {
+        Reference<css::lang::XComponent>(bridge_, css::uno::UNO_QUERY_THROW)->dispose();
+      } catch (...) {
+      }
+    }
+    desktop_.clear();
+    context_.clear();
+    bridge_.clear();
+    process_->Stop(0ms);
+    throw;
+  }
+}
+
+Session::~Session() {
+  Release();
+}
+
+void Session::Connect() {
+  auto local = LocalContext();
+  auto started = Clock::now();
+  auto deadline = started + options_.startTimeout;
+  Reference<css::connection::XConnection> connection;
+  {
+    Reference<css::connection::XConnector> connector = css::connection::Connector::create(local);
+    rtl::OUString where = FromUtf8("pipe,name=" + process_->PipeName());
+    for (;;) {
+      if (process_->HasExited()) {
+        std::string tail = process_->OutputTail();
+        throw SpreadsheetError("Cannot start LibreOffice: \"" + options_.soffice +
+                               "\" quit during start-up (" + process_->ExitText() + ")" +
+                               (tail.empty() ? "" : ": " + tail));
+      }
+      try {
+        connection = connector->connect(where);
+        break;
+      } catch (const css::connection::NoConnectException&) {
+      } catch (const css::uno::Exception& e) {
+        throw SpreadsheetError("Cannot start LibreOffice: " + CleanMessage(ToUtf8(e.Message)));
+      }
+      if (Clock::now() >= deadline) {
+        throw SpreadsheetError("Cannot start LibreOffice: it did not come up within " +
+                               Seconds(options_.startTimeout));
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+  }
+  auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
+  Call(
+      What{"start LibreOffice"},
+      [&] {
+        Reference<css::bridge::XBridgeFactory2> factory = css::bridge::BridgeFactory::create(local);
+        bridge_ = factory->createBridge("", "urp", connection, nullptr);
+        Reference<css::lang::XComponent>(bridge_, css::uno::UNO_QUERY_THROW)
+            ->addEventListener(new BridgeListener(bridgeGone_));
+        context_.set(bridge_->getInstance("StarOffice.ComponentContext"),
+                     css::uno::UNO_QUERY_THROW);
+        desktop_ = css::frame::Desktop::create(context_);
+      },
+      std::max(left, Milliseconds(1000)));
+}
+
+void Session::CheckUsable(const What& what) const {
+  if (released_) throw SpreadsheetError(what.Text() + ": LibreOffice has been released");
+  if (hung_) {
+    throw SpreadsheetError("LibreOffice did not answer within " +
+                           Seconds(Milliseconds(hungLimitMs_.load())) + " and has been stopped (" +
+                           what.Text() + ")");
+  }
+  if (*bridgeGone_) throw SpreadsheetError(what.Text() + ": LibreOffice is no longer running");
+}
+
+void Session::Fail(const What& what) const {
+  std::string reason;
+  bool disposedBridge = false;
+  try {
+    throw;
+  } catch (const css::uno::Exception& e) {
+    css::uno::Any caught = cppu::getCaughtException();
+    std::string type = ToUtf8(caught.getValueTypeName());
+    if (auto dot = type.rfind('.'); dot != std::string::npos) type.erase(0, dot + 1);
+    std::string message = CleanMessage(ToUtf8(e.Message));
+    reason = message.empty() ? type : type + ": " + message;
+    disposedBridge = caught.getValueTypeName() == "com.sun.star.lang.DisposedException" &&
+                     message.find("URP bridge") != std::string::npos;
+  } catch (const std::exception& e) {
+    reason = e.what();
+  } catch (...) {
+    reason = "unknown failure";
+  }
+  if (hung_ || released_ || *bridgeGone_) CheckUsable(what);
+  if (disposedBridge) {
+    *bridgeGone_ = true;
+    CheckUsable(what);
+  }
+  throw SpreadsheetError(what.Text() + ": " + reason);
+}
+
+void Session::Watch() {
+  std::unique_lock lock(watchMutex_);
+  while (!stopWatch_) {
+    // Polling keeps the calls cheap: they never have to wake this thread.
+    watchWake_.wait_for(lock, 100ms);
+    if (stopWatch_) break;
+    if (depth_ > 0 && !hung_ && Clock::now() >= deadline_) {
+      hungLimitMs_ = limit_.count();
+      hung_ = true;
+      lock.unlock();
+      // The blocked call returns (DisposedException) once the connection breaks.
+      process_->Signal(SIGKILL);
+      lock.lock();
+    }
+  }
+}
+
+LibreOfficeInstance Session::Instance() const {
+  LibreOfficeInstance instance;
+  instance.processGroup = process_->Pid();
+  instance.profileDir = process_->ProfileDir();
+  instance.pipeName = process_->PipeName();
+  instance.canShow = canShow_;
+  return instance;
+}
+
+void Session::AddDocument(std::shared_ptr<DocumentState> document) {
+  documents_.push_back(std::move(document));
+}
+
+std::vector<std::shared_ptr<DocumentState>> Session::Documents() const {
+  std::vector<std::shared_ptr<DocumentState>> open;
+  for (auto& d : documents_) {
+    if (!d->Closed()) open.push_back(d);
+  }
+  return open;
+}
+
+void Session::CloseEverything() {
+  Milliseconds limit = std::min(options_.callTimeout, Milliseconds(5000));
+  auto usable = [this] { return !hung_ && !*bridgeGone_; };
+  for (auto& d : documents_) {
+    if (!usable()) return;
+    try {
+      Call(
+          What{"close the workbook"},
+          [&] {
+            if (d->listener.is()) {
+              Reference<css::document::XDocumentEventBroadcaster> broadcaster(d->model,
+                                                                              css::uno::UNO_QUERY);
+              if (broadcaster.is()) {
+                broadcaster->removeDocumentEventListener(
+                    Reference<css::document::XDocumentEventListener>(d->listener,
+                                                                     css::uno::UNO_QUERY));
+              }
+            }
+            Reference<css::util::XModifiable> modifiable(d->model, css::uno::UNO_QUERY);
+            if (modifiable.is()) modifiable->setModified(false);
+            Reference<css::util::XCloseable> closeable(d->model, css::uno::UNO_QUERY);
+            if (closeable.is()) closeable->close(true);
+          },
+          limit);
+    } catch (const SpreadsheetError&) {
+      // Closed by the user already, or vetoed: terminate below deals with what is left.
+    }
+  }
+  // Documents the user opened in the visible window: a modified one would make terminate()
+  // ask whether to save it, and wait for the answer.
+  if (!usable()) return;
+  try {
+    Call(
+        What{"close the remaining documents"},
+        [&] {
+          Reference<css::container::XEnumeration> components =
+              desktop_->getComponents()->createEnumeration();
+          while (components->hasMoreElements()) {
+            try {
+              Reference<css::uno::XInterface> component(components->nextElement(),
+                                                        css::uno::UNO_QUERY);
+              Reference<css::util::XModifiable> modifiable(component, css::uno::UNO_QUERY);
+              if (modifiable.is()) modifiable->setModified(false);
+              Reference<css::util::XCloseable> closeable(component, css::uno::UNO_QUERY);
+              if (closeable.is()) closeable->close(true);
+            } catch (const css::lang::DisposedException& e) {
+              if (ToUtf8(e.Message).find("URP bridge") != std::string::npos) throw;
+            } catch (const css::uno::RuntimeException&) {
+              throw;
+            } catch (const css::uno::Exception&) {
+            }
+          }
+        },
+        limit);
+  } catch (const SpreadsheetError&) {
+  }
+}
+
+void Session::Release() {
+  if (released_) return;
+  for (auto& d : documents_) d->Silence();
+  batch_->Discard();
+
+  bool quitAsked = false;
+  if (!hung_ && !*bridgeGone_ && desktop_.is()) {
+    CloseEverything();
+    if (!hung_ && !*bridgeGone_) {
+      try {
+        quitAsked = Call(
+            What{"quit LibreOffice"},
+            [&] {
+              try {
+                return static_cast<bool>(desktop_->terminate());
+              } catch (const css::lang::DisposedException&) {
+                return true;  // it quit before it could answer
+              }
+            },
+            std::min(options_.callTimeout, Milliseconds(5000)));
+      } catch (const SpreadsheetError&) {
+      }
+    }
+  }
+  released_ = true;
+
+  if (bridge_.is()) {
+    try {
+      Reference<css::lang::XComponent>(bridge_, css::uno::UNO_QUERY_THROW)->dispose();
+    } catch (...) {
+    }
+  }
+  {
+    std::lock_guard lock(watchMutex_);
+    stopWatch_ = true;
+  }
+  watchWake_.notify_all();
+  if (watchdog_.joinable()) watchdog_.join();
+
+  bool quit = process_->Stop(quitAsked ? 5000ms : 0ms);
+  if (!quit) {
+    // A killed office leaves its lock files beside the workbooks; they would make every later
+    // open of those files fail. Remove those that name our profile, and only those.
+    for (auto& d : documents_) {
+      if (d->location.empty()) continue;
+      rtl::OUString systemPath;
+      if (osl::FileBase::getSystemPathFromFileURL(FromUtf8(d->location), systemPath) !=
+          osl::FileBase::E_None) {
+        continue;
+      }
+      std::filesystem::path file(ToUtf8(systemPath));
+      std::filesystem::path lock =
+          file.parent_path() / (".~lock." + file.filename().string() + "#");
+      std::ifstream in(lock);
+      std::stringstream content;
+      content << in.rdbuf();
+      if (content.str().find(process_->ProfileUrl() + ";") != std::string::npos) {
+        std::error_code ec;
+        std::filesystem::remove(lock, ec);
+      }
+    }
+  }
+  for (auto& d : documents_) {
+    d->model.clear();
+    d->listener.clear();
+  }
+  desktop_.clear();
+  context_.clear();
+  bridge_.clear();
+}
+
+}  // namespace velt::lo

@@ -1,0 +1,69 @@
+// The spreadsheet interface of Spreadsheet.h backed by LibreOffice Calc, driven through UNO.
+//
+// Every Start launches a soffice of its own (own profile directory, own pipe, own process
+// group) and never attaches to an office already running. Destroying the Application closes
+// its documents without saving or asking, quits the office and, if it does not quit within a
+// few seconds, ends its process group; the profile directory is removed either way.
+//
+// A LibreOffice that dies or hangs never hangs the program: a call that takes longer than
+// callTimeout ends the office, and every later call fails at once with SpreadsheetError.
+//
+// While screen updating is off, cell reads are served from blocks fetched in bulk and cell
+// writes are buffered and stored in bulk; the results are those of cell-by-cell calls. A failure
+// of a buffered write is reported by the call that stores the buffer (a read of a written cell,
+// switching screen updating on, calculation, and every operation that is not a cell access).
+//
+// Threads: all calls on one thread (the program's). Close notifications arrive on the office's
+// threads and are handed to `poster`, which must be safe to call from any thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Spreadsheet.h"
+
+namespace velt {
+
+struct LibreOfficeOptions {
+  // false: a visible Calc window when DISPLAY names a working X server; otherwise headless.
+  bool headless = true;
+  // Delivers BeforeClose notifications to the program's thread; empty: they run directly on
+  // the office's thread (the office waits for them, so keep them short).
+  Poster poster;
+  std::string soffice = "soffice";
+  std::chrono::milliseconds startTimeout{60000};
+  // A call that takes longer means the office hangs. Loading and saving a document get five
+  // times as long.
+  std::chrono::milliseconds callTimeout{20000};
+};
+
+class LibreOfficeLauncher : public SpreadsheetLauncher {
+ public:
+  explicit LibreOfficeLauncher(LibreOfficeOptions options = {});
+  // SpreadsheetError when LibreOffice is missing, exits, or does not come up within
+  // startTimeout.
+  std::unique_ptr<Application> Start() override;
+
+ private:
+  LibreOfficeOptions options_;
+};
+
+// What identifies a running instance, for diagnostics and tests.
+struct LibreOfficeInstance {
+  pid_t processGroup = -1;  // the launcher's pid, also the group id
+  std::string profileDir;
+  std::string pipeName;  // accepts UNO connections: "pipe,name=<pipeName>"
+  bool canShow = false;  // started with a window system (not headless)
+};
+
+// The instance behind an Application made by LibreOfficeLauncher; nullopt for other backends.
+std::optional<LibreOfficeInstance> LibreOfficeInstanceOf(Application& application);
+
+// Calc's width, in 1/100 mm, of a column `characters` digits wide (Excel's ColumnWidth).
+int32_t LibreOfficeColumnWidth(double characters);
+
+}  // namespace velt

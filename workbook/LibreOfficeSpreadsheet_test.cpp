@@ -1,0 +1,3 @@
+#include "LibreOfficeSpreadsheet.h"
+
+#include <gtest/gtest.h>
