@@ -1,0 +1,46 @@
+// The simulator's network side: accepts clients and runs one Session per connection, all on one
+// io_context thread.
+#pragma once
+
+#include <asio.hpp>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+#include "Database.h"
+
+namespace velt::tmsim {
+
+class Connection;
+
+class Server {
+ public:
+  Server(asio::io_context& io, const Database& db, std::string name,
+         const asio::ip::tcp::endpoint& listen, bool verbose);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  asio::ip::tcp::endpoint LocalEndpoint() const { return acceptor_.local_endpoint(); }
+
+  // Stops accepting and closes every connection; io.run() then returns.
+  void Stop();
+
+  void Forget(const std::shared_ptr<Connection>& connection);
+  const Database& Db() const { return db_; }
+  const std::string& Name() const { return name_; }
+  bool Verbose() const { return verbose_; }
+
+ private:
+  void Accept();
+
+  const Database& db_;
+  std::string name_;
+  bool verbose_;
+  asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer retry_;
+  std::unordered_set<std::shared_ptr<Connection>> connections_;
+  bool stopped_ = false;
+};
+
+}  // namespace velt::tmsim
