@@ -7,7 +7,7 @@ velt_add_test(workbook_operations_test
               LIBS velt_workbook_ops velt_spreadsheet)
 
 # The same operations on a real headless LibreOffice.
-if(TARGET velt_libreoffice AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/WorkbookOperationsSoffice_test.cpp)
+if(NOT VELT_CORE_ONLY AND TARGET velt_libreoffice)
   velt_add_test(workbook_operations_soffice_test
                 SOURCES ${CMAKE_CURRENT_LIST_DIR}/WorkbookOperationsSoffice_test.cpp
                 LIBS velt_workbook_ops velt_libreoffice

@@ -15,48 +15,10 @@
 #include <vector>
 
 #include "MemorySpreadsheet.h"
+#include "WorkbookOperationsFakes.h"
 
 namespace velt {
 namespace {
-
-class ScriptedDialogs : public Dialogs {
- public:
-  bool AskYesNo(const std::string& text) override {
-    shown.push_back("ask: " + text);
-    if (duringQuestion) duringQuestion();
-    if (answers.empty()) {
-      ADD_FAILURE() << "unexpected question: " << text;
-      return false;
-    }
-    const bool answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  void ShowError(const std::string& text) override { shown.push_back("error: " + text); }
-
-  std::deque<bool> answers;
-  std::vector<std::string> shown;
-  std::function<void()> duringQuestion;
-};
-
-class RecordingView : public WorkbookView {
- public:
-  void SetOpenState(bool open) override { openStates.push_back(open); }
-  void SetCaption(const std::string& text) override { caption = text; }
-  void SetOpenFileName(const std::string& path) override { openFileName = path; }
-  void StartCloseTimer(int milliseconds) override { timers.push_back(milliseconds); }
-  bool AutosaveOnExit() const override { return autosave; }
-
-  std::optional<bool> OpenState() const {
-    return openStates.empty() ? std::nullopt : std::optional<bool>(openStates.back());
-  }
-
-  bool autosave = true;
-  std::vector<bool> openStates;
-  std::string caption;
-  std::string openFileName;
-  std::vector<int> timers;
-};
 
 // Everything one operation touches; the operations go first when it ends.
 struct World {
