@@ -97,10 +97,10 @@ bool ConvertInteger(Field& f, char letter, uint64_t& value) {
   return any;
 }
 
-// mantissa * 10^power without an intermediate overflow or an inf/inf. The mantissa is a whole
+// mantissa * 10^power in steps whose factors stay finite. The mantissa is a finite whole
 // number (at least 1 when not 0), so powers beyond these bounds give only zero or infinity.
 long double ScaleByTen(long double mantissa, int64_t power) {
-  if (mantissa == 0 || std::isinf(mantissa)) return mantissa;
+  if (mantissa == 0) return mantissa;
   power = std::clamp<int64_t>(power, -20000, 20000);
   constexpr int kStep = 4000;
   while (power > kStep) {
@@ -130,8 +130,8 @@ bool ConvertFloating(Field& f, long double& value) {
     return true;
   }
   constexpr int64_t kExponentCap = 1'000'000'000;  // far past any finite result
-  // Digits beyond this would overflow the accumulator to infinity (a thousands of digits
-  // long text); they no longer change the value, so they only shift its scale.
+  // Past this the accumulator would overflow to infinity on a text of thousands of digits;
+  // further digits cannot change the value any more, so they only shift its scale.
   constexpr long double kAccumulateLimit = std::numeric_limits<long double>::max() / 100;
   long double mantissa = 0;
   int64_t fractionDigits = 0;
