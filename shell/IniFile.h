@@ -4,6 +4,10 @@
 // way the Windows profile functions rewrite a file. Look-ups follow those functions too: names
 // are compared without regard to ASCII case, the first section and the first key of a name
 // win, values are trimmed and a pair of matching quotes around a value is dropped.
+//
+// Not SimpleIni: it reads a "[name" line without its "]" as a header running on over the next
+// line (and writes that back), drops lines it cannot parse and comments at the end of the
+// file, and merges repeated sections; a file shared with the Windows program must survive us.
 #pragma once
 
 #include <optional>
