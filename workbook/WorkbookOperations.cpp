@@ -74,6 +74,7 @@ void WorkbookOperations::ExOpen(const std::string& path) {
     link_.ExAp->SetVisible(true);
     try {
       link_.ExWb = link_.ExAp->Open(path);
+      if (!link_.ExWb) throw SpreadsheetError("cannot open " + path);
     } catch (const SpreadsheetError& error) {
       if (ExistsOnDisk(path)) {
         // Locked, damaged or not a workbook: "create" would overwrite the user's file.
@@ -88,11 +89,13 @@ void WorkbookOperations::ExOpen(const std::string& path) {
         return;
       }
       link_.ExWb = link_.ExAp->Add();
+      if (!link_.ExWb) throw SpreadsheetError("cannot add a workbook");
       link_.ExWb->SaveAs(path);
     }
 
     try {
       link_.ExWs = link_.ExWb->WorksheetByName(kDataSheetName);
+      if (!link_.ExWs) throw SpreadsheetError("no data sheet");
       sheetReady_ = true;
     } catch (const SpreadsheetError&) {
       const bool create = dialogs_.AskYesNo(kTextCreateDataSheet);
@@ -131,6 +134,7 @@ void WorkbookOperations::ShowOrCreateDataSheet() {
 void WorkbookOperations::CreateDataSheet() {
   try {
     link_.ExWs = link_.ExWb->AddWorksheet();
+    if (!link_.ExWs) throw SpreadsheetError("cannot add a worksheet");
     link_.ExWs->SetName(kDataSheetName);
     WriteHeaderRow(*link_.ExWs);
     sheetReady_ = true;
