@@ -13,7 +13,10 @@ target_include_directories(velt_engine_testing PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
                                                       ${PROJECT_SOURCE_DIR}/tmaccess)
 target_link_libraries(velt_engine_testing PRIVATE velt_options)
 
+velt_add_test(fake_tm_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/testing/FakeTm_test.cpp
+              LIBS velt_engine_testing)
 velt_add_test(progress_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Progress_test.cpp
               LIBS velt_engine)
 velt_add_test(update_sheet_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/UpdateSheet_test.cpp
               LIBS velt_engine velt_engine_testing)
+
