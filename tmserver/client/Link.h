@@ -1,0 +1,64 @@
+// One TCP link to one TM server: a blocking socket whose every wait is bounded by poll().
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TmProtocol.h"
+
+namespace velt::tmconn {
+
+using Clock = std::chrono::steady_clock;
+using Messages = std::vector<std::string>;  // texts for the message callback
+
+// Where to connect: one half of a server text.
+struct Target {
+  std::string host;  // as given; empty means this machine
+  uint16_t port = 0;
+  std::string server;  // the name the server must answer to
+  std::string label;   // "host:port\server", for messages
+};
+
+class Link {
+ public:
+  Link();
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Connects and shakes hands before the deadline. On failure the link stays closed and a text
+  // saying why is added to messages.
+  bool Open(const Target& target, const std::string& client, Clock::time_point deadline,
+            Messages& messages);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  enum class Result { kOk, kTimeout, kClosed, kProtocol };
+
+  // Sends one request frame and waits for its answer; server messages met on the way go to
+  // messages. Anything but kOk leaves the link unusable (the caller closes it).
+  Result Exchange(std::string_view frame, tmproto::Answer& answer, Clock::time_point deadline,
+                  Messages& messages);
+
+  // Without waiting: takes any server messages already received, and tells whether the peer
+  // is still there.
+  bool Alive(Messages& messages);
+
+ private:
+  bool SendAll(std::string_view bytes, Clock::time_point deadline);
+  // Reads the next frame that is not a server message. kTimeout also covers a deadline of now.
+  Result ReadAnswer(tmproto::Answer& answer, Clock::time_point deadline, Messages& messages);
+  // Takes buffered frames: server messages to messages, the first other frame to answer.
+  // Returns kOk with has_answer set when an answer was found.
+  Result TakeBuffered(tmproto::Answer& answer, bool& has_answer, Messages& messages);
+  bool Fill(int timeout_ms, Result& failure);
+
+  int fd_ = -1;
+  std::vector<char> buf_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
+}  // namespace velt::tmconn
