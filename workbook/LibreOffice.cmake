@@ -54,6 +54,7 @@ velt_uno_headers(velt_uno
     com.sun.star.util.XModifiable
     com.sun.star.util.XNumberFormatsSupplier
     com.sun.star.util.XNumberFormats
+    com.sun.star.util.XProtectable
     com.sun.star.lang.Locale)
 
 add_library(velt_libreoffice STATIC

@@ -2,13 +2,16 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <rtl/digest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -197,6 +200,28 @@ std::string OfficeProcess::OutputTail() const {
   return last;
 }
 
+std::vector<std::string> OfficeProcess::SocketFiles() const {
+  // As the office names them: OSL_PIPE_<uid>_<name> in /tmp, the single-instance pipe named
+  // after the MD5 of the profile URL's UTF-16 code units, each byte in unpadded hex.
+  std::u16string url(profileUrl_.begin(), profileUrl_.end());  // ASCII: FileUrl encodes the rest
+  const auto* data = reinterpret_cast<const sal_uInt8*>(url.data());
+  auto size = static_cast<sal_uInt32>(url.size() * sizeof(char16_t));
+  sal_uInt8 md5[RTL_DIGEST_LENGTH_MD5] = {};
+  rtlDigest digest = rtl_digest_create(rtl_Digest_AlgorithmMD5);
+  rtl_digest_init(digest, data, size);
+  rtl_digest_update(digest, data, size);
+  rtl_digest_get(digest, md5, sizeof md5);
+  rtl_digest_destroy(digest);
+  std::string hash;
+  for (sal_uInt8 byte : md5) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%x", byte);
+    hash += hex;
+  }
+  std::string prefix = "/tmp/OSL_PIPE_" + std::to_string(getuid()) + "_";
+  return {prefix + pipe_, prefix + "SingleOfficeIPC_" + hash};
+}
+
 bool OfficeProcess::GroupGoneLocked() {
   if (groupGone_) return true;
   // While the launcher is not reaped its pid keeps the group id reserved; afterwards an empty
@@ -239,6 +264,12 @@ bool OfficeProcess::Stop(std::chrono::milliseconds grace) {
   }
   std::error_code ec;
   fs::remove_all(profile_, ec);
+  if (WaitGone(std::chrono::milliseconds(0))) {
+    for (const std::string& file : SocketFiles()) {
+      struct stat info {};
+      if (lstat(file.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) unlink(file.c_str());
+    }
+  }
   std::lock_guard lock(mutex_);
   stopped_ = true;
   quitByItself_ = quit;

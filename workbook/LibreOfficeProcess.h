@@ -8,6 +8,7 @@
 #include <chrono>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace velt::lo {
 
@@ -31,6 +32,9 @@ class OfficeProcess {
   bool HasExited();
   // "exit code N" or "killed by signal N"; empty while running.
   std::string ExitText() const;
+  // The sockets the office makes in /tmp: its pipe for us and its single-instance pipe. A
+  // killed office leaves them behind; Stop removes them.
+  std::vector<std::string> SocketFiles() const;
   // The last lines soffice wrote to its output, for error messages.
   std::string OutputTail() const;
 

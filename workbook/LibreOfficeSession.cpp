@@ -299,6 +299,7 @@ LibreOfficeInstance Session::Instance() const {
   instance.profileDir = process_->ProfileDir();
   instance.pipeName = process_->PipeName();
   instance.canShow = canShow_;
+  instance.socketFiles = process_->SocketFiles();
   return instance;
 }
 

@@ -165,7 +165,12 @@ class LoWorksheet : public Worksheet {
     Check(what);
     session_->Call(what, [&] {
       Settle(*session_);
-      Reference<css::container::XNamed>(sheet_, UNO_QUERY_THROW)->setName(FromUtf8(name));
+      Reference<css::container::XNamed> named(sheet_, UNO_QUERY_THROW);
+      named->setName(FromUtf8(name));
+      // Calc ignores a name it does not accept (taken, or with / : [ ] ...) without a word.
+      if (ToUtf8(named->getName()) != name) {
+        throw SpreadsheetError(what.Text() + ": Calc does not accept the name");
+      }
     });
   }
 
@@ -424,7 +429,7 @@ class LoApplication : public Application {
         [&] {
           Settle(*session_);
           url = UrlOf(absolute);
-          return Load(url);
+          return Load(url, true);
         },
         session_->DocumentTimeout());
     if (!component.is()) {
@@ -466,7 +471,7 @@ class LoApplication : public Application {
         what,
         [&] {
           Settle(*session_);
-          return Load("private:factory/scalc");
+          return Load("private:factory/scalc", false);
         },
         session_->DocumentTimeout());
     if (!component.is()) throw SpreadsheetError(what.Text() + ": Calc made no document");
@@ -518,12 +523,15 @@ class LoApplication : public Application {
   }
 
  private:
-  Reference<css::lang::XComponent> Load(const rtl::OUString& url) {
-    Sequence<css::beans::PropertyValue> args(3);
+  Reference<css::lang::XComponent> Load(const rtl::OUString& url, bool file) {
+    Sequence<css::beans::PropertyValue> args(file ? 4 : 3);
     auto* a = args.getArray();
     a[0] = Property("Hidden", Any(!session_->visible));
     a[1] = Property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE));
     a[2] = Property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE));
+    // An Excel file under another name is detected as a template and would open as a new,
+    // untitled workbook; the file itself is wanted.
+    if (file) a[3] = Property("AsTemplate", Any(false));
     Reference<css::frame::XComponentLoader> loader(session_->Desktop(), UNO_QUERY_THROW);
     return loader->loadComponentFromURL(url, "_blank", 0, args);
   }

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Spreadsheet.h"
 
@@ -56,8 +57,9 @@ class LibreOfficeLauncher : public SpreadsheetLauncher {
 struct LibreOfficeInstance {
   pid_t processGroup = -1;  // the launcher's pid, also the group id
   std::string profileDir;
-  std::string pipeName;  // accepts UNO connections: "pipe,name=<pipeName>"
-  bool canShow = false;  // started with a window system (not headless)
+  std::string pipeName;                  // accepts UNO connections: "pipe,name=<pipeName>"
+  bool canShow = false;                  // started with a window system (not headless)
+  std::vector<std::string> socketFiles;  // what the office makes in /tmp while it runs
 };
 
 // The instance behind an Application made by LibreOfficeLauncher; nullopt for other backends.
