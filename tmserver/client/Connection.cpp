@@ -10,14 +10,20 @@ namespace tp = velt::tmproto;
 
 namespace {
 
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
+}
+
 // "host[:port]\server" (split at the last backslash) or, without a backslash, a server name on
-// this machine.
+// this machine. Blanks around either part are dropped.
 std::optional<Target> PairPart(std::string_view part) {
   const size_t slash = part.rfind('\\');
-  std::string_view host, server = part;
+  std::string_view host, server = Trim(part);
   if (slash != std::string_view::npos) {
-    host = part.substr(0, slash);
-    server = part.substr(slash + 1);
+    host = Trim(part.substr(0, slash));
+    server = Trim(part.substr(slash + 1));
   }
   const auto hp = tp::SplitHostPort(host, tp::kDefaultPort);
   if (!hp) return std::nullopt;

@@ -31,7 +31,7 @@ TEST(ParseTargets, HostAndServerTexts) {
        {{"", 7227, "TMS", "127.0.0.1:7227\\TMS"}, {"", 7227, "TMS", "127.0.0.1:7227\\TMS"}}},
       {nullptr,
        " a\\TMS{b\\TMS}",
-       {{" a", 7227, "TMS", " a:7227\\TMS"}, {"b", 7227, "TMS", "b:7227\\TMS"}}},
+       {{"a", 7227, "TMS", "a:7227\\TMS"}, {"b", 7227, "TMS", "b:7227\\TMS"}}},
       {nullptr, "x\\y\\z", {{"x\\y", 7227, "z", "x\\y:7227\\z"}}},
       {nullptr, "TMS", {{"", 7227, "TMS", "127.0.0.1:7227\\TMS"}}},
       {"srv", nullptr, {}},

@@ -1,0 +1,171 @@
+#include "tmaccess.h"
+
+#include <array>
+#include <cfloat>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "Cp1251.h"
+
+namespace velt {
+
+TmcFunctions LibraryTmcFunctions() {
+  return TmcFunctions{::tmcConnect,    ::tmcDisconnect,  ::tmcIsConnected,
+                      ::tmcSystemTime, ::tmcStatus,      ::tmcAnalog,
+                      ::tmcAccumFull,  ::tmcEnumObjects, ::tmcGetObjectName};
+}
+
+namespace {
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  return s.substr(b, e - b);
+}
+
+std::string WithServer(std::string part) {
+  if (part.find('\\') == std::string::npos) part += "\\TMS";
+  return part;
+}
+
+// The callback has no context pointer, so its buffer lives here.
+std::mutex message_mutex;
+std::array<char, kServerMessageSize + 1> message_buffer{};
+std::function<void(const std::string&)> message_listener;
+
+}  // namespace
+
+TmcConnectArguments ParseServerText(const std::string& text) {
+  const size_t open = text.find('{');
+  if (open != std::string::npos) {
+    const size_t close = text.find('}');
+    std::string a = text.substr(0, open);
+    std::string b;
+    if (close != std::string::npos && close > open) b = text.substr(open + 1, close - open - 1);
+    return {std::nullopt, WithServer(a) + "{" + WithServer(b) + "}"};
+  }
+  const size_t slash = text.rfind('\\');
+  if (slash != std::string::npos) {
+    return {Trim(text.substr(0, slash)), Trim(text.substr(slash + 1))};
+  }
+  return {Trim(text), "TMS"};
+}
+
+void TmaMessageCallback(uint32_t length, const char* text, uint32_t /*unused*/) {
+  std::string utf8;
+  std::function<void(const std::string&)> listener;
+  {
+    std::lock_guard lock(message_mutex);
+    const size_t n = text == nullptr ? 0 : strnlen(text, std::min(length, kServerMessageSize));
+    if (n > 0) std::memcpy(message_buffer.data(), text, n);
+    message_buffer[n] = '\0';
+    listener = message_listener;
+    if (listener) utf8 = Cp1251ToUtf8(std::string_view(message_buffer.data(), n));
+  }
+  if (listener) listener(utf8);
+}
+
+std::string ServerMessageRaw() {
+  std::lock_guard lock(message_mutex);
+  return std::string(message_buffer.data());
+}
+
+std::string ServerMessage() {
+  return Cp1251ToUtf8(ServerMessageRaw());
+}
+
+void SetServerMessageListener(std::function<void(const std::string&)> listener) {
+  std::lock_guard lock(message_mutex);
+  message_listener = std::move(listener);
+}
+
+TmAccess::TmAccess(const TmcFunctions& functions) : fns_(functions) {}
+
+int16_t TmAccess::tmaConnect(const std::string& serverText, const std::string& clientName) {
+  try {
+    const TmcConnectArguments args = ParseServerText(serverText);
+    const std::optional<std::string> host =
+        args.host ? std::optional(Utf8ToCp1251(*args.host)) : std::nullopt;
+    const std::string server = Utf8ToCp1251(args.server);
+    const std::string client = Utf8ToCp1251(clientName);
+    handle_ = fns_.connect(host ? host->c_str() : nullptr, server.c_str(), client.c_str(),
+                           TmaMessageCallback, 0);
+  } catch (...) {
+    handle_ = 0;
+  }
+  if (handle_ == 0) return 0;
+  // Keeps the link active at once, as the cycle timer does later; the time itself is not used.
+  char time[81] = {};
+  fns_.systemTime(handle_, time, 0);
+  return fns_.isConnected(handle_);
+}
+
+int32_t TmAccess::tmaDisconnect() {
+  if (handle_ != 0) {
+    fns_.disconnect(handle_);
+    handle_ = 0;
+  }
+  return 1;
+}
+
+int32_t TmAccess::tmaSystemTime(char* buffer, uint32_t reserved) {
+  return fns_.systemTime(handle_, buffer, reserved);
+}
+
+int16_t TmAccess::tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) {
+  return fns_.status(handle_, ch, rtu, point);
+}
+
+float TmAccess::tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                          uint16_t archive) {
+  try {
+    return fns_.analog(handle_, ch, rtu, point, Utf8ToCp1251(time).c_str(), archive);
+  } catch (...) {
+    return FLT_MAX;
+  }
+}
+
+uint32_t TmAccess::tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
+                                const std::string& time) {
+  try {
+    return fns_.accumFull(handle_, ch, rtu, point, values, Utf8ToCp1251(time).c_str());
+  } catch (...) {
+    return 0;
+  }
+}
+
+uint32_t TmAccess::tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch,
+                                  uint16_t rtu, uint16_t point) {
+  return fns_.enumObjects(handle_, cls, max, buffer, ch, rtu, point);
+}
+
+int16_t TmAccess::tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
+                                   std::string& name, uint32_t size) {
+  // Sizes the callers use fit on the stack; larger ones are capped rather than trusted.
+  constexpr uint32_t kStackSize = 1024;
+  constexpr uint32_t kMaxSize = 65536;
+  try {
+    std::array<char, kStackSize> stack;
+    std::vector<char> heap;
+    const uint32_t given = std::min(size, kMaxSize);
+    char* buffer = stack.data();
+    if (given > kStackSize) {
+      heap.resize(given);
+      buffer = heap.data();
+    }
+    const int16_t result = fns_.getObjectName(handle_, cls, ch, rtu, point, buffer, given);
+    if (result == kTmaTrue && given > 0) {
+      name = Cp1251ToUtf8(std::string_view(buffer, strnlen(buffer, given)));
+    } else {
+      name.clear();
+    }
+    return result;
+  } catch (...) {
+    name.clear();
+    return kTmaFalse;
+  }
+}
+
+}  // namespace velt
