@@ -23,6 +23,7 @@ struct Recorder {
   uint32_t accum_result = 0;
   int16_t name_result = 1;
   std::string name_bytes;  // written (cut to size) by getObjectName
+  size_t time_fill = 24;   // bytes systemTime writes, NUL included
   TmcMessageCallback callback = nullptr;
 };
 Recorder rec;
@@ -54,8 +55,8 @@ int16_t FakeIsConnected(uint32_t h) {
 }
 int32_t FakeSystemTime(uint32_t h, char* buffer, uint32_t reserved) {
   Log("systemTime", h, reserved);
-  std::memset(buffer, 'T', 80);  // callers promise room for this much at connect time
-  buffer[80] = '\0';
+  std::memset(buffer, 'T', rec.time_fill - 1);
+  buffer[rec.time_fill - 1] = '\0';
   return 1;
 }
 int16_t FakeStatus(uint32_t h, uint16_t ch, uint16_t rtu, uint16_t point) {
@@ -130,6 +131,7 @@ TEST(ParseServerText, EveryFormOfTheServerText) {
 
 TEST_F(TmAccessTest, ConnectPassesTheParsedTextsInWindows1251) {
   rec.connect_result = 42;
+  rec.time_fill = 81;  // the connect step gives room for 80 characters and the NUL
   EXPECT_EQ(tm.tmaConnect("ПС-сервер\\ТМС", "$Excel$"), 1);
   EXPECT_EQ(tm.Handle(), 42u);
   EXPECT_THAT(rec.calls, ElementsAre("connect \"" + Utf8ToCp1251("ПС-сервер") + "\" \"" +
