@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,60 @@ void BM_Pass_Memory_FakeTm(benchmark::State& state, std::vector<Row> (*rows)()) 
 BENCHMARK_CAPTURE(BM_Pass_Memory_FakeTm, AddressRows10000, AddressRows)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pass_Memory_FakeTm, Blocks100x100, BlockRows)->Unit(benchmark::kMillisecond);
+
+#ifdef VELT_BENCH_TMSIM
+// One tmsim and one connection for every benchmark of the run; ended at exit.
+TmAccess& Tmsim() {
+  static TmsimProcess process;
+  static TmAccess tm;
+  static const bool connected = [] {
+    return (tm.tmaConnect(process.Address() + "\\TMS", "$Excel$") & 0xFFFF) != 0;
+  }();
+  if (!connected) throw std::runtime_error("cannot connect to tmsim");
+  return tm;
+}
+
+void BM_Pass_Memory_Tmsim(benchmark::State& state, std::vector<Row> (*rows)()) {
+  MemorySheet sheet(rows());
+  RunPasses(state, *sheet.application, *sheet.sheet, Tmsim(), &sheet.office);
+}
+BENCHMARK_CAPTURE(BM_Pass_Memory_Tmsim, AddressRows10000, AddressRows)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(BM_Pass_Memory_Tmsim, Blocks100x100, BlockRows)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+#endif
+
+#ifdef VELT_BENCH_LIBREOFFICE
+void BM_Pass_LibreOffice_Tmsim(benchmark::State& state, std::vector<Row> (*rows)()) {
+  TmAccess& tm = Tmsim();
+  LibreOfficeOptions options;
+  options.headless = true;
+  LibreOfficeLauncher launcher(options);
+  std::unique_ptr<Application> application = launcher.Start();
+  std::shared_ptr<Workbook> workbook = application->Add();
+  std::shared_ptr<Worksheet> sheet = workbook->AddWorksheet();
+  sheet->SetName("ВЕЛТ");
+  // Filling goes through the backend's batching too.
+  application->SetScreenUpdating(false, kLcid);
+  const std::vector<Row> content = rows();
+  for (size_t r = 0; r < content.size(); ++r) {
+    for (size_t c = 0; c < content[r].size(); ++c) {
+      if (content[r][c].empty()) continue;
+      sheet->SetCellText(static_cast<int32_t>(r) + 1, static_cast<int32_t>(c) + 1, content[r][c]);
+    }
+  }
+  application->SetScreenUpdating(true, kLcid);
+  RunPasses(state, *application, *sheet, tm, nullptr);
+}
+BENCHMARK_CAPTURE(BM_Pass_LibreOffice_Tmsim, AddressRows10000, AddressRows)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_Pass_LibreOffice_Tmsim, Blocks100x100, BlockRows)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+#endif
 
 }  // namespace
 }  // namespace velt

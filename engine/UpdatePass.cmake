@@ -20,3 +20,10 @@ velt_add_test(progress_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Progress_test.cp
 velt_add_test(update_sheet_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/UpdateSheet_test.cpp
               LIBS velt_engine velt_engine_testing)
 
+# One pass end to end on tmsim, libtmconn and a headless LibreOffice, once those parts are built.
+if(TARGET velt_libreoffice AND TARGET velt_tmsim_testing AND TARGET velt_tmaccess)
+  velt_add_test(update_sheet_soffice_test
+                SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/UpdateSheetSoffice_test.cpp
+                LIBS velt_engine velt_libreoffice velt_tmsim_testing velt_tmaccess
+                LABELS soffice TIMEOUT 900)
+endif()
