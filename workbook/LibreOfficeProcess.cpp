@@ -226,7 +226,7 @@ bool OfficeProcess::GroupGoneLocked() {
   if (groupGone_) return true;
   // While the launcher is not reaped its pid keeps the group id reserved; afterwards an empty
   // group makes kill fail with ESRCH, and the id must not be signalled again (it may be reused).
-  if (reaped_ && kill(-pid_, 0) != 0 && errno == ESRCH) groupGone_ = true;
+  if (reaped_ && !ProcessGroupAlive(pid_)) groupGone_ = true;
   return groupGone_;
 }
 
@@ -274,6 +274,28 @@ bool OfficeProcess::Stop(std::chrono::milliseconds grace) {
   stopped_ = true;
   quitByItself_ = quit;
   return quit;
+}
+
+bool ProcessGroupAlive(pid_t group) {
+  if (group <= 0) return false;
+  if (kill(-group, 0) != 0 && errno == ESRCH) return false;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat;
+    std::getline(in, stat);
+    // "pid (comm) state ppid pgrp ...": comm may hold anything, so parse after the last ')'.
+    auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    char state = 0;
+    long parent = 0, processGroup = 0;
+    if (!(fields >> state >> parent >> processGroup)) continue;
+    if (processGroup == group && state != 'Z' && state != 'X') return true;
+  }
+  return false;
 }
 
 bool DisplayUsable() {

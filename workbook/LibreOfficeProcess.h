@@ -65,6 +65,10 @@ class OfficeProcess {
   bool quitByItself_ = false;
 };
 
+// Whether a process of the group is still running. Zombies do not count: a killed office's
+// soffice.bin is reaped by init, whenever init gets to it.
+bool ProcessGroupAlive(pid_t group);
+
 // True when DISPLAY names an X server that accepts a connection now.
 bool DisplayUsable();
 

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 bool GroupAlive(pid_t group) {
-  return kill(-group, 0) == 0;
+  return ProcessGroupAlive(group);
 }
 
 class FakeOffice {

@@ -412,10 +412,10 @@ void Session::Release() {
   watchWake_.notify_all();
   if (watchdog_.joinable()) watchdog_.join();
 
-  bool quit = process_->Stop(quitAsked ? 5000ms : 0ms);
-  if (!quit) {
+  process_->Stop(quitAsked ? 5000ms : 0ms);
+  {
     // A killed office leaves its lock files beside the workbooks; they would make every later
-    // open of those files fail. Remove those that name our profile, and only those.
+    // open of those files fail. With the office gone, a lock naming its profile is stale.
     for (auto& d : documents_) {
       if (d->location.empty()) continue;
       rtl::OUString systemPath;

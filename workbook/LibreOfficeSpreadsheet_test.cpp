@@ -2,6 +2,8 @@
 // looks at the documents from outside and plays the user.
 #include "LibreOfficeSpreadsheet.h"
 
+#include "LibreOfficeProcess.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -78,7 +80,7 @@ std::string UrlOf(const std::string& path) {
 }
 
 bool GroupAlive(pid_t group) {
-  return group > 0 && kill(-group, 0) == 0;
+  return lo::ProcessGroupAlive(group);
 }
 
 // Waits, with retries, until `done` holds or the limit passes.
