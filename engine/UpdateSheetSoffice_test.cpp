@@ -164,7 +164,7 @@ TEST(UpdateSheetEndToEnd, LibreOfficeSheetGetsWhatTmsimServes) {
   const auto expected = ExpectedWrites();
   for (int32_t row = 1; row <= static_cast<int32_t>(kSheet.size()) + 1; ++row) {
     for (int32_t column = 1; column <= kLastColumn; ++column) {
-      SCOPED_TRACE("cell " + std::to_string(row) + "," + std::to_string(column));
+      SCOPED_TRACE(testing::Message() << "cell " << row << "," << column);
       const std::string text = sheet->CellText(row, column);
       if (row == 6 && (column == 4 || column == 5)) {
         // The meter reading ramps with the clock; the reduced power is constant.
