@@ -4,7 +4,7 @@
 # Run through ./run demo, which builds first.
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
-bin=build
+bin=${VELT_BUILD_DIR:-build}
 
 tmsim_pid=
 cleanup() {

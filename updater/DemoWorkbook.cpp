@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   const std::string path = argv[2];
   try {
-    velt::LibreOfficeLauncher launcher(velt::LibreOfficeOptions{.headless = true});
+    velt::LibreOfficeOptions options;
+    options.headless = true;
+    velt::LibreOfficeLauncher launcher(options);
     auto application = launcher.Start();
     application->SetDisplayAlerts(false);
     if (command == "create") {

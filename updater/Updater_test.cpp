@@ -80,7 +80,7 @@ class UpdaterRun : public ::testing::Test {
         .waitForStop =
             [this, passesBeforeStop](int seconds) {
               waits_.push_back(seconds);
-              return static_cast<int>(waits_.size()) + 1 >= passesBeforeStop;
+              return static_cast<int>(waits_.size()) >= passesBeforeStop;
             },
         .stopRequested = [] { return false; },
         .out = out_,
@@ -174,7 +174,7 @@ TEST_F(UpdaterRun, SpreadsheetFailuresExitOne) {
 
 TEST_F(UpdaterRun, CycleRepeatsUntilStopAndSavesEachPass) {
   EXPECT_EQ(Run({"--server", "srv", path_, "--cycle", "7"}, 3), kExitDone);
-  EXPECT_EQ(waits_, (std::vector<int>{7, 7}));
+  EXPECT_EQ(waits_, (std::vector<int>{7, 7, 7}));
   int saves = 0;
   for (const auto& call : office_.Log()) saves += call.op == "save";
   EXPECT_EQ(saves, 3);
