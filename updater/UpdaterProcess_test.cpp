@@ -1,0 +1,216 @@
+// veltexcel-update as a process, against a real tmsim and a headless LibreOffice.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "DemoSheet.h"
+#include "LibreOfficeSpreadsheet.h"
+#include "TmsimProcess.h"
+
+namespace velt {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A child process with stdout and stderr in files and TMPDIR of its own, ended by pid.
+class Child {
+ public:
+  Child(const std::vector<std::string>& args, const fs::path& dir) : dir_(dir) {
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const std::string out = (dir / "stdout").string(), err = (dir / "stderr").string();
+    const std::string tmp = (dir / "tmp").string();
+    fs::create_directories(tmp);
+    std::fflush(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      setenv("TMPDIR", tmp.c_str(), 1);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // The exit code, or -1 if it did not end within the bound (it is then killed).
+  int Wait(std::chrono::seconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return -1;
+  }
+  void Signal(int signal) { kill(pid_, signal); }
+  std::string Out() const { return ReadFile(dir_ / "stdout"); }
+  std::string Err() const { return ReadFile(dir_ / "stderr"); }
+
+ private:
+  fs::path dir_;
+  pid_t pid_ = -1;
+};
+
+// Processes whose command line mentions text (soffice carries its profile path there).
+int ProcessesMentioning(const std::string& text) {
+  int found = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const auto name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string cmdline = ReadFile(entry.path() / "cmdline");
+    if (cmdline.find(text) != std::string::npos) ++found;
+  }
+  return found;
+}
+
+class UpdaterProcess : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    tmsim_ = new TmsimProcess();
+    LibreOfficeOptions options;
+    options.headless = true;
+    launcher_ = new LibreOfficeLauncher(options);
+  }
+  static void TearDownTestSuite() {
+    delete launcher_;
+    delete tmsim_;
+  }
+
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("veltexcel-updater-process-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    workbook_ = (dir_ / "demo.xls").string();
+  }
+  void TearDown() override {
+    EXPECT_EQ(ProcessesMentioning((dir_ / "tmp").string()), 0) << "an office was left running";
+    if (fs::exists(dir_ / "tmp")) {
+      EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "a profile was left";
+    }
+    fs::remove_all(dir_);
+  }
+
+  void CreateDemoWorkbook() {
+    auto application = launcher_->Start();
+    auto workbook = application->Add();
+    WriteDemoSheet(*workbook);
+    workbook->SaveAs(workbook_);
+  }
+
+  std::vector<std::string> Command(const std::string& server, std::vector<std::string> more = {}) {
+    std::vector<std::string> args{VELTEXCEL_UPDATE, "--quiet", "--server", server, workbook_};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+  std::string Server() const { return tmsim_->Address() + "\\TMS"; }
+
+  // Cells of the sheet "ВЕЛТ" as LibreOffice shows them.
+  std::vector<std::vector<std::string>> ReadSheet() {
+    auto application = launcher_->Start();
+    auto workbook = application->Open(workbook_);
+    auto sheet = workbook->WorksheetByName("ВЕЛТ");
+    std::vector<std::vector<std::string>> cells(kDemoRows + 1,
+                                                std::vector<std::string>(kDemoColumns + 1));
+    for (int r = 1; r <= kDemoRows; ++r) {
+      for (int c = 1; c <= kDemoColumns; ++c) cells[r][c] = sheet->CellText(r, c);
+    }
+    return cells;
+  }
+
+  static TmsimProcess* tmsim_;
+  static LibreOfficeLauncher* launcher_;
+  fs::path dir_;
+  std::string workbook_;
+};
+
+TmsimProcess* UpdaterProcess::tmsim_ = nullptr;
+LibreOfficeLauncher* UpdaterProcess::launcher_ = nullptr;
+
+TEST_F(UpdaterProcess, OnceRunFillsTheDemoWorkbook) {
+  CreateDemoWorkbook();
+  Child child(Command(Server()), dir_);
+  ASSERT_EQ(child.Wait(120s), 0) << child.Err();
+  EXPECT_NE(child.Out().find("spreadsheet: ok"), std::string::npos) << child.Out();
+
+  const auto cells = ReadSheet();
+  // The demo database has no value for #TT1:2:6 (row 8) and none in archive 2 at 13:00 (row 10,
+  // column 5); every other requested cell holds a number.
+  int markers = 0;
+  for (int r = 1; r <= kDemoRows; ++r) {
+    for (int c = 1; c <= kDemoColumns; ++c) markers += cells[r][c] == "н\\д";
+  }
+  EXPECT_EQ(markers, 2);
+  EXPECT_EQ(cells[8][4], "н\\д");
+  EXPECT_EQ(cells[10][5], "н\\д");
+  EXPECT_EQ(cells[20][4], "9");  // #TC1:2:10
+  EXPECT_EQ(cells[10][4], "241.5");
+  EXPECT_EQ(cells[13][5], "1531070");  // #PU1:3:1 at 01.12.2026 09:00
+  for (const auto& [r, c] : {std::pair{2, 4}, {3, 4}, {7, 4}, {7, 5}, {12, 2}, {16, 4}, {18, 3}}) {
+    EXPECT_FALSE(cells[r][c].empty()) << r << "," << c;
+    EXPECT_NE(cells[r][c].find_first_of("0123456789"), std::string::npos) << cells[r][c];
+  }
+}
+
+TEST_F(UpdaterProcess, WrongServerExitsThreeAndLeavesTheWorkbookAlone) {
+  CreateDemoWorkbook();
+  const std::string before = ReadFile(workbook_);
+  const auto written = fs::last_write_time(workbook_);
+  Child child(Command(tmsim_->Address() + "\\WRONG"), dir_);
+  EXPECT_EQ(child.Wait(60s), 3) << child.Err();
+  EXPECT_EQ(ReadFile(workbook_), before);
+  EXPECT_EQ(fs::last_write_time(workbook_), written);
+}
+
+TEST_F(UpdaterProcess, MissingWorkbookExitsFourAndCreatesNothing) {
+  Child child(Command(Server()), dir_);
+  EXPECT_EQ(child.Wait(60s), 4) << child.Err();
+  EXPECT_FALSE(fs::exists(workbook_));
+}
+
+TEST_F(UpdaterProcess, TermDuringACyclicRunEndsItSaved) {
+  CreateDemoWorkbook();
+  Child child(Command(Server(), {"--cycle", "1"}), dir_);
+  const auto deadline = std::chrono::steady_clock::now() + 120s;
+  while (child.Out().find("spreadsheet: ok") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_NE(child.Out().find("spreadsheet: ok"), std::string::npos) << child.Err();
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.Wait(15s), 0) << child.Err();
+  EXPECT_EQ(ReadSheet()[20][4], "9");
+}
+
+}  // namespace
+}  // namespace velt
