@@ -39,6 +39,13 @@ velt_uno_headers(velt_uno
     com.sun.star.sheet.XCellRangeAddressable
     com.sun.star.sheet.XCellRangeData
     com.sun.star.sheet.XCellRangeFormula
+    com.sun.star.sheet.XCellRangesQuery
+    com.sun.star.sheet.XSheetCellRanges
+    com.sun.star.sheet.CellFlags
+    com.sun.star.sheet.XSheetAnnotationsSupplier
+    com.sun.star.sheet.XSheetAnnotations
+    com.sun.star.sheet.XSheetAnnotationAnchor
+    com.sun.star.sheet.XSheetAnnotation
     com.sun.star.sheet.XSpreadsheet
     com.sun.star.sheet.XSpreadsheetDocument
     com.sun.star.sheet.XSpreadsheetView

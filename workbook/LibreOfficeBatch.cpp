@@ -1,6 +1,10 @@
 #include "LibreOfficeBatch.h"
 
+#include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangesQuery.hpp>
+#include <com/sun/star/sheet/XSheetCellRanges.hpp>
+#include <com/sun/star/table/CellRangeAddress.hpp>
 #include <com/sun/star/table/XCell.hpp>
 #include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/text/XText.hpp>
@@ -132,10 +136,42 @@ void Batch::Flush() {
   pendingCount_ = 0;
   try {
     for (auto& [sheet, pending] : work) {
+      // A bulk store clears the cells' notes first; setValue and setString keep them. Cells
+      // with a note are written one by one.
+      Sequence<css::table::CellRangeAddress> noted =
+          session_.Call(What("find notes"), [&, &sheet = sheet] {
+            Reference<css::sheet::XCellRangesQuery> query(sheet, UNO_QUERY_THROW);
+            return query->queryContentCells(css::sheet::CellFlags::ANNOTATION)->getRangeAddresses();
+          });
+      auto hasNote = [&](int32_t row, int32_t column) {
+        for (const auto& r : noted) {
+          if (row - 1 >= r.StartRow && row - 1 <= r.EndRow && column - 1 >= r.StartColumn &&
+              column - 1 <= r.EndColumn) {
+            return true;
+          }
+        }
+        return false;
+      };
       std::vector<std::pair<int32_t, int32_t>> cells;
       cells.reserve(pending.size());
-      for (auto& [cell, value] : pending) cells.push_back(cell);
+      for (auto& [cell, value] : pending) {
+        if (noted.hasElements() && hasNote(cell.first, cell.second)) {
+          session_.Call(What("write cell", cell.first, cell.second), [&, &sheet = sheet] {
+            DirectWrite(sheet, cell.first, cell.second, value);
+          });
+        } else {
+          cells.push_back(cell);
+        }
+      }
       for (const CellRect& rect : PlanWriteRanges(std::move(cells))) {
+        // A lone number costs one call less cell by cell, with the same effect.
+        const CellValue& first = pending.at({rect.top, rect.left});
+        if (rect.top == rect.bottom && rect.left == rect.right &&
+            std::holds_alternative<double>(first)) {
+          session_.Call(What("write cell", rect.top, rect.left),
+                        [&, &sheet = sheet] { DirectWrite(sheet, rect.top, rect.left, first); });
+          continue;
+        }
         Sequence<Sequence<Any>> rows(rect.bottom - rect.top + 1);
         auto* rowArray = rows.getArray();
         for (int32_t r = rect.top; r <= rect.bottom; ++r) {
@@ -151,7 +187,7 @@ void Batch::Flush() {
           }
           rowArray[r - rect.top] = values;
         }
-        session_.Call(What{"write cells", rect.top, rect.left}, [&] {
+        session_.Call(What("write cells", rect.top, rect.left), [&, &sheet = sheet] {
           Reference<css::sheet::XCellRangeData> data(
               sheet->getCellRangeByPosition(rect.left - 1, rect.top - 1, rect.right - 1,
                                             rect.bottom - 1),

@@ -26,8 +26,12 @@
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/sheet/XCalculatable.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XCellRangeFormula.hpp>
+#include <com/sun/star/sheet/XSheetAnnotation.hpp>
+#include <com/sun/star/sheet/XSheetAnnotations.hpp>
+#include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XSpreadsheetView.hpp>
@@ -43,6 +47,7 @@
 #include <cppuhelper/bootstrap.hxx>
 #include <osl/file.hxx>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
@@ -243,6 +248,34 @@ class Probe {
       }
     }
     return cells;
+  }
+
+  void AddNote(const std::string& path, const std::string& sheet, int row, int column,
+               const std::string& text) {
+    auto target = Sheet(path, sheet);
+    Reference<css::sheet::XSheetAnnotationsSupplier> supplier(target, UNO_QUERY_THROW);
+    css::table::CellAddress at;
+    at.Sheet = Reference<css::sheet::XCellRangeAddressable>(target, UNO_QUERY_THROW)
+                   ->getRangeAddress()
+                   .Sheet;
+    at.Column = column - 1;
+    at.Row = row - 1;
+    supplier->getAnnotations()->insertNew(at, U(text));
+  }
+
+  // "row,column:text" of every note on the sheet.
+  std::vector<std::string> Notes(const std::string& path, const std::string& sheet) {
+    Reference<css::sheet::XSheetAnnotationsSupplier> supplier(Sheet(path, sheet), UNO_QUERY_THROW);
+    Reference<css::container::XIndexAccess> notes(supplier->getAnnotations(), UNO_QUERY_THROW);
+    std::vector<std::string> all;
+    for (sal_Int32 i = 0; i < notes->getCount(); ++i) {
+      Reference<css::sheet::XSheetAnnotation> note(notes->getByIndex(i), UNO_QUERY_THROW);
+      auto at = note->getPosition();
+      all.push_back(std::to_string(at.Row + 1) + "," + std::to_string(at.Column + 1) + ":" +
+                    S(Reference<css::text::XTextRange>(note, UNO_QUERY_THROW)->getString()));
+    }
+    std::sort(all.begin(), all.end());
+    return all;
   }
 
   int32_t ColumnWidth(const std::string& path, const std::string& sheet, int column) {
@@ -542,6 +575,7 @@ TEST_P(BatchEquivalenceTest, BatchedAndDirectCallsLeaveTheSameSheet) {
       Office().SetFormat(path, name, row, 6, "0.00");
       Office().SetFormat(path, name, row, 7, "DD.MM.YYYY");
     }
+    for (int row = 2; row <= rows; row += 17) Office().AddNote(path, name, row, 4, "note");
     Office().SetValue(path, name, 10, 6, 3);
     Office().SetValue(path, name, 11, 7, 45306);
   }
@@ -584,6 +618,8 @@ TEST_P(BatchEquivalenceTest, BatchedAndDirectCallsLeaveTheSameSheet) {
   }
   EXPECT_EQ(Office().Contents(path, "direct", rows + 1, 9),
             Office().Contents(path, "batched", rows + 1, 9));
+  EXPECT_EQ(Office().Notes(path, "direct"), Office().Notes(path, "batched"));
+  EXPECT_EQ(Office().Notes(path, "batched").size(), static_cast<size_t>((rows - 2) / 17 + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Calculation, BatchEquivalenceTest,
@@ -662,6 +698,29 @@ TEST_F(LibreOfficeTest, CalculationModes) {
   EXPECT_TRUE(Office().AutomaticCalculation(path));
   EXPECT_EQ(sheet->CellText(1, 2), "10");
   EXPECT_THROW(App().SetCalculation(2, 0), SpreadsheetError);
+}
+
+TEST_F(LibreOfficeTest, BulkModeFollowsTheCalculationMode) {
+  std::string path = dir_ / "calcbulk.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  Office().SetFormula(path, "ВЕЛТ", 1, 2, "=A1*2");
+  Office().SetFormula(path, "ВЕЛТ", 2, 2, "=A2&\"!\"");
+  App().SetScreenUpdating(false, 0);
+  EXPECT_EQ(sheet->CellText(1, 2), "0");
+  sheet->SetCellNumber(1, 1, 5);
+  sheet->SetCellText(2, 1, "x");
+  // Automatic: formulas see buffered writes, as they would see direct ones.
+  EXPECT_EQ(sheet->CellText(1, 2), "10");
+  EXPECT_EQ(sheet->CellText(2, 2), "x!");
+  App().SetCalculation(xlCalculationManual, 0);
+  sheet->SetCellNumber(1, 1, 7);
+  sheet->SetCellText(2, 1, "y");
+  EXPECT_EQ(sheet->CellText(1, 2), "10");
+  EXPECT_EQ(sheet->CellText(2, 2), "x!");
+  App().SetCalculation(xlCalculationAutomatic, 0);
+  EXPECT_EQ(sheet->CellText(1, 2), "14");
+  EXPECT_EQ(sheet->CellText(2, 2), "y!");
+  App().SetScreenUpdating(true, 0);
 }
 
 struct BadFile {
