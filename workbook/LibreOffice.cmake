@@ -4,11 +4,13 @@ include(UnoHeaders)
 velt_uno_headers(velt_uno
   TYPES
     com.sun.star.awt.XWindow2
+    com.sun.star.beans.NamedValue
     com.sun.star.beans.PropertyValue
     com.sun.star.beans.XPropertySet
     com.sun.star.bridge.BridgeFactory
     com.sun.star.bridge.XBridge
     com.sun.star.connection.Connector
+    com.sun.star.configuration.theDefaultProvider
     com.sun.star.connection.NoConnectException
     com.sun.star.container.NoSuchElementException
     com.sun.star.container.XEnumeration

@@ -34,13 +34,14 @@ std::string ErrnoText(int error) {
   return std::strerror(error);
 }
 
-// Extra settings for the fresh profile: macros stay off even if a load argument is ignored,
-// and no autosave writes happen in the background.
+// Extra settings for the fresh profile: macros stay off even if a load argument is ignored, no
+// autosave writes happen in the background, and a visible office greets nobody with a dialog.
 constexpr const char* kRegistryModifications =
     R"(<?xml version="1.0" encoding="UTF-8"?>
 <oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
 <item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="MacroSecurityLevel" oor:op="fuse"><value>3</value></prop></item>
 <item oor:path="/org.openoffice.Office.Common/Security/Scripting"><prop oor:name="DisableMacrosExecution" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Recovery/AutoSave"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Recovery/RecoveryInfo"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
 </oor:items>
@@ -280,7 +281,8 @@ bool ProcessGroupAlive(pid_t group) {
   if (group <= 0) return false;
   if (kill(-group, 0) != 0 && errno == ESRCH) return false;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+  for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
     const std::string name = entry.path().filename().string();
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::ifstream in(entry.path() / "stat");

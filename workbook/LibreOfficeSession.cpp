@@ -142,10 +142,14 @@ void DocumentState::UserClosed() {
     }
     if (handler) handler();
   };
-  if (poster_) {
-    poster_(std::move(run));
-  } else {
-    run();
+  // This runs on the office's thread: nothing may escape into the office.
+  try {
+    if (poster_) {
+      poster_(std::move(run));
+    } else {
+      run();
+    }
+  } catch (...) {
   }
 }
 

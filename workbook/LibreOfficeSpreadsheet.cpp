@@ -386,7 +386,13 @@ void LockControllers(DocumentState& document, bool lock) {
 class LoApplication : public Application {
  public:
   explicit LoApplication(std::shared_ptr<Session> session) : session_(std::move(session)) {}
-  ~LoApplication() override { session_->Release(); }
+  ~LoApplication() override {
+    try {
+      session_->Release();
+    } catch (...) {
+      // Release handles its own failures; nothing may leave a destructor.
+    }
+  }
 
   LibreOfficeInstance Instance() const { return session_->Instance(); }
 
@@ -575,7 +581,13 @@ LibreOfficeLauncher::LibreOfficeLauncher(LibreOfficeOptions options)
     : options_(std::move(options)) {}
 
 std::unique_ptr<Application> LibreOfficeLauncher::Start() {
-  return std::make_unique<lo::LoApplication>(std::make_shared<lo::Session>(options_));
+  try {
+    return std::make_unique<lo::LoApplication>(std::make_shared<lo::Session>(options_));
+  } catch (const SpreadsheetError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SpreadsheetError(std::string("Cannot start LibreOffice: ") + e.what());
+  }
 }
 
 std::optional<LibreOfficeInstance> LibreOfficeInstanceOf(Application& application) {

@@ -9,13 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <com/sun/star/awt/XWindow2.hpp>
+#include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/configuration/theDefaultProvider.hpp>
 #include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/container/XNamed.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <com/sun/star/frame/DispatchHelper.hpp>
@@ -25,6 +28,7 @@
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/lang/Locale.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
 #include <com/sun/star/sheet/XCalculatable.hpp>
 #include <com/sun/star/sheet/XCellRangeAddressable.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
@@ -299,6 +303,21 @@ class Probe {
     Reference<css::awt::XWindow2> window(
         Model(path)->getCurrentController()->getFrame()->getContainerWindow(), UNO_QUERY_THROW);
     return window->isVisible();
+  }
+
+  // A value of the office's configuration, e.g. ("/org.openoffice.Office.Common/Misc", "X").
+  Any Setting(const std::string& node, const std::string& name) {
+    auto provider = css::configuration::theDefaultProvider::get(context_);
+    css::beans::NamedValue path;
+    path.Name = "nodepath";
+    path.Value <<= U(node);
+    Sequence<Any> args(1);
+    args.getArray()[0] <<= path;
+    Reference<css::container::XNameAccess> access(
+        provider->createInstanceWithArguments("com.sun.star.configuration.ConfigurationAccess",
+                                              args),
+        UNO_QUERY_THROW);
+    return access->getByName(U(name));
   }
 
   // What the user's File > Close does, sent from outside the program.
@@ -787,6 +806,20 @@ TEST_F(LibreOfficeTest, UserCloseNotifiesThroughThePoster) {
   EXPECT_THROW(sheet->CellText(1, 1), SpreadsheetError);
   // The rest of the instance goes on.
   EXPECT_EQ(App().Add()->AddWorksheet()->CellText(1, 1), "");
+}
+
+TEST_F(LibreOfficeTest, ProfileKeepsMacrosOffAndAsksNothing) {
+  EXPECT_EQ(Office()
+                .Setting("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel")
+                .get<sal_Int32>(),
+            3);
+  EXPECT_TRUE(
+      Office()
+          .Setting("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution")
+          .get<bool>());
+  EXPECT_FALSE(
+      Office().Setting("/org.openoffice.Office.Common/Misc", "ShowTipOfTheDay").get<bool>());
+  EXPECT_FALSE(Office().Setting("/org.openoffice.Office.Recovery/AutoSave", "Enabled").get<bool>());
 }
 
 TEST_F(LibreOfficeTest, HeadlessInstanceIgnoresVisible) {
