@@ -38,15 +38,18 @@ void DirectWrite(const Reference<css::sheet::XSpreadsheet>& sheet, int32_t row, 
   }
 }
 
-Batch::SheetCache& Batch::Cache(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key) {
-  auto [it, added] = sheets_.try_emplace(key);
-  if (added) it->second.sheet = sheet;
+Batch::SheetCache& Batch::Cache(const SheetRef& ref) {
+  auto [it, added] = sheets_.try_emplace(ref.key);
+  if (added) {
+    it->second.sheet = ref.sheet;
+    it->second.document = ref.document;
+  }
   return it->second;
 }
 
-std::string Batch::Read(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key,
-                        int32_t row, int32_t column) {
-  SheetCache& cache = Cache(sheet, key);
+std::string Batch::Read(const SheetRef& ref, int32_t row, int32_t column) {
+  SheetCache& cache = Cache(ref);
+  const void* key = ref.key;
   // A buffered write must reach the cell before the cell is read: its display is Calc's.
   if (cache.pending.count({row, column}) != 0) Flush();
 
@@ -102,9 +105,8 @@ void Batch::Fetch(SheetCache& cache, int32_t top, int32_t left, int32_t bottom, 
   }
 }
 
-void Batch::Write(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key, int32_t row,
-                  int32_t column, CellValue value) {
-  SheetCache& cache = Cache(sheet, key);
+void Batch::Write(const SheetRef& ref, int32_t row, int32_t column, CellValue value) {
+  SheetCache& cache = Cache(ref);
   if (session_.autoCalculation) {
     DropReads();
   } else {
@@ -130,7 +132,10 @@ void Batch::Flush() {
                         std::map<std::pair<int32_t, int32_t>, CellValue>>>
       work;
   for (auto& [key, cache] : sheets_) {
-    if (!cache.pending.empty()) work.emplace_back(cache.sheet, std::move(cache.pending));
+    // Writes to a workbook the user has closed since went with it, unsaved.
+    if (!cache.pending.empty() && !cache.document->Closed()) {
+      work.emplace_back(cache.sheet, std::move(cache.pending));
+    }
     cache.pending.clear();
   }
   pendingCount_ = 0;

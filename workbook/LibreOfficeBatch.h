@@ -47,11 +47,14 @@ class Batch {
   // Stores the buffer, then forgets everything; the buffer is gone even when storing fails.
   void End();
 
-  // `key` identifies the sheet (several Worksheet objects may stand for one sheet).
-  std::string Read(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key, int32_t row,
-                   int32_t column);
-  void Write(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key, int32_t row,
-             int32_t column, CellValue value);
+  // A sheet of `document`; `key` identifies it (several Worksheet objects may stand for one).
+  struct SheetRef {
+    const Reference<css::sheet::XSpreadsheet>& sheet;
+    const void* key;
+    const std::shared_ptr<DocumentState>& document;
+  };
+  std::string Read(const SheetRef& sheet, int32_t row, int32_t column);
+  void Write(const SheetRef& sheet, int32_t row, int32_t column, CellValue value);
   // Stores the buffer; SpreadsheetError when that fails (the buffer is dropped either way).
   void Flush();
   // Forgets every fetched block (after anything that may change what cells display).
@@ -68,13 +71,14 @@ class Batch {
   };
   struct SheetCache {
     Reference<css::sheet::XSpreadsheet> sheet;
+    std::shared_ptr<DocumentState> document;
     std::unordered_map<int64_t, Entry> reads;
     std::map<std::pair<int32_t, int32_t>, CellValue> pending;  // (row, column)
   };
   static int64_t Key(int32_t row, int32_t column) {
     return (static_cast<int64_t>(row) << 16) | static_cast<int64_t>(column);
   }
-  SheetCache& Cache(const Reference<css::sheet::XSpreadsheet>& sheet, const void* key);
+  SheetCache& Cache(const SheetRef& sheet);
   void Fetch(SheetCache& cache, int32_t top, int32_t left, int32_t bottom, int32_t right);
 
   Session& session_;

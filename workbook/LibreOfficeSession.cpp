@@ -197,7 +197,10 @@ Session::Session(const LibreOfficeOptions& options)
 }
 
 Session::~Session() {
-  Release();
+  try {
+    Release();
+  } catch (...) {
+  }
 }
 
 void Session::Connect() {

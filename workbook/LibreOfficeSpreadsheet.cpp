@@ -190,7 +190,7 @@ class LoWorksheet : public Worksheet {
     return session_->Call(what, [&] {
       Batch& batch = session_->GetBatch();
       if (batch.Active() && CellInRange(row, column)) {
-        return batch.Read(sheet_, key_.get(), row, column);
+        return batch.Read({sheet_, key_.get(), document_}, row, column);
       }
       return DirectCellText(sheet_, row, column);
     });
@@ -234,7 +234,7 @@ class LoWorksheet : public Worksheet {
     session_->Call(what, [&] {
       Batch& batch = session_->GetBatch();
       if (batch.Active()) {
-        batch.Write(sheet_, key_.get(), row, column, std::move(value));
+        batch.Write({sheet_, key_.get(), document_}, row, column, std::move(value));
       } else {
         DirectWrite(sheet_, row, column, value);
       }

@@ -808,6 +808,22 @@ TEST_F(LibreOfficeTest, UserCloseNotifiesThroughThePoster) {
   EXPECT_EQ(App().Add()->AddWorksheet()->CellText(1, 1), "");
 }
 
+TEST_F(LibreOfficeTest, BufferedWritesToAWorkbookClosedByTheUserGoWithIt) {
+  std::string closing = dir_ / "closing.xlsx";
+  std::string staying = dir_ / "staying.xlsx";
+  auto [closingBook, closingSheet] = NewWorkbook(closing);
+  auto [stayingBook, stayingSheet] = NewWorkbook(staying);
+  App().SetScreenUpdating(false, 0);
+  closingSheet->SetCellText(1, 1, "lost with the workbook");
+  stayingSheet->SetCellText(1, 1, "kept");
+  Office().CloseLikeUser(closing);
+  ASSERT_TRUE(Eventually([] { return queue_->Size() > 0; }));
+  queue_->RunAll();
+  EXPECT_THROW(closingSheet->SetCellText(2, 1, "x"), SpreadsheetError);
+  App().SetScreenUpdating(true, 0);
+  EXPECT_EQ(Office().Text(staying, "ВЕЛТ", 1, 1), "kept");
+}
+
 TEST_F(LibreOfficeTest, ProfileKeepsMacrosOffAndAsksNothing) {
   EXPECT_EQ(Office()
                 .Setting("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel")
