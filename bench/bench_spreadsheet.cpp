@@ -21,24 +21,30 @@ constexpr int kRows = 10000;
 struct Office {
   std::unique_ptr<Application> application;
   std::shared_ptr<velt::Workbook> workbook;
-  std::shared_ptr<Worksheet> sheet;
+  std::shared_ptr<Worksheet> sheet;  // addresses in column 1 only
+  std::shared_ptr<Worksheet> mixed;  // and an archive number in every tenth row of column 3
 };
 
 Office* office = nullptr;
 
-// A data sheet as the pass sees it: addresses in column 1, an archive number in every tenth
-// row of column 3.
+void Fill(Worksheet& sheet, bool archiveNumbers) {
+  for (int row = 1; row <= kRows; ++row) {
+    sheet.SetCellText(row, 1,
+                      "#TT1:" + std::to_string(row % 50) + ":" + std::to_string(row % 300 + 1));
+    if (archiveNumbers && row % 10 == 0)
+      sheet.SetCellInteger(row, 3, static_cast<int16_t>(row % 7));
+  }
+}
+
 void Prepare() {
   office = new Office;
   office->application = velt::LibreOfficeLauncher().Start();
   office->workbook = office->application->Add();
   office->sheet = office->workbook->AddWorksheet();
+  office->mixed = office->workbook->AddWorksheet();
   office->application->SetScreenUpdating(false, 0);
-  for (int row = 1; row <= kRows; ++row) {
-    office->sheet->SetCellText(
-        row, 1, "#TT1:" + std::to_string(row % 50) + ":" + std::to_string(row % 300 + 1));
-    if (row % 10 == 0) office->sheet->SetCellInteger(row, 3, static_cast<int16_t>(row % 7));
-  }
+  Fill(*office->sheet, false);
+  Fill(*office->mixed, true);
   office->application->SetScreenUpdating(true, 0);
 }
 
@@ -109,26 +115,31 @@ void BM_BatchedWrite(benchmark::State& state) {
 }
 BENCHMARK(BM_BatchedWrite)->Arg(kRows)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// A pass's cell traffic on address rows: column 1, column 3, a value into column 4, and a
-// meter reading into column 5 on every fifth row. Per row.
+// A pass's cell traffic on address rows, per row: column 1 and column 3 read, the value written
+// into column 4. Analog rows only (column 3 empty), or mixed: an archive number in every tenth
+// row (a number: its displayed text is asked from that cell) and an accumulator in every fifth
+// (its meter reading into column 5: a lone cell, written by itself).
 void BM_BatchedPassRows(benchmark::State& state) {
-  const int rows = static_cast<int>(state.range(0));
+  const bool mixed = state.range(0) != 0;
+  Worksheet& sheet = mixed ? *office->mixed : *office->sheet;
   for (auto _ : state) {
     office->application->SetCalculation(velt::xlCalculationManual, 0);
     office->application->SetScreenUpdating(false, 0);
-    for (int row = 1; row <= rows; ++row) {
-      benchmark::DoNotOptimize(office->sheet->CellText(row, 1));
-      benchmark::DoNotOptimize(office->sheet->CellText(row, 3));
-      office->sheet->SetCellNumber(row, 4, row * 0.125);
-      if (row % 5 == 0) office->sheet->SetCellNumber(row, 5, row);
+    for (int row = 1; row <= kRows; ++row) {
+      benchmark::DoNotOptimize(sheet.CellText(row, 1));
+      benchmark::DoNotOptimize(sheet.CellText(row, 3));
+      if (mixed && row % 5 == 0) sheet.SetCellNumber(row, 5, row);
+      sheet.SetCellNumber(row, 4, row * 0.125);
     }
     office->application->SetScreenUpdating(true, 0);
     office->application->SetCalculation(velt::xlCalculationAutomatic, 0);
   }
-  PerCell(state, rows);
+  PerCell(state, kRows);
 }
 BENCHMARK(BM_BatchedPassRows)
-    ->Arg(kRows)
+    ->ArgName("mixed")
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
@@ -141,8 +152,9 @@ int main(int argc, char** argv) {
   try {
     Prepare();
   } catch (const velt::SpreadsheetError& e) {
-    std::fprintf(stderr, "bench_spreadsheet: %s\n", e.what());
-    return 1;
+    // Skipped, not failed: the other benchmarks of the run still go ahead.
+    std::fprintf(stderr, "bench_spreadsheet: skipped: %s\n", e.what());
+    return 0;
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
