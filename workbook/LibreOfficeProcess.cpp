@@ -300,6 +300,15 @@ bool ProcessGroupAlive(pid_t group) {
   return false;
 }
 
+bool WindowSystemPluginInstalled(const std::string& programDir) {
+  std::error_code ec;
+  for (fs::directory_iterator it(programDir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("libvclplug_", 0) == 0 && name.find(".so") != std::string::npos) return true;
+  }
+  return false;
+}
+
 bool DisplayUsable() {
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) return false;

@@ -69,6 +69,10 @@ class OfficeProcess {
 // soffice.bin is reaped by init, whenever init gets to it.
 bool ProcessGroupAlive(pid_t group);
 
+// Whether the office in `programDir` can show windows: the *-nogui packages have no window
+// system plugin, and a visible frame aborts them.
+bool WindowSystemPluginInstalled(const std::string& programDir);
+
 // True when DISPLAY names an X server that accepts a connection now.
 bool DisplayUsable();
 

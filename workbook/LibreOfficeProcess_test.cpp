@@ -115,6 +115,16 @@ TEST(FileUrl, EncodesWhatAUrlCannotHold) {
   EXPECT_EQ(FileUrl("/tmp/velt-lo-AbC_1.~x"), "file:///tmp/velt-lo-AbC_1.~x");
 }
 
+TEST(WindowSystemPlugin, FoundOnlyWhereAPluginIs) {
+  char pattern[] = "/tmp/velt-program-XXXXXX";
+  std::string dir = mkdtemp(pattern);
+  EXPECT_FALSE(WindowSystemPluginInstalled(dir));
+  std::ofstream(dir + "/libvclplug_genlo.so") << "";
+  EXPECT_TRUE(WindowSystemPluginInstalled(dir));
+  EXPECT_FALSE(WindowSystemPluginInstalled(dir + "/missing"));
+  fs::remove_all(dir);
+}
+
 TEST(DisplayUsable, FalseWithoutAServer) {
   const char* saved = std::getenv("DISPLAY");
   std::string keep = saved ? saved : "";

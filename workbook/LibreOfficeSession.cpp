@@ -169,7 +169,10 @@ Session::Session(const LibreOfficeOptions& options)
     : options_(options), bridgeGone_(std::make_shared<std::atomic<bool>>(false)) {
   batch_ = std::make_unique<Batch>(*this);
   LocalContext();
-  canShow_ = !options_.headless && DisplayUsable();
+  canShow_ = !options_.headless &&
+             WindowSystemPluginInstalled(
+                 std::filesystem::path(VELT_URE_FUNDAMENTALRC).parent_path().string()) &&
+             DisplayUsable();
   process_ = std::make_unique<OfficeProcess>(options_.soffice, !canShow_);
   watchdog_ = std::thread([this] { Watch(); });
   try {
