@@ -13,6 +13,20 @@
 // of a buffered write is reported by the call that stores the buffer (a read of a written cell,
 // switching screen updating on, calculation, and every operation that is not a cell access).
 //
+// Choices where Calc and Excel differ:
+// - SaveAs: .xlsx as "Calc MS Excel 2007 XML", .ods as "calc8", every other name (.xls included)
+//   as an Excel 97-2003 workbook ("MS Excel 97"), the normal workbook of the object model.
+// - Open accepts what Calc loads as a spreadsheet, except its text (CSV) import for files not
+//   named .csv and its HTML import for files not named .htm/.html: Calc "opens" random bytes
+//   named .xls that way.
+// - AddWorksheet: named "Sheet<n>" (the first free n from the sheet count + 1), inserted before
+//   the active sheet, and made active, as in Excel.
+// - SetName fails when Calc refuses the name (taken, or / \ : [ ] ? * ...); Calc itself would
+//   ignore it silently.
+// - A headless instance ignores SetVisible(true). Its documents are hidden, and Calc does not
+//   save the active sheet of a hidden document (Select has no lasting effect there).
+// - The office locale (number and date display) is that of the program's environment.
+//
 // Threads: all calls on one thread (the program's). Close notifications arrive on the office's
 // threads and are handed to `poster`, which must be safe to call from any thread.
 #pragma once
