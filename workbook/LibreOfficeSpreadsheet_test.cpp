@@ -500,8 +500,15 @@ TEST_F(LibreOfficeTest, WorksheetLookup) {
   EXPECT_EQ(workbook->WorksheetByName("вЕлТ")->Name(), "ВЕЛТ");
   EXPECT_THROW(workbook->WorksheetByName("ВЕЛТ2"), SpreadsheetError);
   EXPECT_THROW(workbook->WorksheetByName(""), SpreadsheetError);
-  // A name Calc refuses.
-  EXPECT_THROW(workbook->AddWorksheet()->SetName("a/b"), SpreadsheetError);
+  // Names Calc refuses without a word: the call must not pretend the sheet took them.
+  auto other = workbook->AddWorksheet();
+  std::string before = other->Name();
+  for (const char* refused : {"a/b", "x:y", "[q]", "a?b", "a*b", "a\\b", "'lead", "велт"}) {
+    EXPECT_THROW(other->SetName(refused), SpreadsheetError) << refused;
+    EXPECT_EQ(other->Name(), before);
+  }
+  other->SetName("Другой лист");
+  EXPECT_EQ(workbook->WorksheetByName("другой ЛИСТ")->Name(), "Другой лист");
 }
 
 TEST_F(LibreOfficeTest, AddedWorksheetGoesBeforeTheActiveOneAndBecomesActive) {
