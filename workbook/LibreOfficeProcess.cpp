@@ -144,7 +144,14 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setflags(&attr,
                            POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  int rc = posix_spawnp(&pid_, soffice.c_str(), &actions, &attr, argv.data(), environ);
+  // Our own process sets URE_BOOTSTRAP for its UNO runtime; it belongs to this program's
+  // libraries, not to whichever office installation `soffice` is.
+  std::vector<char*> env;
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, "URE_BOOTSTRAP=", 14) != 0) env.push_back(*e);
+  }
+  env.push_back(nullptr);
+  int rc = posix_spawnp(&pid_, soffice.c_str(), &actions, &attr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {

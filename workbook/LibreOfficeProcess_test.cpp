@@ -66,6 +66,17 @@ TEST(OfficeProcess, PassesOwnProfileAndPipeAndSeesTheExit) {
   EXPECT_FALSE(fs::exists(profile));
 }
 
+TEST(OfficeProcess, OurUnoBootstrapStaysWithUs) {
+  setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:/somewhere/fundamentalrc", 1);
+  setenv("VELT_TEST_MARK", "passed on", 1);
+  FakeOffice fake("echo \"[$URE_BOOTSTRAP] [$VELT_TEST_MARK]\"");
+  OfficeProcess process(fake.Path(), true);
+  while (!process.HasExited()) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(process.OutputTail(), "[] [passed on]");
+  unsetenv("URE_BOOTSTRAP");
+  unsetenv("VELT_TEST_MARK");
+}
+
 TEST(OfficeProcess, HeadlessOnlyWhenAsked) {
   FakeOffice fake("echo \"$@\"");
   OfficeProcess headless(fake.Path(), true);
