@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSheets.h"
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
 #include "UpdateSheet.h"
@@ -28,60 +29,9 @@
 namespace velt {
 namespace {
 
-using Row = std::vector<std::string>;
+using Row = BenchRow;
 
 constexpr int32_t kLcid = 1049;
-
-// Slice times inside the demo database's archives (hourly, 28.11.2026 00:00 to 04.12.2026 23:00).
-std::string SliceTime(int hour) {
-  int day = 28 + hour / 24;
-  int month = 11;
-  if (day > 30) {
-    day -= 30;
-    month = 12;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d.%02d.2026 %02d:00", day, month, hour % 24);
-  return text;
-}
-
-// 10 000 filled rows on points of the demo database: current analog, status and accumulator
-// rows, and every 250th row an archive row with three slice times (its result row follows).
-std::vector<Row> AddressRows() {
-  static const char* const kCurrent[] = {"#TT1:3:1", "#TC1:2:1", "#TI1:3:2", "#TT1:2:1",
-                                         "#TC1:2:6", "#TT1:1:2", "#TI2:1:1", "#TC2:1:2",
-                                         "#TT1:2:6", "#TC1:2:11"};
-  std::vector<Row> rows;
-  rows.reserve(10000);
-  while (rows.size() < 10000) {
-    const size_t i = rows.size();
-    if (i % 250 == 249 && i + 2 <= 10000) {
-      rows.push_back({"#TT1:2:3", "", "1", SliceTime(80), SliceTime(81), SliceTime(82)});
-      rows.push_back({""});
-    } else {
-      rows.push_back({kCurrent[i % 10]});
-    }
-  }
-  return rows;
-}
-
-// A RETRO block of 100 addresses x 100 slice times, then an XRETRO block of 100 times x 100
-// addresses.
-std::vector<Row> BlockRows() {
-  static const char* const kEntries[] = {"#TT1:2:1", "#TT1:2:3", "#TI1:3:1", "#PU1:3:1",
-                                         "#TT2:1:1"};
-  std::vector<Row> rows;
-  Row retro{"RETRO:0"};
-  for (int i = 0; i < 100; ++i) retro.push_back(kEntries[i % 5]);
-  rows.push_back(retro);
-  for (int t = 0; t < 100; ++t) rows.push_back({SliceTime(t)});
-  Row xretro{"XRETRO:0"};
-  for (int t = 0; t < 100; ++t) xretro.push_back(SliceTime(t));
-  rows.push_back(xretro);
-  for (int i = 0; i < 100; ++i) rows.push_back({kEntries[i % 5]});
-  rows.push_back({"XEND"});
-  return rows;
-}
 
 // Answers for every request, as a server with every point would give them.
 void AnswerEverything(FakeTm& tm) {
@@ -98,11 +48,8 @@ struct MemorySheet {
   explicit MemorySheet(const std::vector<Row>& rows) {
     workbook = std::static_pointer_cast<MemoryWorkbook>(application->Add());
     sheet = workbook->AddSheetDirect("ВЕЛТ");
-    for (size_t r = 0; r < rows.size(); ++r) {
-      for (size_t c = 0; c < rows[r].size(); ++c) {
-        sheet->Put(static_cast<int32_t>(r) + 1, static_cast<int32_t>(c) + 1, rows[r][c]);
-      }
-    }
+    FillSheet(*sheet, rows);
+    office.ClearLog();
   }
   MemoryOffice office;
   std::unique_ptr<Application> application = office.Start();
@@ -175,13 +122,7 @@ void BM_Pass_LibreOffice_Tmsim(benchmark::State& state, std::vector<Row> (*rows)
   sheet->SetName("ВЕЛТ");
   // Filling goes through the backend's batching too.
   application->SetScreenUpdating(false, kLcid);
-  const std::vector<Row> content = rows();
-  for (size_t r = 0; r < content.size(); ++r) {
-    for (size_t c = 0; c < content[r].size(); ++c) {
-      if (content[r][c].empty()) continue;
-      sheet->SetCellText(static_cast<int32_t>(r) + 1, static_cast<int32_t>(c) + 1, content[r][c]);
-    }
-  }
+  FillSheet(*sheet, rows());
   application->SetScreenUpdating(true, kLcid);
   RunPasses(state, *application, *sheet, tm, nullptr);
 }
