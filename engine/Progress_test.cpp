@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace velt {
 namespace {
 
@@ -39,6 +41,9 @@ struct StepCase {
   MaximumRule rule;
   int32_t wantPosition, wantMaximum;
 };
+
+// Parameters print as their case names (ctest lists them).
+void PrintTo(const StepCase& c, std::ostream* out) { *out << c.name; }
 
 class AdvanceProgressTest : public ::testing::TestWithParam<StepCase> {};
 

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -233,6 +235,9 @@ struct SheetCase {
   std::vector<std::string> requests;
   std::vector<int32_t> rowsRead = {};  // empty: not checked
 };
+
+// Parameters print as their case names (ctest lists them).
+void PrintTo(const SheetCase& c, std::ostream* out) { *out << c.name; }
 
 class SheetCases : public ::testing::TestWithParam<SheetCase> {};
 
@@ -568,6 +573,9 @@ struct RowFailure {
   std::vector<int32_t> rowsRead;
 };
 
+// Parameters print as their case names (ctest lists them).
+void PrintTo(const RowFailure& c, std::ostream* out) { *out << c.name; }
+
 class RowFailures : public ::testing::TestWithParam<RowFailure> {};
 
 // The loop ends at the failure; later rows keep their old values ("old"); screen updating and
@@ -672,6 +680,9 @@ struct ProgressCase {
   int32_t maximumBefore;
   int32_t maximumAfter;
 };
+
+// Parameters print as their case names (ctest lists them).
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
 
 class ProgressCases : public ::testing::TestWithParam<ProgressCase> {};
 
