@@ -33,12 +33,6 @@ bool AnalogMissing(float value) {
   return std::isnan(value) || static_cast<double>(value) > kAnalogLimit;
 }
 
-void UpperInPlace(std::string& text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-}
-
 // Which value of an accumulator pair a cell receives.
 enum class AccumValue { MeterReading = 0, ReducedPower = 1 };
 
@@ -95,7 +89,7 @@ class Pass {
     RowKind kind = RowKind::None;
     if (BeginsWith(text, "#")) {
       address_ = {};
-      UpperInPlace(text);
+      text = AsciiUpper(text);
       archive_ = ParseArchiveNumber(sheet_.CellText(r, kArchiveColumn));
       kind = ClassifyOrdinaryRow(text, archive_, address_);
     }
@@ -170,8 +164,7 @@ class Pass {
     archive_ = CommandArchiveNumber(text, "RETRO:%d");
     list_.clear();
     for (int32_t n = kFirstListColumn; n <= kLastListColumn; ++n) {
-      std::string cell = sheet_.CellText(r, n);
-      UpperInPlace(cell);
+      std::string cell = AsciiUpper(sheet_.CellText(r, n));
       if (!IsRetroListEntry(cell)) break;
       list_.push_back(std::move(cell));
     }
@@ -185,8 +178,7 @@ class Pass {
     for (int32_t n = kFirstListColumn; n <= kLastListColumn; ++n) {
       std::string cell = sheet_.CellText(r, n);
       if (cell.empty()) break;
-      UpperInPlace(cell);
-      list_.push_back(std::move(cell));
+      list_.push_back(AsciiUpper(cell));
     }
     block_ = list_.empty() ? Block::None : Block::XRetro;
   }
