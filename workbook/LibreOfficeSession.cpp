@@ -1,6 +1,8 @@
 #include "LibreOfficeSession.h"
 
+#include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/connection/Connector.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
@@ -93,6 +95,33 @@ class BridgeListener : public cppu::WeakImplHelper1<css::lang::XEventListener> {
 
  private:
   std::shared_ptr<std::atomic<bool>> gone_;
+};
+
+// The bridge writes to the office's pipe without MSG_NOSIGNAL: once the office is gone, a write
+// raises SIGPIPE, whose default action ends the whole program. The bridge's reader and writer
+// threads are made while this is in force and keep SIGPIPE blocked for good; a SIGPIPE raised
+// on the calling thread meanwhile is taken off before the mask is restored.
+class SigpipeBlocked {
+ public:
+  SigpipeBlocked() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~SigpipeBlocked() {
+    if (!sigismember(&previous_, SIGPIPE)) {
+      timespec now{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SigpipeBlocked(const SigpipeBlocked&) = delete;
+  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t previous_;
 };
 
 // The office's messages end in the source position (" at ./sc/source/...:123").
@@ -208,46 +237,67 @@ Session::~Session() {
 
 void Session::Connect() {
   auto local = LocalContext();
-  auto started = Clock::now();
-  auto deadline = started + options_.startTimeout;
-  Reference<css::connection::XConnection> connection;
-  {
-    Reference<css::connection::XConnector> connector = css::connection::Connector::create(local);
-    rtl::OUString where = FromUtf8("pipe,name=" + process_->PipeName());
-    for (;;) {
-      if (process_->HasExited()) {
-        std::string tail = process_->OutputTail();
-        throw SpreadsheetError("Cannot start LibreOffice: \"" + options_.soffice +
-                               "\" quit during start-up (" + process_->ExitText() + ")" +
-                               (tail.empty() ? "" : ": " + tail));
-      }
-      try {
-        connection = connector->connect(where);
-        break;
-      } catch (const css::connection::NoConnectException&) {
-      } catch (const css::uno::Exception& e) {
-        throw SpreadsheetError("Cannot start LibreOffice: " + CleanMessage(ToUtf8(e.Message)));
-      }
-      if (Clock::now() >= deadline) {
-        throw SpreadsheetError("Cannot start LibreOffice: it did not come up within " +
-                               Seconds(options_.startTimeout));
-      }
-      std::this_thread::sleep_for(50ms);
+  auto deadline = Clock::now() + options_.startTimeout;
+  Reference<css::connection::XConnector> connector = css::connection::Connector::create(local);
+  Reference<css::bridge::XBridgeFactory2> factory = css::bridge::BridgeFactory::create(local);
+  rtl::OUString where = FromUtf8("pipe,name=" + process_->PipeName());
+  auto checkTime = [&] {
+    if (Clock::now() >= deadline) {
+      throw SpreadsheetError("Cannot start LibreOffice: it did not come up within " +
+                             Seconds(options_.startTimeout));
     }
+  };
+  for (;;) {
+    if (process_->HasExited()) {
+      std::string tail = process_->OutputTail();
+      throw SpreadsheetError("Cannot start LibreOffice: \"" + options_.soffice +
+                             "\" quit during start-up (" + process_->ExitText() + ")" +
+                             (tail.empty() ? "" : ": " + tail));
+    }
+    Reference<css::connection::XConnection> connection;
+    try {
+      connection = connector->connect(where);
+    } catch (const css::connection::NoConnectException&) {
+      checkTime();
+      std::this_thread::sleep_for(50ms);
+      continue;
+    } catch (const css::uno::Exception& e) {
+      throw SpreadsheetError("Cannot start LibreOffice: " + CleanMessage(ToUtf8(e.Message)));
+    }
+    auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
+    bool connected = Call(
+        What{"start LibreOffice"},
+        [&] {
+          Reference<css::bridge::XBridge> bridge;
+          {
+            SigpipeBlocked blocked;
+            bridge = factory->createBridge("", "urp", connection, nullptr);
+          }
+          // The office's end of a new bridge that holds no object yet may end itself before our
+          // first request arrives (seen under load): that connection is dropped and another
+          // one made.
+          Reference<css::uno::XComponentContext> context;
+          Reference<css::frame::XDesktop2> desktop;
+          try {
+            context.set(bridge->getInstance("StarOffice.ComponentContext"),
+                        css::uno::UNO_QUERY_THROW);
+            desktop = css::frame::Desktop::create(context);
+          } catch (const css::lang::DisposedException&) {
+            Reference<css::lang::XComponent>(bridge, css::uno::UNO_QUERY_THROW)->dispose();
+            return false;
+          }
+          Reference<css::lang::XComponent>(bridge, css::uno::UNO_QUERY_THROW)
+              ->addEventListener(new BridgeListener(bridgeGone_));
+          bridge_ = bridge;
+          context_ = context;
+          desktop_ = desktop;
+          return true;
+        },
+        std::max(left, Milliseconds(1000)));
+    if (connected) return;
+    checkTime();
+    std::this_thread::sleep_for(50ms);
   }
-  auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
-  Call(
-      What{"start LibreOffice"},
-      [&] {
-        Reference<css::bridge::XBridgeFactory2> factory = css::bridge::BridgeFactory::create(local);
-        bridge_ = factory->createBridge("", "urp", connection, nullptr);
-        Reference<css::lang::XComponent>(bridge_, css::uno::UNO_QUERY_THROW)
-            ->addEventListener(new BridgeListener(bridgeGone_));
-        context_.set(bridge_->getInstance("StarOffice.ComponentContext"),
-                     css::uno::UNO_QUERY_THROW);
-        desktop_ = css::frame::Desktop::create(context_);
-      },
-      std::max(left, Milliseconds(1000)));
 }
 
 void Session::CheckUsable(const What& what) const {

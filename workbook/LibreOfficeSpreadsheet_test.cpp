@@ -5,6 +5,7 @@
 #include "LibreOfficeProcess.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <com/sun/star/bridge/XBridge.hpp>
 #include <com/sun/star/configuration/theDefaultProvider.hpp>
 #include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
@@ -146,13 +148,35 @@ class Probe {
       setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
       return cppu::defaultBootstrap_InitialComponentContext();
     }();
-    auto connection = css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
-    bridge_ =
-        css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
-    Reference<css::uno::XComponentContext> context(
-        bridge_->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
-    context_ = context;
-    desktop_ = css::frame::Desktop::create(context_);
+    try {
+      // As the backend does: retry while the office is between two accepts, or drops a fresh
+      // connection; keep the bridge's threads from dying of SIGPIPE when the office goes.
+      for (int attempt = 0;; ++attempt) {
+        try {
+          auto connection =
+              css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
+          sigset_t pipeSignal, previous;
+          sigemptyset(&pipeSignal);
+          sigaddset(&pipeSignal, SIGPIPE);
+          pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+          bridge_ = css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection,
+                                                                            nullptr);
+          pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+          Reference<css::uno::XComponentContext> context(
+              bridge_->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
+          context_ = context;
+          desktop_ = css::frame::Desktop::create(context_);
+          break;
+        } catch (const css::uno::RuntimeException&) {
+          if (attempt == 100) throw;
+        } catch (const css::connection::NoConnectException&) {
+          if (attempt == 100) throw;
+        }
+        std::this_thread::sleep_for(50ms);
+      }
+    } catch (const css::uno::Exception& e) {
+      throw std::runtime_error("probe: " + S(e.Message));
+    }
   }
   ~Probe() {
     try {
