@@ -5,6 +5,7 @@
 #include <rtl/digest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +46,28 @@ constexpr const char* kRegistryModifications =
 <item oor:path="/org.openoffice.Office.Recovery/AutoSave"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Recovery/RecoveryInfo"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
 </oor:items>
+)";
+
+// The process we spawn: a shell that starts soffice in the background and guards it. Its
+// helper holds the read end of a socket whose other end only this program holds: "quit" on it
+// means the program ends the office itself; end of file without it means the program is gone
+// (killed, crashed), and the helper ends the office and removes its profile and sockets, so that
+// nothing outlives the program. The shell exits with soffice's status, which is how a failed
+// start is seen.
+constexpr const char* kGuard = R"(profile=$1 socket1=$2 socket2=$3
+shift 3
+"$@" 3<&- &
+office=$!
+(
+  trap '' TERM
+  if read -r line <&3; then exit 0; fi
+  kill -TERM 0
+  sleep 2
+  rm -rf "$profile" "$socket1" "$socket2"
+  kill -KILL 0
+) &
+exec 3<&-
+wait $office
 )";
 
 std::string UniquePipeName() {
@@ -114,7 +137,9 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
     xcu << kRegistryModifications;
   }
 
-  std::vector<std::string> args = {soffice};
+  std::vector<std::string> sockets = SocketFiles();
+  std::vector<std::string> args = {"/bin/sh", "-c",       kGuard,     "sh",
+                                   profile_,  sockets[0], sockets[1], soffice};
   if (headless) args.push_back("--headless");
   for (const char* a : {"--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck"}) {
     args.push_back(a);
@@ -125,6 +150,14 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  int guard[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, guard) != 0) {
+    int error = errno;
+    fs::remove_all(profile_, ec);
+    throw SpreadsheetError("Cannot start LibreOffice: " + ErrnoText(error));
+  }
+  guard_ = guard[0];
+
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
@@ -132,8 +165,9 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_adddup2(&actions, guard[1], 3);
   // The office must not inherit our sockets and files (a TM connection, an X connection...).
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 4);
   // Its own group, so that the launcher and soffice.bin are signalled together; default signal
   // handling whatever the calling thread has blocked or ignored.
   sigset_t none, all;
@@ -151,11 +185,14 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
     if (std::strncmp(*e, "URE_BOOTSTRAP=", 14) != 0) env.push_back(*e);
   }
   env.push_back(nullptr);
-  int rc = posix_spawnp(&pid_, soffice.c_str(), &actions, &attr, argv.data(), env.data());
+  int rc = posix_spawn(&pid_, "/bin/sh", &actions, &attr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
+  close(guard[1]);
   if (rc != 0) {
     pid_ = -1;
+    close(guard_);
+    guard_ = -1;
     fs::remove_all(profile_, ec);
     throw SpreadsheetError("Cannot start LibreOffice (\"" + soffice + "\"): " + ErrnoText(rc));
   }
@@ -262,7 +299,18 @@ bool OfficeProcess::Stop(std::chrono::milliseconds grace) {
     std::lock_guard lock(mutex_);
     if (stopped_) return quitByItself_;
   }
-  bool quit = pid_ <= 0 || WaitGone(grace);
+  auto deadline = std::chrono::steady_clock::now() + grace;
+  while (!HasExited() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  bool exited = HasExited();
+  // The guard leaves quietly; whatever is left of the office is ended below.
+  if (guard_ >= 0) {
+    send(guard_, "quit\n", 5, MSG_NOSIGNAL);
+    close(guard_);
+    guard_ = -1;
+  }
+  bool quit = pid_ <= 0 || (exited && WaitGone(std::chrono::milliseconds(2000)));
   if (!quit) {
     Signal(SIGTERM);
     if (!WaitGone(std::chrono::milliseconds(3000))) {

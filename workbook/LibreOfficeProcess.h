@@ -22,6 +22,7 @@ class OfficeProcess {
   OfficeProcess(const OfficeProcess&) = delete;
   OfficeProcess& operator=(const OfficeProcess&) = delete;
 
+  // The process group: soffice, soffice.bin and the shell that guards them (see the .cpp).
   pid_t Pid() const { return pid_; }
   const std::string& PipeName() const { return pipe_; }
   const std::string& ProfileDir() const { return profile_; }
@@ -51,7 +52,8 @@ class OfficeProcess {
   bool WaitGone(std::chrono::milliseconds limit);
   bool GroupGoneLocked();
 
-  pid_t pid_ = -1;
+  pid_t pid_ = -1;  // the guarding shell, leader of the office's process group
+  int guard_ = -1;  // our end of the guard's socket
   std::string pipe_;
   std::string profile_;
   std::string profileUrl_;

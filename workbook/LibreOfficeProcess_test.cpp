@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "Spreadsheet.h"
@@ -116,6 +118,41 @@ TEST(OfficeProcess, DestructorLeavesNothing) {
     group = process.Pid();
     profile = process.ProfileDir();
     ASSERT_TRUE(GroupAlive(group));
+  }
+  EXPECT_FALSE(GroupAlive(group));
+  EXPECT_FALSE(fs::exists(profile));
+}
+
+// The program is killed without a chance to end its office: the office goes all the same,
+// with its profile and sockets.
+TEST(OfficeProcess, OfficeDoesNotOutliveAKilledProgram) {
+  FakeOffice fake("trap '' TERM; sh -c \"trap '' TERM; sleep 600\" & sleep 600");
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  pid_t program = fork();
+  if (program == 0) {
+    close(report[0]);
+    OfficeProcess process(fake.Path(), true);
+    std::string line = std::to_string(process.Pid()) + " " + process.ProfileDir() + "\n";
+    if (write(report[1], line.data(), line.size()) < 0) _exit(2);
+    std::this_thread::sleep_for(300ms);
+    kill(getpid(), SIGKILL);
+  }
+  close(report[1]);
+  char buffer[512] = {};
+  ASSERT_GT(read(report[0], buffer, sizeof buffer - 1), 0);
+  close(report[0]);
+  waitpid(program, nullptr, 0);
+  std::istringstream in(buffer);
+  pid_t group = 0;
+  std::string profile;
+  in >> group >> profile;
+  ASSERT_GT(group, 0);
+  EXPECT_TRUE(fs::exists(profile));
+  auto deadline = std::chrono::steady_clock::now() + 15s;
+  while ((GroupAlive(group) || fs::exists(profile)) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
   }
   EXPECT_FALSE(GroupAlive(group));
   EXPECT_FALSE(fs::exists(profile));
