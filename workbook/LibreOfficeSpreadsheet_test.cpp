@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <com/sun/star/awt/XWindow2.hpp>
@@ -56,6 +57,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -1069,19 +1071,27 @@ TEST(LibreOfficeInstanceTest, DeadDisplayFallsBackToHeadless) {
 // A visible instance on a virtual X server of the test's own, when Xvfb is installed.
 TEST(LibreOfficeInstanceTest, VisibleInstanceShowsItsWindowsAndQuitsWithoutAsking) {
   if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
-  std::string display = ":" + std::to_string(90 + getpid() % 800);
+  // The server picks a free display and reports it; it dies with this test process.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  std::string fd = std::to_string(ready[1]);
   pid_t xvfb = fork();
   if (xvfb == 0) {
-    execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-nolisten", "tcp", "-screen", "0",
+    close(ready[0]);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
           "1280x1024x24", static_cast<char*>(nullptr));
     _exit(127);
   }
   ASSERT_GT(xvfb, 0);
+  close(ready[1]);
+  char number[32] = {};
+  bool up = read(ready[0], number, sizeof number - 1) > 0;
+  close(ready[0]);
+  std::string display = ":" + std::string(number, strcspn(number, "\n"));
   const char* saved = std::getenv("DISPLAY");
   std::string keep = saved ? saved : "";
   setenv("DISPLAY", display.c_str(), 1);
-  std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-  bool up = Eventually([&] { return fs::exists(socket); }, 10000ms);
 
   if (up) {
     LibreOfficeOptions options;
