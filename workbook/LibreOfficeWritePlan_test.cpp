@@ -45,6 +45,8 @@ struct PlanCase {
   size_t rectangles;
 };
 
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
+
 class WritePlanTest : public testing::TestWithParam<PlanCase> {};
 
 TEST_P(WritePlanTest, CoversExactlyTheWrittenCellsWithFewRectangles) {
