@@ -1087,10 +1087,14 @@ TEST(LibreOfficeInstanceTest, VisibleInstanceShowsItsWindowsAndQuitsWithoutAskin
   }
   ASSERT_GT(xvfb, 0);
   close(ready[1]);
-  char number[32] = {};
-  bool up = read(ready[0], number, sizeof number - 1) > 0;
+  // Xvfb writes the number and the line end separately, and dies if the second write finds
+  // the pipe closed: read up to the line end before closing.
+  std::string number;
+  char c = 0;
+  while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+  const bool up = c == '\n' && !number.empty();
   close(ready[0]);
-  std::string display = ":" + std::string(number, strcspn(number, "\n"));
+  std::string display = ":" + number;
   const char* saved = std::getenv("DISPLAY");
   std::string keep = saved ? saved : "";
   setenv("DISPLAY", display.c_str(), 1);
