@@ -180,10 +180,18 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
                            POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   // Our own process sets URE_BOOTSTRAP for its UNO runtime; it belongs to this program's
   // libraries, not to whichever office installation `soffice` is.
+  // Its temporary files go inside the profile, so that they go with it even when the office
+  // is killed before it can remove them.
+  const fs::path officeTmp = fs::path(profile_) / "tmp";
+  fs::create_directories(officeTmp, ec);
+  std::string tmpdir = "TMPDIR=" + officeTmp.string();
   std::vector<char*> env;
   for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "URE_BOOTSTRAP=", 14) != 0) env.push_back(*e);
+    if (std::strncmp(*e, "URE_BOOTSTRAP=", 14) != 0 && std::strncmp(*e, "TMPDIR=", 7) != 0) {
+      env.push_back(*e);
+    }
   }
+  if (!ec) env.push_back(tmpdir.data());
   env.push_back(nullptr);
   int rc = posix_spawn(&pid_, "/bin/sh", &actions, &attr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
