@@ -1,9 +1,8 @@
 #include "IniFile.h"
 
-#include <iconv.h>
+#include "Cp1251.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 
 namespace velt {
@@ -82,37 +81,8 @@ std::string DecodeIniBytes(std::string_view bytes) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     return std::string(bytes);
   }
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  iconv_t cd = iconv_open("UTF-8", "CP1251");
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    // No converter installed: keep ASCII, mark the rest, rather than lose the file.
-    for (char c : bytes) {
-      if (static_cast<unsigned char>(c) < 0x80) {
-        out += c;
-      } else {
-        out += "\xEF\xBF\xBD";
-      }
-    }
-    return out;
-  }
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t inLeft = bytes.size();
-  char buffer[4096];
-  while (inLeft > 0) {
-    char* outPtr = buffer;
-    std::size_t outLeft = sizeof buffer;
-    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      // 0x98 is the one byte Windows-1251 leaves without a character.
-      out += "\xEF\xBF\xBD";
-      ++in;
-      --inLeft;
-    }
-  }
-  iconv_close(cd);
-  return out;
+  // U+FFFD marks the one byte (0x98) that Windows-1251 leaves without a character.
+  return Cp1251ToUtf8(bytes, "\xEF\xBF\xBD");
 }
 
 IniDocument IniDocument::Parse(std::string_view text) {

@@ -57,13 +57,15 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
   return buffer;
 }
 
-// Opens the workbook and binds the data sheet; nullptr after printing why not.
+// The workbook held for the run: the application, the workbook and its data sheet.
 struct SheetLink {
   std::unique_ptr<Application> application;
   std::shared_ptr<Workbook> workbook;
   std::shared_ptr<Worksheet> sheet;
 };
 
+// Opens the workbook and binds the data sheet; an exit code other than kExitDone after
+// printing why not.
 int OpenSheet(const std::string& path, UpdaterContext& context, SheetLink& link) {
   try {
     link.application = context.launcher.Start();

@@ -31,14 +31,25 @@ size_t Utf8BadSequenceLength(const char* text, size_t left) {
   return n;
 }
 
-// Converts with iconv. On an input sequence it cannot convert, strict mode fails; otherwise a
-// '?' replaces it and the converter skips the sequence (skip tells how far).
+// Converts with iconv. On an input sequence it cannot convert, strict mode fails; otherwise
+// `replacement` stands in for it and the converter skips the sequence (skip tells how far).
+// Without a converter, strict mode fails and otherwise ASCII is kept and the rest replaced.
 template <class Skip>
 bool Convert(const char* to, const char* from, std::string_view in, std::string& out, bool strict,
-             Skip skip) {
+             std::string_view replacement, Skip skip) {
   out.clear();
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (strict) return false;
+    for (char c : in) {
+      if (static_cast<unsigned char>(c) < 0x80) {
+        out += c;
+      } else {
+        out += replacement;
+      }
+    }
+    return true;
+  }
   out.resize(in.size() * 2 + 16);
   char* src = const_cast<char*>(in.data());
   size_t src_left = in.size();
@@ -59,8 +70,9 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string&
       ok = false;
       break;
     }
-    if (used == out.size()) out.resize(out.size() * 2);
-    out[used++] = '?';
+    if (out.size() - used < replacement.size()) out.resize(out.size() * 2 + replacement.size());
+    out.replace(used, replacement.size(), replacement);
+    used += replacement.size();
     const size_t n = std::max<size_t>(1, std::min(skip(src, src_left), src_left));
     src += n;
     src_left -= n;
@@ -75,7 +87,7 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string&
 std::string Utf8ToCp1251(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);
   std::string out;
-  Convert("CP1251", "UTF-8", utf8, out, false, Utf8BadSequenceLength);
+  Convert("CP1251", "UTF-8", utf8, out, false, "?", Utf8BadSequenceLength);
   return out;
 }
 
@@ -84,13 +96,14 @@ bool Utf8ToCp1251Strict(std::string_view utf8, std::string& out) {
     out.assign(utf8);
     return true;
   }
-  return Convert("CP1251", "UTF-8", utf8, out, true, Utf8BadSequenceLength);
+  return Convert("CP1251", "UTF-8", utf8, out, true, "?", Utf8BadSequenceLength);
 }
 
-std::string Cp1251ToUtf8(std::string_view cp1251) {
+std::string Cp1251ToUtf8(std::string_view cp1251, std::string_view replacement) {
   if (IsAscii(cp1251)) return std::string(cp1251);
   std::string out;
-  Convert("UTF-8", "CP1251", cp1251, out, false, [](const char*, size_t) { return size_t{1}; });
+  Convert("UTF-8", "CP1251", cp1251, out, false, replacement,
+          [](const char*, size_t) { return size_t{1}; });
   return out;
 }
 

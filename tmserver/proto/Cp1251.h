@@ -12,7 +12,7 @@ std::string Utf8ToCp1251(std::string_view utf8);
 // As above, but fails (false) on the first character that cannot be converted.
 bool Utf8ToCp1251Strict(std::string_view utf8, std::string& out);
 
-// The one byte that Windows-1251 leaves undefined (0x98) becomes '?'.
-std::string Cp1251ToUtf8(std::string_view cp1251);
+// The one byte that Windows-1251 leaves undefined (0x98) becomes `replacement`.
+std::string Cp1251ToUtf8(std::string_view cp1251, std::string_view replacement = "?");
 
 }  // namespace velt
