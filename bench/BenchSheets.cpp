@@ -52,13 +52,4 @@ std::vector<BenchRow> BlockRows() {
   return rows;
 }
 
-void FillSheet(Worksheet& sheet, const std::vector<BenchRow>& rows) {
-  for (size_t r = 0; r < rows.size(); ++r) {
-    for (size_t c = 0; c < rows[r].size(); ++c) {
-      if (rows[r][c].empty()) continue;
-      sheet.SetCellText(static_cast<int32_t>(r) + 1, static_cast<int32_t>(c) + 1, rows[r][c]);
-    }
-  }
-}
-
 }  // namespace velt

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "Spreadsheet.h"
+#include "SheetTexts.h"
 
 namespace velt {
 
-using BenchRow = std::vector<std::string>;
+using BenchRow = std::vector<std::string>;  // one row of TextRows
 
 // Hourly slice times inside the demo database's archives, from 28.11.2026 00:00.
 std::string BenchSliceTime(int hour);
@@ -20,8 +20,5 @@ std::vector<BenchRow> AddressRows();
 
 // A RETRO block of 100 addresses x 100 slice times, then an XRETRO block of 100 x 100.
 std::vector<BenchRow> BlockRows();
-
-// Writes the non-empty cells of rows into sheet from row 1, as texts.
-void FillSheet(Worksheet& sheet, const std::vector<BenchRow>& rows);
 
 }  // namespace velt

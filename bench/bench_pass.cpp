@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BenchSheets.h"
+#include "DataSheet.h"
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
 #include "UpdateSheet.h"
@@ -23,7 +24,7 @@
 #include "tmaccess.h"
 #endif
 #ifdef VELT_BENCH_LIBREOFFICE
-#include "LibreOfficeSpreadsheet.h"
+#include "HeadlessDataSheet.h"
 #endif
 
 namespace velt {
@@ -47,8 +48,8 @@ void AnswerEverything(FakeTm& tm) {
 struct MemorySheet {
   explicit MemorySheet(const std::vector<Row>& rows) {
     workbook = std::static_pointer_cast<MemoryWorkbook>(application->Add());
-    sheet = workbook->AddSheetDirect("ВЕЛТ");
-    FillSheet(*sheet, rows);
+    sheet = workbook->AddSheetDirect(kDataSheetName);
+    WriteTexts(*sheet, rows);
     office.ClearLog();
   }
   MemoryOffice office;
@@ -92,7 +93,7 @@ TmAccess& Tmsim() {
   static TmsimProcess process;
   static TmAccess tm;
   static const bool connected = [] {
-    return (tm.tmaConnect(process.Address() + "\\TMS", "$Excel$") & 0xFFFF) != 0;
+    return (tm.tmaConnect(process.Address() + "\\TMS", kClientName) & 0xFFFF) != 0;
   }();
   if (!connected) throw std::runtime_error("cannot connect to tmsim");
   return tm;
@@ -113,18 +114,12 @@ BENCHMARK_CAPTURE(BM_Pass_Memory_Tmsim, Blocks100x100, BlockRows)
 #ifdef VELT_BENCH_LIBREOFFICE
 void BM_Pass_LibreOffice_Tmsim(benchmark::State& state, std::vector<Row> (*rows)()) {
   TmAccess& tm = Tmsim();
-  LibreOfficeOptions options;
-  options.headless = true;
-  LibreOfficeLauncher launcher(options);
-  std::unique_ptr<Application> application = launcher.Start();
-  std::shared_ptr<Workbook> workbook = application->Add();
-  std::shared_ptr<Worksheet> sheet = workbook->AddWorksheet();
-  sheet->SetName("ВЕЛТ");
+  testsupport::HeadlessDataSheet office = testsupport::StartHeadlessDataSheet();
   // Filling goes through the backend's batching too.
-  application->SetScreenUpdating(false, kLcid);
-  FillSheet(*sheet, rows());
-  application->SetScreenUpdating(true, kLcid);
-  RunPasses(state, *application, *sheet, tm, nullptr);
+  office.application->SetScreenUpdating(false, kLcid);
+  WriteTexts(*office.sheet, rows());
+  office.application->SetScreenUpdating(true, kLcid);
+  RunPasses(state, *office.application, *office.sheet, tm, nullptr);
 }
 BENCHMARK_CAPTURE(BM_Pass_LibreOffice_Tmsim, AddressRows10000, AddressRows)
     ->Unit(benchmark::kMillisecond)

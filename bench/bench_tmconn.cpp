@@ -87,14 +87,15 @@ class PingPongServer {
 };
 
 double MedianMicros(std::vector<double>& samples) {
-  std::nth_element(samples.begin(), samples.begin() + samples.size() / 2, samples.end());
+  std::nth_element(samples.begin(),
+                   samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2), samples.end());
   return samples[samples.size() / 2];
 }
 
 bool PinTo(int cpu) {
   cpu_set_t set;
   CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
+  CPU_SET(static_cast<size_t>(cpu), &set);
   return sched_setaffinity(0, sizeof set, &set) == 0;
 }
 

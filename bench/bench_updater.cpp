@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "BenchSheets.h"
-#include "LibreOfficeSpreadsheet.h"
+#include "HeadlessDataSheet.h"
 #include "TmsimProcess.h"
 
 namespace {
@@ -63,17 +63,11 @@ int main() {
   int code = 0;
   try {
     {
-      velt::LibreOfficeOptions options;
-      options.headless = true;
-      velt::LibreOfficeLauncher launcher(options);
-      auto application = launcher.Start();
-      auto book = application->Add();
-      auto sheet = book->AddWorksheet();
-      sheet->SetName("ВЕЛТ");
-      application->SetScreenUpdating(false, 0);
-      velt::FillSheet(*sheet, velt::AddressRows());
-      application->SetScreenUpdating(true, 0);
-      book->SaveAs(workbook);
+      velt::testsupport::HeadlessDataSheet office = velt::testsupport::StartHeadlessDataSheet();
+      office.application->SetScreenUpdating(false, 0);
+      velt::WriteTexts(*office.sheet, velt::AddressRows());
+      office.application->SetScreenUpdating(true, 0);
+      office.workbook->SaveAs(workbook);
     }
     velt::TmsimProcess tmsim;
     const std::string server = tmsim.Address() + "\\TMS";

@@ -1,7 +1,11 @@
 # One INTERFACE target carries the language level, warnings and sanitizer flags; every target links it.
 add_library(velt_options INTERFACE)
 target_compile_features(velt_options INTERFACE cxx_std_20)
-target_compile_options(velt_options INTERFACE -Wall -Wextra -Werror)
+target_compile_options(velt_options INTERFACE -Wall -Wextra -Wshadow -Wconversion -Wsign-conversion
+                                              -Wpedantic)
+if(VELT_WERROR)
+  target_compile_options(velt_options INTERFACE -Werror)
+endif()
 # GCC 12 reports -Wrestrict falsely at -O3 for "literal" + std::string (GCC bug 105329).
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   target_compile_options(velt_options INTERFACE -Wno-restrict)
@@ -11,6 +15,14 @@ if(VELT_SANITIZE)
                                                 -fno-sanitize-recover=undefined)
   target_link_options(velt_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Qt code (gui/ only): no implicit conversions between 8-bit strings and QString, no narrowing
+# in signal connections.
+add_library(velt_qt_options INTERFACE)
+target_link_libraries(velt_qt_options INTERFACE velt_options)
+target_compile_definitions(velt_qt_options INTERFACE
+  QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_CAST_FROM_BYTEARRAY QT_NO_URL_CAST_FROM_STRING
+  QT_USE_QSTRINGBUILDER QT_NO_NARROWING_CONVERSIONS_IN_CONNECT QT_NO_FOREACH)
 
 include(GoogleTest)
 
@@ -25,4 +37,27 @@ function(velt_add_test name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()
+
+# Qt Widgets belong to gui/ alone: configuring fails when a target elsewhere links them (or the
+# library that carries the windows).
+function(velt_check_widgets_stay_in_gui dir)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  set(gui_dir ${CMAKE_SOURCE_DIR}/gui)
+  cmake_path(IS_PREFIX gui_dir "${dir}" NORMALIZE in_gui)
+  if(NOT in_gui)
+    foreach(target IN LISTS targets)
+      get_target_property(links ${target} LINK_LIBRARIES)
+      get_target_property(interface_links ${target} INTERFACE_LINK_LIBRARIES)
+      foreach(link IN LISTS links interface_links)
+        if(link MATCHES "^(Qt6?::Widgets|velt_gui)$")
+          message(FATAL_ERROR "${target} (${dir}) links ${link}: Qt Widgets belong to gui/ only")
+        endif()
+      endforeach()
+    endforeach()
+  endif()
+  foreach(sub IN LISTS subdirs)
+    velt_check_widgets_stay_in_gui(${sub})
+  endforeach()
 endfunction()

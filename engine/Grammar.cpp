@@ -26,14 +26,6 @@ int HexDigit(char c) {
 
 }  // namespace
 
-std::string AsciiUpper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
-
 int32_t ScanAddress(const std::string& text, const char* pattern, TmAddress& address) {
   void* const targets[] = {&address.channel, &address.rtu, &address.point};
   return ScanFormatted(text.c_str(), pattern, targets);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "AsciiText.h"
+
 namespace velt {
 
 // A TM address while scanning: three 32-bit signed numbers. At the server interface each part
@@ -41,8 +43,6 @@ enum class RowKind { None, CurrentAnalog, ArchiveAnalog, Status, Accumulator };
 // Kinds of an entry of a RETRO address list or of a row inside an XRETRO block.
 enum class BlockEntryKind { None, Analog, Accumulator, MeterReading };
 
-// a-z to A-Z; every other byte (all bytes of Cyrillic letters among them) unchanged.
-std::string AsciiUpper(std::string_view text);
 
 inline bool BeginsWith(std::string_view text, std::string_view word) {
   return text.substr(0, word.size()) == word;

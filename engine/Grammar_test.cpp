@@ -313,7 +313,7 @@ TEST(GrammarTest, AsciiUpperTouchesOnlyLatinLetters) {
   for (int c = 0; c < 256; ++c) all.push_back(static_cast<char>(c));
   const std::string upper = AsciiUpper(all);
   ASSERT_EQ(upper.size(), all.size());
-  for (int c = 0; c < 256; ++c) {
+  for (size_t c = 0; c < 256; ++c) {
     const char expected = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : all[c];
     EXPECT_EQ(upper[c], expected) << "byte " << c;
   }

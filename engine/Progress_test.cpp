@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StepCase{"OutOfRangeBelow", 5, 100, MaximumRule::OutOfRange, 6, 100},
                       StepCase{"OutOfRangeReaches", 99, 100, MaximumRule::OutOfRange, 100, 100},
                       StepCase{"ZeroMaximum", 0, 0, MaximumRule::Grow, 0, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(FinishProgress, ScalesByTheFinalPositionAboveOne) {
   ProgressBarModel bar(1, 100);

@@ -13,7 +13,6 @@ namespace {
 
 // The time text and archive number that ask for a current analog value; the empty time text
 // asks for current accumulator values.
-const std::string kCurrentTime = "N/A";
 constexpr uint16_t kCurrentArchive = 0;
 const std::string kCurrentAccumTime;
 

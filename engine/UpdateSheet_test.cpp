@@ -109,7 +109,9 @@ class Sheet {
 
   // The number of the call (as the office counts them) that a pass over the same sheet makes
   // at position index of its log; for arming faults late in the pass.
-  int64_t CallNumber(size_t index) const { return office.CallCount() + 1 + index; }
+  int64_t CallNumber(size_t index) const {
+    return office.CallCount() + 1 + static_cast<int64_t>(index);
+  }
 
   MemoryCell Cell(int32_t row, int32_t column) const { return sheet_->Get(row, column); }
   MemoryApplication& App() { return static_cast<MemoryApplication&>(*app_); }
@@ -362,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"XRETRO", "t1"}, {"#TT0:0:0"}},
                   {"2,2=0.5"},
                   {"analog 0:0:0 T1 0"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     OrdinaryRows, SheetCases,
@@ -422,7 +424,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"#TT1:1:1", "", "65538", "a"}, {""}, {"RETRO:-1", "#TT65536:1:1"}, {"t"}},
                   {"2,4=111.5", "4,2=11.5"},
                   {"analog 1:1:1 a 2", "analog 0:1:1 t 65535"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(UpdateSheet, AnalogValidityLimitAndExactWidening) {
   struct Case {
@@ -553,7 +555,7 @@ TEST(UpdateSheet, ScreenUpdatingFailureEscapesThePass) {
 }
 
 TEST(UpdateSheet, TearDownFailuresSetTheFlag) {
-  for (size_t index : {8, 9}) {  // the closing probe read, the calculation switch
+  for (size_t index : {size_t{8}, size_t{9}}) {  // the closing probe read, the calculation switch
     SCOPED_TRACE(index);
     Sheet s;
     s.Fill({{"#TT1:1:1"}});
@@ -633,7 +635,7 @@ INSTANTIATE_TEST_SUITE_P(
                    MemoryOffice::Access::Write,
                    {},
                    {1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(UpdateSheet, FailedWriteInRetroTimeRowDropsOnlyTheRestOfThatRow) {
   Sheet s;
@@ -722,7 +724,7 @@ INSTANTIATE_TEST_SUITE_P(
                      5},
         ProgressCase{"ArchiveTimesAreSteps", {{"#TT1:1:1", "", "1", "a", "b", "c"}}, 100, 5},
         ProgressCase{"SingleStepKeepsTheScale", {{"#TT1:1:1"}}, 40, 40}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace velt

@@ -15,7 +15,7 @@ namespace {
 long double DecodeReal48(const std::array<unsigned char, 6>& b) {
   if (b[0] == 0) return 0;
   uint64_t fraction = 0;
-  for (int i = 4; i >= 0; --i) fraction = (fraction << 8) | b[1 + i];
+  for (size_t i = 5; i-- > 0;) fraction = (fraction << 8) | b[1 + i];
   fraction &= (uint64_t{1} << 39) - 1;
   const long double magnitude =
       std::ldexp(1.0L + std::ldexp(static_cast<long double>(fraction), -39), b[0] - 129);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "AsciiText.h"
 #include "Cp1251.h"
 
 namespace velt {
@@ -18,12 +19,7 @@ TmcFunctions LibraryTmcFunctions() {
 
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return s.substr(b, e - b);
-}
+std::string Trim(std::string_view s) { return std::string(TrimControls(s)); }
 
 std::string WithServer(std::string part) {
   if (part.find('\\') == std::string::npos) part += "\\TMS";

@@ -1,5 +1,8 @@
 #include "DemoSheet.h"
 
+#include "DataSheet.h"
+#include "SheetTexts.h"
+
 #include <algorithm>
 #include <sstream>
 
@@ -8,7 +11,7 @@ namespace velt {
 const std::vector<std::vector<std::string>>& DemoSheetCells() {
   // Slice times are typed as texts, so the server receives them exactly as written here.
   static const std::vector<std::vector<std::string>> cells = {
-      {"ТМ адрес", "Наименование параметра", "№ архива", "Значение"},
+      {kDataSheetHeader.begin(), kDataSheetHeader.end()},
       {"#TT1:2:1", "ПС Заречная: напряжение шин 110 кВ, кВ"},
       {"#ТТ1:2:3", "ПС Заречная: ток ввода Т1, А (кириллица)"},
       {"#tt1:2:4", "ПС Заречная: активная мощность Т1, МВт (строчные)"},
@@ -35,18 +38,10 @@ const std::vector<std::vector<std::string>>& DemoSheetCells() {
 
 void WriteDemoSheet(Workbook& workbook) {
   auto sheet = workbook.AddWorksheet();
-  sheet->SetName("ВЕЛТ");
+  sheet->SetName(kDataSheetName);
   sheet->Select();
-  const auto& cells = DemoSheetCells();
-  for (size_t r = 0; r < cells.size(); ++r) {
-    for (size_t c = 0; c < cells[r].size(); ++c) {
-      if (!cells[r][c].empty()) {
-        sheet->SetCellText(static_cast<int32_t>(r + 1), static_cast<int32_t>(c + 1), cells[r][c]);
-      }
-    }
-  }
-  sheet->SetColumnWidth(1, 12);
-  sheet->SetColumnWidth(2, 32);
+  WriteTexts(*sheet, DemoSheetCells());
+  SetDataSheetColumnWidths(*sheet);
 }
 
 size_t DisplayWidth(const std::string& text) {

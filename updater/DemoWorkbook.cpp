@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "DataSheet.h"
 #include "DemoSheet.h"
 #include "LibreOfficeSpreadsheet.h"
 
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
       std::cout << "demo workbook: " << path << "\n";
     } else {
       auto workbook = application->Open(path);
-      auto sheet = workbook->WorksheetByName("ВЕЛТ");
+      auto sheet = workbook->WorksheetByName(velt::kDataSheetName);
       std::cout << velt::FormatSheet(*sheet, velt::kDemoRows, velt::kDemoColumns);
     }
   } catch (const velt::SpreadsheetError& e) {

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "DataSheet.h"
 #include "Progress.h"
 #include "UpdateSheet.h"
 
@@ -16,7 +17,6 @@ namespace velt {
 
 namespace {
 
-constexpr const char* kDataSheet = "ВЕЛТ";
 
 // A text bar on the terminal, redrawn only when the shown percentage changes.
 class TerminalBar {
@@ -39,7 +39,8 @@ class TerminalBar {
     if (percent == shown_) return;
     shown_ = percent;
     const int filled = percent * kWidth / 100;
-    err_ << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
+    err_ << "\r[" << std::string(static_cast<size_t>(filled), '#')
+         << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] "
          << percent << "%" << std::flush;
     drawn_ = true;
   }
@@ -83,9 +84,9 @@ int OpenSheet(const std::string& path, UpdaterContext& context, SheetLink& link)
     return kExitNoWorkbook;
   }
   try {
-    link.sheet = link.workbook->WorksheetByName(kDataSheet);
+    link.sheet = link.workbook->WorksheetByName(kDataSheetName);
   } catch (const SpreadsheetError&) {
-    context.err << "veltexcel-update: the workbook " << path << " has no sheet \"" << kDataSheet
+    context.err << "veltexcel-update: the workbook " << path << " has no sheet \"" << kDataSheetName
                 << "\"\n";
     return kExitNoWorkbook;
   }

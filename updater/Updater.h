@@ -16,9 +16,6 @@
 
 namespace velt {
 
-// The client name the program gives the TM server.
-inline constexpr const char* kClientName = "$Excel$";
-
 // Exit codes of veltexcel-update.
 enum UpdaterExit : int {
   kExitDone = 0,

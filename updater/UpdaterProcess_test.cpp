@@ -19,6 +19,15 @@
 namespace velt {
 namespace {
 
+// Cell texts by row and column; cells not read are empty.
+struct SheetCells {
+  std::map<std::pair<int, int>, std::string> texts;
+  std::string operator()(int row, int column) const {
+    const auto it = texts.find({row, column});
+    return it == texts.end() ? std::string() : it->second;
+  }
+};
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -136,14 +145,13 @@ class UpdaterProcess : public ::testing::Test {
   std::string Server() const { return tmsim_->Address() + "\\TMS"; }
 
   // Cells of the sheet "ВЕЛТ" as LibreOffice shows them.
-  std::vector<std::vector<std::string>> ReadSheet() {
+  SheetCells ReadSheet() {
     auto application = launcher_->Start();
     auto workbook = application->Open(workbook_);
     auto sheet = workbook->WorksheetByName("ВЕЛТ");
-    std::vector<std::vector<std::string>> cells(kDemoRows + 1,
-                                                std::vector<std::string>(kDemoColumns + 1));
+    SheetCells cells;
     for (int r = 1; r <= kDemoRows; ++r) {
-      for (int c = 1; c <= kDemoColumns; ++c) cells[r][c] = sheet->CellText(r, c);
+      for (int c = 1; c <= kDemoColumns; ++c) cells.texts[{r, c}] = sheet->CellText(r, c);
     }
     return cells;
   }
@@ -163,22 +171,22 @@ TEST_F(UpdaterProcess, OnceRunFillsTheDemoWorkbook) {
   ASSERT_EQ(child.Wait(120s), 0) << child.Err();
   EXPECT_NE(child.Out().find("spreadsheet: ok"), std::string::npos) << child.Out();
 
-  const auto cells = ReadSheet();
+  auto cells = ReadSheet();
   // The demo database has no value for #TT1:2:6 (row 8) and none in archive 2 at 13:00 (row 10,
   // column 5); every other requested cell holds a number.
   int markers = 0;
   for (int r = 1; r <= kDemoRows; ++r) {
-    for (int c = 1; c <= kDemoColumns; ++c) markers += cells[r][c] == "н\\д";
+    for (int c = 1; c <= kDemoColumns; ++c) markers += cells(r, c) == "н\\д";
   }
   EXPECT_EQ(markers, 2);
-  EXPECT_EQ(cells[8][4], "н\\д");
-  EXPECT_EQ(cells[10][5], "н\\д");
-  EXPECT_EQ(cells[20][4], "9");  // #TC1:2:10
-  EXPECT_EQ(cells[10][4], "241.5");
-  EXPECT_EQ(cells[13][5], "1531070");  // #PU1:3:1 at 01.12.2026 09:00
+  EXPECT_EQ(cells(8, 4), "н\\д");
+  EXPECT_EQ(cells(10, 5), "н\\д");
+  EXPECT_EQ(cells(20, 4), "9");  // #TC1:2:10
+  EXPECT_EQ(cells(10, 4), "241.5");
+  EXPECT_EQ(cells(13, 5), "1531070");  // #PU1:3:1 at 01.12.2026 09:00
   for (const auto& [r, c] : {std::pair{2, 4}, {3, 4}, {7, 4}, {7, 5}, {12, 2}, {16, 4}, {18, 3}}) {
-    EXPECT_FALSE(cells[r][c].empty()) << r << "," << c;
-    EXPECT_NE(cells[r][c].find_first_of("0123456789"), std::string::npos) << cells[r][c];
+    EXPECT_FALSE(cells(r, c).empty()) << r << "," << c;
+    EXPECT_NE(cells(r, c).find_first_of("0123456789"), std::string::npos) << cells(r, c);
   }
 }
 
@@ -209,7 +217,7 @@ TEST_F(UpdaterProcess, TermDuringACyclicRunEndsItSaved) {
   ASSERT_NE(child.Out().find("spreadsheet: ok"), std::string::npos) << child.Err();
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Wait(15s), 0) << child.Err();
-  EXPECT_EQ(ReadSheet()[20][4], "9");
+  EXPECT_EQ(ReadSheet()(20, 4), "9");
 }
 
 }  // namespace

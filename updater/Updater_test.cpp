@@ -1,3 +1,4 @@
+#include "TemporaryDirectory.h"
 #include "Updater.h"
 
 #include <gtest/gtest.h>
@@ -50,8 +51,7 @@ TEST(UpdaterArguments, ParseOutcomes) {
 class UpdaterRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("veltexcel-updater-test-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
+    ASSERT_FALSE(dir_.empty());
     path_ = (dir_ / "book.xls").string();
     std::ofstream(path_) << "stand-in";
     MemoryWorkbookData data;
@@ -64,7 +64,6 @@ class UpdaterRun : public ::testing::Test {
     tm_.SetAnalog(1, 2, 3, 115.5f);
     tm_.SetStatus(1, 2, 10, 1);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   int Run(std::vector<std::string> args, int passesBeforeStop = 1) {
     auto parsed = ParseUpdaterArguments(args);
@@ -95,7 +94,8 @@ class UpdaterRun : public ::testing::Test {
     return it == cells.end() ? MemoryCell{} : it->second;
   }
 
-  fs::path dir_;
+  testsupport::TemporaryDirectory temporary_{"veltexcel-updater-test"};
+  const fs::path& dir_ = temporary_.path();
   std::string path_;
   MemoryOffice office_;
   FakeTm tm_;

@@ -18,15 +18,6 @@ bool ExistsOnDisk(const std::string& path) {
   return std::filesystem::exists(path, error) && !error;
 }
 
-void WriteHeaderRow(Worksheet& sheet) {
-  sheet.SetCellText(1, 1, "ТМ адрес");
-  sheet.SetColumnWidth(1, 12);
-  sheet.SetCellText(1, 2, "Наименование параметра");
-  sheet.SetColumnWidth(2, 32);
-  sheet.SetCellText(1, 3, "№ архива");
-  sheet.SetCellText(1, 4, "Значение");
-}
-
 // Clears a flag when the scope ends, however it ends.
 class Busy {
  public:
@@ -136,7 +127,7 @@ void WorkbookOperations::CreateDataSheet() {
     link_.ExWs = link_.ExWb->AddWorksheet();
     if (!link_.ExWs) throw SpreadsheetError("cannot add a worksheet");
     link_.ExWs->SetName(kDataSheetName);
-    WriteHeaderRow(*link_.ExWs);
+    WriteDataSheetHeader(*link_.ExWs);
     sheetReady_ = true;
   } catch (const SpreadsheetError&) {
     // The half-made sheet stays in the workbook, but is not taken for the data sheet.

@@ -9,12 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "DataSheet.h"
 #include "Dialogs.h"
 #include "Spreadsheet.h"
 
 namespace velt {
-
-inline constexpr char kDataSheetName[] = "ВЕЛТ";
 
 inline constexpr char kTextCannotStartExcel[] = "Не могу запустить Excel!";
 inline constexpr char kTextCreateWorkbook[] = "Нет указанного файла - Создать?";

@@ -1,5 +1,7 @@
 #include "Connection.h"
 
+#include "AsciiText.h"
+
 #include <algorithm>
 
 #include "HostPort.h"
@@ -10,11 +12,7 @@ namespace tp = velt::tmproto;
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return s;
-}
+constexpr auto Trim = TrimControls;
 
 // "host[:port]\server" (split at the last backslash) or, without a backslash, a server name on
 // this machine. Blanks around either part are dropped.

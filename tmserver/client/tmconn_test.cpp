@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "Cp1251.h"
+#include "TemporaryDirectory.h"
 #include "TmsimProcess.h"
 
 namespace velt {
@@ -51,19 +52,14 @@ std::string Cp(const char* utf8) {
 // A directory of database files that goes away with the test.
 class TempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/tmconn-test-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
   std::string Write(const std::string& name, const std::string& text) const {
-    const std::string file = path_ + "/" + name;
+    const std::string file = dir_.File(name);
     std::ofstream(file) << text;
     return file;
   }
 
  private:
-  std::string path_;
+  testsupport::TemporaryDirectory dir_{"tmconn-test"};
 };
 
 class Client {

@@ -24,6 +24,16 @@ inline constexpr uint32_t kMaxPayload = 4096;
 inline constexpr size_t kMaxText = 1024;
 inline constexpr size_t kMaxEnumCount = 255;
 
+// Object class codes of enumeration and name requests.
+inline constexpr uint16_t kClassChannel = 0x9000;
+inline constexpr uint16_t kClassRtu = 0x9001;
+inline constexpr uint16_t kClassStatus = 0x8000;
+inline constexpr uint16_t kClassAnalog = 0x8001;
+inline constexpr uint16_t kClassAccum = 0x8002;
+
+// The time text of an analog request for the current value (with archive number 0).
+inline constexpr char kCurrentTime[] = "N/A";
+
 enum class MsgType : uint8_t {
   // Requests (client to server).
   kHello = 0x01,

@@ -3,16 +3,16 @@
 #include <array>
 #include <iostream>
 
-#include "Session.h"
+#include "ClientSession.h"
 #include "SliceTime.h"
 
 namespace velt::tmsim {
 
 using asio::ip::tcp;
 
-class Connection : public std::enable_shared_from_this<Connection> {
+class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
  public:
-  Connection(Server& server, tcp::socket socket)
+  ServerConnection(Server& server, tcp::socket socket)
       : server_(server),
         socket_(std::move(socket)),
         session_(server.Db(), server.Name(), CivilNow) {
@@ -56,8 +56,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     in_.append(chunk_.data(), n);
     std::string problem;
-    const Session::Outcome outcome = session_.Feed(in_, out_, problem);
-    const bool close = outcome == Session::Outcome::kClose;
+    const ClientSession::Outcome outcome = session_.Feed(in_, out_, problem);
+    const bool close = outcome == ClientSession::Outcome::kClose;
     if (close) Log(problem + "; connection closed");
     if (out_.empty()) {
       if (close) {
@@ -88,7 +88,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Server& server_;
   tcp::socket socket_;
   tcp::endpoint peer_;
-  Session session_;
+  ClientSession session_;
   std::array<char, 4096> chunk_{};
   std::string in_, out_, sending_;
 };
@@ -119,7 +119,7 @@ void Server::Accept() {
       });
       return;
     } else {
-      auto connection = std::make_shared<Connection>(*this, std::move(socket));
+      auto connection = std::make_shared<ServerConnection>(*this, std::move(socket));
       connections_.insert(connection);
       connection->Start();
     }
@@ -127,7 +127,7 @@ void Server::Accept() {
   });
 }
 
-void Server::Forget(const std::shared_ptr<Connection>& connection) {
+void Server::Forget(const std::shared_ptr<ServerConnection>& connection) {
   connections_.erase(connection);
 }
 

@@ -1,4 +1,4 @@
-// The simulator's network side: accepts clients and runs one Session per connection, all on one
+// The simulator's network side: accepts clients and runs one ClientSession per connection, all on one
 // io_context thread.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 namespace velt::tmsim {
 
-class Connection;
+class ServerConnection;
 
 class Server {
  public:
@@ -26,7 +26,7 @@ class Server {
   // Stops accepting and closes every connection; io.run() then returns.
   void Stop();
 
-  void Forget(const std::shared_ptr<Connection>& connection);
+  void Forget(const std::shared_ptr<ServerConnection>& connection);
   const Database& Db() const { return db_; }
   const std::string& Name() const { return name_; }
   bool Verbose() const { return verbose_; }
@@ -39,7 +39,7 @@ class Server {
   bool verbose_;
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer retry_;
-  std::unordered_set<std::shared_ptr<Connection>> connections_;
+  std::unordered_set<std::shared_ptr<ServerConnection>> connections_;
   bool stopped_ = false;
 };
 

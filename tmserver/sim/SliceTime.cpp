@@ -1,5 +1,7 @@
 #include "SliceTime.h"
 
+#include "AsciiText.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -77,11 +79,7 @@ class Cursor {
   size_t pos_ = 0;
 };
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+std::string_view Trim(std::string_view s) { return TrimAscii(s, " \t"); }
 
 int ExpandYear(int year, size_t digits) {
   if (digits == 4) return year;

@@ -1,0 +1,600 @@
+#include "LibreOfficeSpreadsheet.h"
+
+#include "AsciiText.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <com/sun/star/awt/XWindow.hpp>
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/document/XActionLockable.hpp>
+#include <com/sun/star/document/XDocumentEventBroadcaster.hpp>
+#include <com/sun/star/document/XDocumentEventListener.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/XServiceInfo.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheetView.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
+#include <com/sun/star/table/XTableColumns.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+#include <cppuhelper/implbase1.hxx>
+#include <osl/file.hxx>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#include "LibreOfficeBatch.h"
+#include "LibreOfficeSession.h"
+
+namespace velt {
+
+int32_t LibreOfficeColumnWidth(double characters) {
+  // Calc's Excel "character" is the digit width of its default font, 195.8 (1/100 mm) with the
+  // Liberation fonts; Excel itself adds 5/7 of a character of padding.
+  return static_cast<int32_t>(std::lround((characters + 5.0 / 7.0) * 195.8));
+}
+
+namespace lo {
+namespace {
+
+using css::uno::Any;
+using css::uno::Sequence;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+std::string Extension(const std::string& path) {
+  return AsciiLower(std::filesystem::path(path).extension().string());
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  auto absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
+}
+
+rtl::OUString UrlOf(const std::string& absolutePath) {
+  rtl::OUString url;
+  if (osl::FileBase::getFileURLFromSystemPath(FromUtf8(absolutePath), url) !=
+      osl::FileBase::E_None) {
+    throw SpreadsheetError("not a valid file name");
+  }
+  return url;
+}
+
+css::beans::PropertyValue Property(const char* name, Any value) {
+  css::beans::PropertyValue property;
+  property.Name = rtl::OUString::createFromAscii(name);
+  property.Value = std::move(value);
+  return property;
+}
+
+// Calc's export filter for the extension. Anything other than .xlsx and .ods is written as an
+// Excel 97-2003 workbook, the "normal workbook" the program asks for, whatever the name.
+const char* FilterFor(const std::string& path) {
+  std::string extension = Extension(path);
+  if (extension == ".xlsx") return "Calc MS Excel 2007 XML";
+  if (extension == ".ods") return "calc8";
+  return "MS Excel 97";
+}
+
+// Whether a document that loaded under `filter` counts as a workbook. Calc opens almost
+// anything with its text or HTML import (random bytes named .xls open as text); those count
+// only for files named as such.
+bool WorkbookFilter(const std::string& filter, const std::string& path) {
+  std::string extension = Extension(path);
+  if (filter.empty()) return false;
+  if (filter.rfind("Text - txt - csv", 0) == 0) return extension == ".csv";
+  if (filter.find("HTML") != std::string::npos) return extension == ".htm" || extension == ".html";
+  return true;
+}
+
+class CloseListener : public cppu::WeakImplHelper1<css::document::XDocumentEventListener> {
+ public:
+  explicit CloseListener(std::weak_ptr<DocumentState> state) : state_(std::move(state)) {}
+  void SAL_CALL documentEventOccured(const css::document::DocumentEvent& event) override {
+    // The last event of every close, whatever started it (menu, window, dispatch, quit).
+    if (event.EventName != "OnUnload") return;
+    if (auto state = state_.lock()) state->UserClosed();
+  }
+  void SAL_CALL disposing(const css::lang::EventObject&) override {}
+
+ private:
+  std::weak_ptr<DocumentState> state_;
+};
+
+Reference<css::frame::XController> ControllerOf(const Reference<css::frame::XModel>& model) {
+  Reference<css::frame::XController> controller = model->getCurrentController();
+  if (!controller.is()) throw SpreadsheetError("the workbook has no window");
+  return controller;
+}
+
+// Every operation that is not a cell access stores the buffered writes first, and forgets what
+// was fetched: what it changes may change what cells display.
+void Settle(Session& session) {
+  Batch& batch = session.GetBatch();
+  if (!batch.Active()) return;
+  batch.Flush();
+  batch.DropReads();
+}
+
+class LoWorksheet : public Worksheet {
+ public:
+  LoWorksheet(std::shared_ptr<Session> session, std::shared_ptr<DocumentState> document,
+              Reference<css::sheet::XSpreadsheet> sheet)
+      : session_(std::move(session)), document_(std::move(document)), sheet_(std::move(sheet)) {
+    // One identity per sheet, however many objects stand for it: the office hands out one
+    // proxy per object, and this query is answered locally once made.
+    key_.set(sheet_, UNO_QUERY);
+  }
+
+  std::string Name() override {
+    What what{"read the worksheet's name"};
+    Check(what);
+    return session_->Call(what, [&] {
+      Settle(*session_);
+      return ToUtf8(Reference<css::container::XNamed>(sheet_, UNO_QUERY_THROW)->getName());
+    });
+  }
+
+  void SetName(const std::string& name) override {
+    What what{"name the worksheet", 0, 0, Quoted(name)};
+    Check(what);
+    session_->Call(what, [&] {
+      Settle(*session_);
+      Reference<css::container::XNamed> named(sheet_, UNO_QUERY_THROW);
+      named->setName(FromUtf8(name));
+      // Calc ignores a name it does not accept (taken, or with / : [ ] ...) without a word.
+      if (ToUtf8(named->getName()) != name) {
+        throw SpreadsheetError(what.Text() + ": Calc does not accept the name");
+      }
+    });
+  }
+
+  void Select() override {
+    What what{"select the worksheet"};
+    Check(what);
+    session_->Call(what, [&] {
+      Settle(*session_);
+      Reference<css::sheet::XSpreadsheetView> view(ControllerOf(document_->model), UNO_QUERY_THROW);
+      view->setActiveSheet(sheet_);
+    });
+  }
+
+  std::string CellText(int32_t row, int32_t column) override {
+    What what{"read cell", row, column};
+    Check(what);
+    return session_->Call(what, [&] {
+      Batch& batch = session_->GetBatch();
+      if (batch.Active() && CellInRange(row, column)) {
+        return batch.Read({sheet_, key_.get(), document_}, row, column);
+      }
+      return DirectCellText(sheet_, row, column);
+    });
+  }
+
+  void SetCellNumber(int32_t row, int32_t column, double value) override {
+    Write(row, column, value);
+  }
+  void SetCellInteger(int32_t row, int32_t column, int16_t value) override {
+    Write(row, column, static_cast<double>(value));
+  }
+  void SetCellText(int32_t row, int32_t column, const std::string& text) override {
+    Write(row, column, text);
+  }
+
+  void SetColumnWidth(int32_t column, double characters) override {
+    What what{"set the width of column", 0, 0, std::to_string(column)};
+    Check(what);
+    if (column < 1 || column > kMaxColumns || !std::isfinite(characters) || characters < 0 ||
+        characters > 255) {
+      throw SpreadsheetError(what.Text() + ": width or column out of range");
+    }
+    session_->Call(what, [&] {
+      Settle(*session_);
+      Reference<css::table::XColumnRowRange> range(sheet_, UNO_QUERY_THROW);
+      Reference<css::beans::XPropertySet> properties(range->getColumns()->getByIndex(column - 1),
+                                                     UNO_QUERY_THROW);
+      properties->setPropertyValue("Width", Any(LibreOfficeColumnWidth(characters)));
+    });
+  }
+
+ private:
+  void Check(const What& what) {
+    session_->CheckUsable(what);
+    if (document_->Closed()) throw SpreadsheetError(what.Text() + ": the workbook has been closed");
+  }
+
+  void Write(int32_t row, int32_t column, CellValue value) {
+    What what{"write cell", row, column};
+    Check(what);
+    session_->Call(what, [&] {
+      Batch& batch = session_->GetBatch();
+      if (batch.Active()) {
+        batch.Write({sheet_, key_.get(), document_}, row, column, std::move(value));
+      } else {
+        DirectWrite(sheet_, row, column, value);
+      }
+    });
+  }
+
+  std::shared_ptr<Session> session_;
+  std::shared_ptr<DocumentState> document_;
+  Reference<css::sheet::XSpreadsheet> sheet_;
+  Reference<css::uno::XInterface> key_;
+};
+
+class LoWorkbook : public Workbook {
+ public:
+  LoWorkbook(std::shared_ptr<Session> session, std::shared_ptr<DocumentState> document)
+      : session_(std::move(session)), document_(std::move(document)) {}
+
+  void SaveAs(const std::string& path) override {
+    What what{"save the workbook as", 0, 0, Quoted(path)};
+    Check(what);
+    std::string absolute = AbsolutePath(path);
+    session_->Call(
+        what,
+        [&] {
+          Settle(*session_);
+          rtl::OUString url = UrlOf(absolute);
+          Sequence<css::beans::PropertyValue> args(2);
+          args.getArray()[0] =
+              Property("FilterName", Any(rtl::OUString::createFromAscii(FilterFor(absolute))));
+          args.getArray()[1] = Property("Overwrite", Any(true));
+          Reference<css::frame::XStorable>(document_->model, UNO_QUERY_THROW)
+              ->storeAsURL(url, args);
+          document_->location = ToUtf8(url);
+        },
+        session_->DocumentTimeout());
+  }
+
+  void Save() override {
+    What what{"save the workbook"};
+    Check(what);
+    session_->Call(
+        what,
+        [&] {
+          Settle(*session_);
+          Reference<css::frame::XStorable> storable(document_->model, UNO_QUERY_THROW);
+          if (!storable->hasLocation()) {
+            throw SpreadsheetError(what.Text() + ": it has not been saved to a file yet");
+          }
+          storable->store();
+        },
+        session_->DocumentTimeout());
+  }
+
+  void SetSaved(bool saved) override {
+    What what{"mark the workbook as saved"};
+    Check(what);
+    session_->Call(what, [&] {
+      Settle(*session_);
+      Reference<css::util::XModifiable>(document_->model, UNO_QUERY_THROW)->setModified(!saved);
+    });
+  }
+
+  std::shared_ptr<Worksheet> WorksheetByName(const std::string& name) override {
+    What what{"find the worksheet", 0, 0, Quoted(name)};
+    Check(what);
+    Reference<css::sheet::XSpreadsheet> sheet = session_->Call(what, [&] {
+      Settle(*session_);
+      Reference<css::sheet::XSpreadsheets> sheets = Sheets();
+      rtl::OUString wanted = FromUtf8(name);
+      // Calc's own lookup: case-insensitive, as in Excel.
+      if (!sheets->hasByName(wanted)) {
+        throw SpreadsheetError(what.Text() + ": the workbook has no such worksheet");
+      }
+      return Reference<css::sheet::XSpreadsheet>(sheets->getByName(wanted), UNO_QUERY_THROW);
+    });
+    return std::make_shared<LoWorksheet>(session_, document_, sheet);
+  }
+
+  std::shared_ptr<Worksheet> AddWorksheet() override {
+    What what{"add a worksheet"};
+    Check(what);
+    Reference<css::sheet::XSpreadsheet> sheet = session_->Call(what, [&] {
+      Settle(*session_);
+      Reference<css::sheet::XSpreadsheets> sheets = Sheets();
+      Reference<css::container::XIndexAccess> indexed(sheets, UNO_QUERY_THROW);
+      sal_Int32 count = indexed->getCount();
+      rtl::OUString name;
+      for (sal_Int32 n = count + 1;; ++n) {
+        name = FromUtf8("Sheet" + std::to_string(n));
+        if (!sheets->hasByName(name)) break;
+      }
+      // As in Excel: before the active sheet, and the new sheet becomes the active one.
+      Reference<css::sheet::XSpreadsheetView> view(document_->model->getCurrentController(),
+                                                   UNO_QUERY);
+      sal_Int16 position = static_cast<sal_Int16>(count);
+      if (view.is()) {
+        Reference<css::sheet::XCellRangeAddressable> active(view->getActiveSheet(), UNO_QUERY);
+        if (active.is()) position = active->getRangeAddress().Sheet;
+      }
+      sheets->insertNewByName(name, position);
+      Reference<css::sheet::XSpreadsheet> added(sheets->getByName(name), UNO_QUERY_THROW);
+      if (view.is()) view->setActiveSheet(added);
+      return added;
+    });
+    return std::make_shared<LoWorksheet>(session_, document_, sheet);
+  }
+
+  void SetBeforeCloseHandler(std::function<void()> handler) override {
+    document_->SetHandler(std::move(handler));
+  }
+
+ private:
+  void Check(const What& what) {
+    session_->CheckUsable(what);
+    if (document_->Closed()) throw SpreadsheetError(what.Text() + ": the workbook has been closed");
+  }
+
+  Reference<css::sheet::XSpreadsheets> Sheets() {
+    return Reference<css::sheet::XSpreadsheetDocument>(document_->model, UNO_QUERY_THROW)
+        ->getSheets();
+  }
+
+  std::shared_ptr<Session> session_;
+  std::shared_ptr<DocumentState> document_;
+};
+
+void ShowWindow(const Reference<css::frame::XModel>& model, bool visible) {
+  Reference<css::frame::XController> controller = model->getCurrentController();
+  if (!controller.is()) return;
+  Reference<css::frame::XFrame> frame = controller->getFrame();
+  if (!frame.is()) return;
+  Reference<css::awt::XWindow> window = frame->getContainerWindow();
+  if (window.is()) window->setVisible(visible);
+}
+
+void LockControllers(DocumentState& document, bool lock) {
+  if (document.controllersLocked == lock) return;
+  Reference<css::document::XActionLockable> lockable(document.model, UNO_QUERY);
+  if (lock) {
+    document.model->lockControllers();
+    if (lockable.is()) lockable->addActionLock();
+  } else {
+    if (lockable.is()) lockable->removeActionLock();
+    document.model->unlockControllers();
+  }
+  document.controllersLocked = lock;
+}
+
+class LoApplication : public Application {
+ public:
+  explicit LoApplication(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  ~LoApplication() override {
+    try {
+      session_->Release();
+    } catch (...) {
+      // Release handles its own failures; nothing may leave a destructor.
+    }
+  }
+
+  LibreOfficeInstance Instance() const { return session_->Instance(); }
+
+  void SetVisible(bool visible) override {
+    What what{visible ? "show LibreOffice" : "hide LibreOffice"};
+    session_->Call(what, [&] {
+      Settle(*session_);
+      // A headless office has no window system: a window would abort it.
+      if (!session_->CanShow()) return;
+      session_->visible = visible;
+      for (auto& document : session_->Documents()) ShowWindow(document->model, visible);
+    });
+  }
+
+  void SetDisplayAlerts(bool alerts) override {
+    // Nothing to switch: no call of this backend ever shows a dialog (no interaction handler is
+    // passed, documents are closed with close(true) and never left modified for terminate()).
+    session_->Call(What{"set DisplayAlerts"}, [&] { Settle(*session_); });
+    session_->alerts = alerts;
+  }
+
+  std::shared_ptr<Workbook> Open(const std::string& path) override {
+    What what{"open", 0, 0, Quoted(path)};
+    session_->CheckUsable(what);
+    std::string absolute = AbsolutePath(path);
+    struct stat info {};
+    if (stat(absolute.c_str(), &info) != 0) {
+      throw SpreadsheetError(what.Text() + ": " +
+                             (errno == ENOENT ? std::string("the file does not exist")
+                                              : std::string(std::strerror(errno))));
+    }
+    if (S_ISDIR(info.st_mode)) throw SpreadsheetError(what.Text() + ": it is a directory");
+    if (access(absolute.c_str(), R_OK) != 0) {
+      throw SpreadsheetError(what.Text() + ": the file cannot be read: " + std::strerror(errno));
+    }
+
+    rtl::OUString url;
+    Reference<css::lang::XComponent> component = session_->Call(
+        what,
+        [&] {
+          Settle(*session_);
+          url = UrlOf(absolute);
+          return Load(url, true);
+        },
+        session_->DocumentTimeout());
+    if (!component.is()) {
+      throw SpreadsheetError(what.Text() +
+                             ": it is not a spreadsheet, or it is damaged or locked by another "
+                             "LibreOffice");
+    }
+    std::string filter;
+    bool spreadsheet = session_->Call(what, [&] {
+      Reference<css::lang::XServiceInfo> service(component, UNO_QUERY);
+      Reference<css::frame::XModel> model(component, UNO_QUERY);
+      if (!service.is() || !model.is() ||
+          !service->supportsService("com.sun.star.sheet.SpreadsheetDocument")) {
+        return false;
+      }
+      for (const css::beans::PropertyValue& arg : model->getArgs()) {
+        rtl::OUString name;
+        if (arg.Name == "FilterName" && (arg.Value >>= name)) filter = ToUtf8(name);
+      }
+      return WorkbookFilter(filter, absolute);
+    });
+    if (!spreadsheet) {
+      try {
+        session_->Call(what, [&] {
+          Reference<css::util::XCloseable>(component, UNO_QUERY_THROW)->close(true);
+        });
+      } catch (const SpreadsheetError&) {
+      }
+      throw SpreadsheetError(
+          what.Text() + ": it is not a spreadsheet" +
+          (filter.empty() ? std::string() : " (Calc reads it as " + filter + ")"));
+    }
+    return Adopt(what, component, ToUtf8(url));
+  }
+
+  std::shared_ptr<Workbook> Add() override {
+    What what{"add a workbook"};
+    Reference<css::lang::XComponent> component = session_->Call(
+        what,
+        [&] {
+          Settle(*session_);
+          return Load("private:factory/scalc", false);
+        },
+        session_->DocumentTimeout());
+    if (!component.is()) throw SpreadsheetError(what.Text() + ": Calc made no document");
+    return Adopt(what, component, {});
+  }
+
+  void SetCalculation(int32_t mode, int32_t /*lcid*/) override {
+    What what{"set the calculation mode", 0, 0, std::to_string(mode)};
+    if (mode != xlCalculationManual && mode != xlCalculationAutomatic) {
+      throw SpreadsheetError(what.Text() + ": unknown mode");
+    }
+    bool automatic = mode == xlCalculationAutomatic;
+    session_->Call(what, [&] { Settle(*session_); });
+    // Until every document has switched, a write may still recalculate somewhere.
+    session_->autoCalculation = true;
+    for (auto& document : session_->Documents()) {
+      session_->Call(what, [&] { Calculation(*document, automatic); });
+    }
+    session_->autoCalculation = automatic;
+  }
+
+  void SetScreenUpdating(bool on, int32_t /*lcid*/) override {
+    What what{on ? "switch screen updating on" : "switch screen updating off"};
+    Batch& batch = session_->GetBatch();
+    if (!on) {
+      if (batch.Active()) return;
+      for (auto& document : session_->Documents()) {
+        session_->Call(what, [&] { LockControllers(*document, true); });
+      }
+      batch.Begin();
+      return;
+    }
+    if (!batch.Active()) return;
+    std::exception_ptr failure;
+    try {
+      session_->Call(what, [&] { batch.End(); });
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // Unlocked even when storing failed: the documents must not stay frozen.
+    for (auto& document : session_->Documents()) {
+      try {
+        session_->Call(what, [&] { LockControllers(*document, false); });
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
+ private:
+  Reference<css::lang::XComponent> Load(const rtl::OUString& url, bool file) {
+    Sequence<css::beans::PropertyValue> args(file ? 4 : 3);
+    auto* a = args.getArray();
+    a[0] = Property("Hidden", Any(!session_->visible));
+    a[1] = Property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE));
+    a[2] = Property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE));
+    // An Excel file under another name is detected as a template and would open as a new,
+    // untitled workbook; the file itself is wanted.
+    if (file) a[3] = Property("AsTemplate", Any(false));
+    Reference<css::frame::XComponentLoader> loader(session_->Desktop(), UNO_QUERY_THROW);
+    return loader->loadComponentFromURL(url, "_blank", 0, args);
+  }
+
+  static void Calculation(DocumentState& document, bool automatic) {
+    Reference<css::sheet::XCalculatable> calculatable(document.model, UNO_QUERY_THROW);
+    if (calculatable->isAutomaticCalculationEnabled() == automatic) return;
+    calculatable->enableAutomaticCalculation(automatic);
+    if (automatic) calculatable->calculateAll();
+  }
+
+  // Takes a freshly loaded document into the instance: close notifications, and the
+  // application-wide modes (calculation, screen updating) that are in force.
+  std::shared_ptr<Workbook> Adopt(const What& what,
+                                  const Reference<css::lang::XComponent>& component,
+                                  std::string location) {
+    auto document = std::make_shared<DocumentState>(
+        Reference<css::frame::XModel>(component, UNO_QUERY), session_->Options().poster);
+    document->location = std::move(location);
+    session_->AddDocument(document);
+    session_->Call(what, [&] {
+      if (!document->model.is()) throw SpreadsheetError(what.Text() + ": it is not a document");
+      Reference<css::document::XDocumentEventListener> listener =
+          new CloseListener(std::weak_ptr<DocumentState>(document));
+      Reference<css::document::XDocumentEventBroadcaster>(document->model, UNO_QUERY_THROW)
+          ->addDocumentEventListener(listener);
+      document->listener = listener;
+      if (!session_->autoCalculation) Calculation(*document, false);
+      if (session_->GetBatch().Active()) LockControllers(*document, true);
+    });
+    return std::make_shared<LoWorkbook>(session_, document);
+  }
+
+  std::shared_ptr<Session> session_;
+};
+
+}  // namespace
+}  // namespace lo
+
+LibreOfficeLauncher::LibreOfficeLauncher(LibreOfficeOptions options)
+    : options_(std::move(options)) {}
+
+std::unique_ptr<Application> LibreOfficeLauncher::Start() {
+  try {
+    return std::make_unique<lo::LoApplication>(std::make_shared<lo::Session>(options_));
+  } catch (const SpreadsheetError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SpreadsheetError(std::string("Cannot start LibreOffice: ") + e.what());
+  }
+}
+
+std::optional<LibreOfficeInstance> LibreOfficeInstanceOf(Application& application) {
+  auto* office = dynamic_cast<lo::LoApplication*>(&application);
+  if (!office) return std::nullopt;
+  return office->Instance();
+}
+
+bool LibreOfficeInstanceRunning(const LibreOfficeInstance& instance) {
+  return lo::ProcessGroupAlive(instance.processGroup);
+}
+
+}  // namespace velt

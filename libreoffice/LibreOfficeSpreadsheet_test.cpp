@@ -1,0 +1,1140 @@
+// The LibreOffice backend against a real headless soffice. A second UNO connection (the probe)
+// looks at the documents from outside and plays the user.
+#include "LibreOfficeSpreadsheet.h"
+
+#include "LibreOfficeProcess.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <com/sun/star/awt/XWindow2.hpp>
+#include <com/sun/star/beans/NamedValue.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/configuration/theDefaultProvider.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/container/XNamed.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/DispatchHelper.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XDispatchProvider.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/lang/Locale.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/lang/XMultiServiceFactory.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
+#include <com/sun/star/sheet/XCellRangeAddressable.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
+#include <com/sun/star/sheet/XSheetAnnotation.hpp>
+#include <com/sun/star/sheet/XSheetAnnotations.hpp>
+#include <com/sun/star/sheet/XSheetAnnotationsSupplier.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheetView.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
+#include <com/sun/star/table/XTableColumns.hpp>
+#include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/util/XModifiable.hpp>
+#include <com/sun/star/util/XNumberFormats.hpp>
+#include <com/sun/star/util/XNumberFormatsSupplier.hpp>
+#include <com/sun/star/util/XProtectable.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <osl/file.hxx>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace velt {
+namespace {
+
+namespace css = ::com::sun::star;
+namespace fs = std::filesystem;
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::Sequence;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+using namespace std::chrono_literals;
+
+rtl::OUString U(const std::string& text) {
+  return rtl::OStringToOUString(rtl::OString(text.c_str()), RTL_TEXTENCODING_UTF8);
+}
+std::string S(const rtl::OUString& text) {
+  return rtl::OUStringToOString(text, RTL_TEXTENCODING_UTF8).getStr();
+}
+
+std::string UrlOf(const std::string& path) {
+  rtl::OUString url;
+  osl::FileBase::getFileURLFromSystemPath(U(path), url);
+  return S(url);
+}
+
+bool GroupAlive(pid_t group) {
+  return lo::ProcessGroupAlive(group);
+}
+
+// Waits, with retries, until `done` holds or the limit passes.
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 15000ms) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+void ExpectLeftNothing(const LibreOfficeInstance& instance) {
+  EXPECT_FALSE(GroupAlive(instance.processGroup)) << "soffice group " << instance.processGroup;
+  EXPECT_FALSE(fs::exists(instance.profileDir)) << instance.profileDir;
+  for (const std::string& socket : instance.socketFiles) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(socket))) << socket;
+  }
+}
+
+// Work handed to "the program's thread": the test runs it when it chooses.
+class PostQueue {
+ public:
+  Poster MakePoster() {
+    return [this](std::function<void()> work) {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(std::move(work));
+    };
+  }
+  size_t Size() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
+  }
+  void RunAll() {
+    std::deque<std::function<void()>> work;
+    {
+      std::lock_guard lock(mutex_);
+      work.swap(queue_);
+    }
+    for (auto& w : work) w();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::function<void()>> queue_;
+};
+
+// A second connection to the instance: sees documents as the office has them, and acts as the
+// user would.
+class Probe {
+ public:
+  explicit Probe(const std::string& pipe) {
+    static Reference<css::uno::XComponentContext> local = [] {
+      setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
+      return cppu::defaultBootstrap_InitialComponentContext();
+    }();
+    try {
+      // As the backend does: retry while the office is between two accepts, or drops a fresh
+      // connection; keep the bridge's threads from dying of SIGPIPE when the office goes.
+      for (int attempt = 0;; ++attempt) {
+        try {
+          auto connection =
+              css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
+          sigset_t pipeSignal, previous;
+          sigemptyset(&pipeSignal);
+          sigaddset(&pipeSignal, SIGPIPE);
+          pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+          bridge_ = css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection,
+                                                                            nullptr);
+          pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+          Reference<css::uno::XComponentContext> context(
+              bridge_->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
+          context_ = context;
+          desktop_ = css::frame::Desktop::create(context_);
+          break;
+        } catch (const css::uno::RuntimeException&) {
+          if (attempt == 100) throw;
+        } catch (const css::connection::NoConnectException&) {
+          if (attempt == 100) throw;
+        }
+        std::this_thread::sleep_for(50ms);
+      }
+    } catch (const css::uno::Exception& e) {
+      throw std::runtime_error("probe: " + S(e.Message));
+    }
+  }
+  ~Probe() {
+    try {
+      Reference<css::lang::XComponent>(bridge_, UNO_QUERY_THROW)->dispose();
+    } catch (...) {
+    }
+  }
+
+  int DocumentCount() {
+    int count = 0;
+    auto e = desktop_->getComponents()->createEnumeration();
+    while (e->hasMoreElements()) {
+      e->nextElement();
+      ++count;
+    }
+    return count;
+  }
+
+  Reference<css::frame::XModel> Model(const std::string& path) {
+    std::string url = UrlOf(path);
+    auto e = desktop_->getComponents()->createEnumeration();
+    while (e->hasMoreElements()) {
+      Reference<css::frame::XModel> model(e->nextElement(), UNO_QUERY);
+      if (model.is() && S(model->getURL()) == url) return model;
+    }
+    throw std::runtime_error("no document " + url);
+  }
+
+  Reference<css::sheet::XSpreadsheet> Sheet(const std::string& path, const std::string& name) {
+    Reference<css::sheet::XSpreadsheetDocument> document(Model(path), UNO_QUERY_THROW);
+    return Reference<css::sheet::XSpreadsheet>(document->getSheets()->getByName(U(name)),
+                                               UNO_QUERY_THROW);
+  }
+
+  std::vector<std::string> SheetNames(const std::string& path) {
+    Reference<css::sheet::XSpreadsheetDocument> document(Model(path), UNO_QUERY_THROW);
+    std::vector<std::string> names;
+    for (const rtl::OUString& n : document->getSheets()->getElementNames()) names.push_back(S(n));
+    return names;
+  }
+
+  std::string ActiveSheet(const std::string& path) {
+    Reference<css::sheet::XSpreadsheetView> view(Model(path)->getCurrentController(),
+                                                 UNO_QUERY_THROW);
+    return S(Reference<css::container::XNamed>(view->getActiveSheet(), UNO_QUERY_THROW)->getName());
+  }
+
+  void SetFormat(const std::string& path, const std::string& sheet, int row, int column,
+                 const std::string& code) {
+    Reference<css::util::XNumberFormatsSupplier> supplier(Model(path), UNO_QUERY_THROW);
+    auto formats = supplier->getNumberFormats();
+    css::lang::Locale locale;
+    sal_Int32 key = formats->queryKey(U(code), locale, false);
+    if (key == -1) key = formats->addNew(U(code), locale);
+    Reference<css::beans::XPropertySet> cell(
+        Sheet(path, sheet)->getCellByPosition(column - 1, row - 1), UNO_QUERY_THROW);
+    cell->setPropertyValue("NumberFormat", Any(key));
+  }
+
+  void SetValue(const std::string& path, const std::string& sheet, int row, int column, double v) {
+    Sheet(path, sheet)->getCellByPosition(column - 1, row - 1)->setValue(v);
+  }
+  void SetFormula(const std::string& path, const std::string& sheet, int row, int column,
+                  const std::string& formula) {
+    Sheet(path, sheet)->getCellByPosition(column - 1, row - 1)->setFormula(U(formula));
+  }
+  std::string Text(const std::string& path, const std::string& sheet, int row, int column) {
+    Reference<css::text::XText> text(Sheet(path, sheet)->getCellByPosition(column - 1, row - 1),
+                                     UNO_QUERY_THROW);
+    return S(text->getString());
+  }
+
+  // Every cell of the area as "kind:value|formula", to compare two sheets.
+  std::vector<std::string> Contents(const std::string& path, const std::string& sheet, int rows,
+                                    int columns) {
+    auto range = Sheet(path, sheet)->getCellRangeByPosition(0, 0, columns - 1, rows - 1);
+    auto data = Reference<css::sheet::XCellRangeData>(range, UNO_QUERY_THROW)->getDataArray();
+    auto formulas =
+        Reference<css::sheet::XCellRangeFormula>(range, UNO_QUERY_THROW)->getFormulaArray();
+    std::vector<std::string> cells;
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < columns; ++c) {
+        const Any& value = data[r][c];
+        std::ostringstream cell;
+        cell << r + 1 << "," << c + 1 << " ";
+        double number;
+        rtl::OUString text;
+        if (value >>= number) {
+          cell << "n:" << number;
+        } else if (value >>= text) {
+          cell << "s:" << S(text);
+        } else {
+          cell << "void";
+        }
+        cell << "|" << S(formulas[r][c]);
+        cells.push_back(cell.str());
+      }
+    }
+    return cells;
+  }
+
+  void AddNote(const std::string& path, const std::string& sheet, int row, int column,
+               const std::string& text) {
+    auto target = Sheet(path, sheet);
+    Reference<css::sheet::XSheetAnnotationsSupplier> supplier(target, UNO_QUERY_THROW);
+    css::table::CellAddress at;
+    at.Sheet = Reference<css::sheet::XCellRangeAddressable>(target, UNO_QUERY_THROW)
+                   ->getRangeAddress()
+                   .Sheet;
+    at.Column = column - 1;
+    at.Row = row - 1;
+    supplier->getAnnotations()->insertNew(at, U(text));
+  }
+
+  // "row,column:text" of every note on the sheet.
+  std::vector<std::string> Notes(const std::string& path, const std::string& sheet) {
+    Reference<css::sheet::XSheetAnnotationsSupplier> supplier(Sheet(path, sheet), UNO_QUERY_THROW);
+    Reference<css::container::XIndexAccess> notes(supplier->getAnnotations(), UNO_QUERY_THROW);
+    std::vector<std::string> all;
+    for (sal_Int32 i = 0; i < notes->getCount(); ++i) {
+      Reference<css::sheet::XSheetAnnotation> note(notes->getByIndex(i), UNO_QUERY_THROW);
+      auto at = note->getPosition();
+      all.push_back(std::to_string(at.Row + 1) + "," + std::to_string(at.Column + 1) + ":" +
+                    S(Reference<css::text::XTextRange>(note, UNO_QUERY_THROW)->getString()));
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+  }
+
+  int32_t ColumnWidth(const std::string& path, const std::string& sheet, int column) {
+    Reference<css::table::XColumnRowRange> range(Sheet(path, sheet), UNO_QUERY_THROW);
+    Reference<css::beans::XPropertySet> col(range->getColumns()->getByIndex(column - 1),
+                                            UNO_QUERY_THROW);
+    return col->getPropertyValue("Width").get<sal_Int32>();
+  }
+
+  bool Modified(const std::string& path) {
+    return Reference<css::util::XModifiable>(Model(path), UNO_QUERY_THROW)->isModified();
+  }
+  bool AutomaticCalculation(const std::string& path) {
+    return Reference<css::sheet::XCalculatable>(Model(path), UNO_QUERY_THROW)
+        ->isAutomaticCalculationEnabled();
+  }
+  void Protect(const std::string& path, const std::string& sheet) {
+    Reference<css::util::XProtectable>(Sheet(path, sheet), UNO_QUERY_THROW)->protect("");
+  }
+  bool WindowVisible(const std::string& path) {
+    Reference<css::awt::XWindow2> window(
+        Model(path)->getCurrentController()->getFrame()->getContainerWindow(), UNO_QUERY_THROW);
+    return window->isVisible();
+  }
+
+  // A value of the office's configuration, e.g. ("/org.openoffice.Office.Common/Misc", "X").
+  Any Setting(const std::string& node, const std::string& name) {
+    auto provider = css::configuration::theDefaultProvider::get(context_);
+    css::beans::NamedValue path;
+    path.Name = "nodepath";
+    path.Value <<= U(node);
+    Sequence<Any> args(1);
+    args.getArray()[0] <<= path;
+    Reference<css::container::XNameAccess> access(
+        provider->createInstanceWithArguments("com.sun.star.configuration.ConfigurationAccess",
+                                              args),
+        UNO_QUERY_THROW);
+    return access->getByName(U(name));
+  }
+
+  // What the user's File > Close does, sent from outside the program.
+  void CloseLikeUser(const std::string& path) {
+    Reference<css::frame::XDispatchProvider> frame(Model(path)->getCurrentController()->getFrame(),
+                                                   UNO_QUERY_THROW);
+    css::frame::DispatchHelper::create(context_)->executeDispatch(frame, ".uno:CloseDoc", "", 0,
+                                                                  {});
+  }
+
+ private:
+  Reference<css::bridge::XBridge> bridge_;
+  Reference<css::uno::XComponentContext> context_;
+  Reference<css::frame::XDesktop2> desktop_;
+};
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/velt-lo-test-XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadBytes(const std::string& path, size_t n) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(n, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(n));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+const std::string kXlsMagic("\xD0\xCF\x11\xE0", 4);
+const std::string kZipMagic("PK\x03\x04", 4);
+const unsigned char kPng[] = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48,
+    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00,
+    0x00, 0x90, 0x77, 0x53, 0xde, 0x00, 0x00, 0x00, 0x0c, 0x49, 0x44, 0x41, 0x54, 0x78,
+    0x9c, 0x63, 0xf8, 0xcf, 0xc0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0xc9, 0xfe, 0x92,
+    0xef, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+
+// One office for the suite: a start costs about a second. Each test works in workbooks of
+// its own.
+class LibreOfficeTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    queue_ = new PostQueue;
+    LibreOfficeOptions options;
+    options.poster = queue_->MakePoster();
+    application_ = LibreOfficeLauncher(options).Start().release();
+    instance_ = new LibreOfficeInstance(*LibreOfficeInstanceOf(*application_));
+    probe_ = new Probe(instance_->pipeName);
+  }
+  static void TearDownTestSuite() {
+    delete probe_;
+    delete application_;
+    ExpectLeftNothing(*instance_);
+    delete instance_;
+    delete queue_;
+  }
+  void TearDown() override {
+    // Leave the shared instance as a test found it.
+    if (application_) {
+      try {
+        application_->SetScreenUpdating(true, 0);
+        application_->SetCalculation(xlCalculationAutomatic, 0);
+      } catch (const SpreadsheetError&) {
+      }
+    }
+    queue_->RunAll();
+  }
+
+  Application& App() { return *application_; }
+  Probe& Office() { return *probe_; }
+
+  // A new workbook saved at `path`, with its first sheet renamed `sheet`.
+  std::pair<std::shared_ptr<Workbook>, std::shared_ptr<Worksheet>> NewWorkbook(
+      const std::string& path, const std::string& sheet = "ВЕЛТ") {
+    auto workbook = App().Add();
+    auto worksheet = workbook->AddWorksheet();
+    worksheet->SetName(sheet);
+    workbook->SaveAs(path);
+    return {workbook, worksheet};
+  }
+
+  static PostQueue* queue_;
+  static Application* application_;
+  static LibreOfficeInstance* instance_;
+  static Probe* probe_;
+  TempDir dir_;
+};
+
+PostQueue* LibreOfficeTest::queue_ = nullptr;
+Application* LibreOfficeTest::application_ = nullptr;
+LibreOfficeInstance* LibreOfficeTest::instance_ = nullptr;
+Probe* LibreOfficeTest::probe_ = nullptr;
+
+class SaveFormatTest : public LibreOfficeTest,
+                       public testing::WithParamInterface<std::pair<const char*, std::string>> {};
+
+TEST_P(SaveFormatTest, SavedWorkbookReopensWithItsValues) {
+  auto [extension, magic] = GetParam();
+  std::string path = dir_ / (std::string("book") + extension);
+  {
+    auto [workbook, sheet] = NewWorkbook(path);
+    sheet->SetCellNumber(1, 1, 1.5);
+    sheet->SetCellInteger(2, 1, -7);
+    sheet->SetCellText(3, 1, "н\\д");
+    sheet->SetCellText(4, 1, "=1+1");
+    sheet->SetCellText(5, 1, "001");
+    sheet->SetCellNumber(6, 1, 12345678.25);
+    workbook->SaveAs(path);
+  }
+  EXPECT_EQ(ReadBytes(path, 4), magic);
+  // The saved file itself is still open in the office (and locked); reopen a copy.
+  std::string copy = dir_ / (std::string("copy") + extension);
+  fs::copy_file(path, copy);
+  auto reopened = App().Open(copy);
+  auto sheet = reopened->WorksheetByName("велт");  // Calc's lookup ignores case, as Excel's
+  EXPECT_EQ(sheet->Name(), "ВЕЛТ");
+  EXPECT_EQ(sheet->CellText(1, 1), "1.5");
+  EXPECT_EQ(sheet->CellText(2, 1), "-7");
+  EXPECT_EQ(sheet->CellText(3, 1), "н\\д");
+  EXPECT_EQ(sheet->CellText(4, 1), "=1+1");
+  EXPECT_EQ(sheet->CellText(5, 1), "001");
+  EXPECT_EQ(sheet->CellText(6, 1), "12345678.25");
+  EXPECT_EQ(sheet->CellText(7, 1), "");
+  EXPECT_EQ(Office().Sheet(copy, "ВЕЛТ")->getCellByPosition(0, 3)->getType(),
+            css::table::CellContentType_TEXT);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SaveFormatTest,
+                         testing::Values(std::make_pair(".xls", kXlsMagic),
+                                         std::make_pair(".xlsx", kZipMagic),
+                                         std::make_pair(".ods", kZipMagic),
+                                         // Any other name: the normal (97-2003) workbook.
+                                         std::make_pair(".dat", kXlsMagic)),
+                         [](const auto& test) { return std::string(test.param.first + 1); });
+
+TEST_F(LibreOfficeTest, SaveKeepsTheFormatOfTheFile) {
+  std::string path = dir_ / "keep.xls";
+  auto [workbook, sheet] = NewWorkbook(path);
+  sheet->SetCellText(1, 1, "after save");
+  workbook->Save();
+  EXPECT_EQ(ReadBytes(path, 4), kXlsMagic);
+  fs::copy_file(path, dir_ / "keep-copy.xls");
+  EXPECT_EQ(App().Open(dir_ / "keep-copy.xls")->WorksheetByName("ВЕЛТ")->CellText(1, 1),
+            "after save");
+}
+
+TEST_F(LibreOfficeTest, SaveOfAnUnsavedWorkbookFails) {
+  auto workbook = App().Add();
+  EXPECT_THROW(workbook->Save(), SpreadsheetError);
+}
+
+TEST_F(LibreOfficeTest, SetSavedMapsToModified) {
+  std::string path = dir_ / "saved.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  sheet->SetCellNumber(1, 1, 3);
+  EXPECT_TRUE(Office().Modified(path));
+  workbook->SetSaved(true);
+  EXPECT_FALSE(Office().Modified(path));
+  workbook->SetSaved(false);
+  EXPECT_TRUE(Office().Modified(path));
+}
+
+TEST_F(LibreOfficeTest, WorksheetLookup) {
+  std::string path = dir_ / "lookup.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  EXPECT_EQ(workbook->WorksheetByName("ВЕЛТ")->Name(), "ВЕЛТ");
+  EXPECT_EQ(workbook->WorksheetByName("вЕлТ")->Name(), "ВЕЛТ");
+  EXPECT_THROW(workbook->WorksheetByName("ВЕЛТ2"), SpreadsheetError);
+  EXPECT_THROW(workbook->WorksheetByName(""), SpreadsheetError);
+  // Names Calc refuses without a word: the call must not pretend the sheet took them.
+  auto other = workbook->AddWorksheet();
+  std::string before = other->Name();
+  for (const char* refused : {"a/b", "x:y", "[q]", "a?b", "a*b", "a\\b", "'lead", "велт"}) {
+    EXPECT_THROW(other->SetName(refused), SpreadsheetError) << refused;
+    EXPECT_EQ(other->Name(), before);
+  }
+  other->SetName("Другой лист");
+  EXPECT_EQ(workbook->WorksheetByName("другой ЛИСТ")->Name(), "Другой лист");
+}
+
+TEST_F(LibreOfficeTest, AddedWorksheetGoesBeforeTheActiveOneAndBecomesActive) {
+  std::string path = dir_ / "add.xlsx";
+  auto workbook = App().Add();
+  workbook->SaveAs(path);
+  auto names = Office().SheetNames(path);
+  ASSERT_EQ(names.size(), 1u);
+  auto added = workbook->AddWorksheet();
+  std::string name = added->Name();
+  EXPECT_EQ(Office().SheetNames(path), (std::vector<std::string>{name, names[0]}));
+  EXPECT_EQ(Office().ActiveSheet(path), name);
+  workbook->WorksheetByName(names[0])->Select();
+  EXPECT_EQ(Office().ActiveSheet(path), names[0]);
+  added->Select();
+  EXPECT_EQ(Office().ActiveSheet(path), name);
+  EXPECT_NE(workbook->AddWorksheet()->Name(), name);
+}
+
+TEST_F(LibreOfficeTest, ColumnWidthInCharacters) {
+  std::string path = dir_ / "width.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  sheet->SetColumnWidth(1, 12);
+  sheet->SetColumnWidth(2, 32);
+  EXPECT_EQ(Office().ColumnWidth(path, "ВЕЛТ", 1), 2489);
+  EXPECT_EQ(Office().ColumnWidth(path, "ВЕЛТ", 2), 6405);
+  EXPECT_THROW(sheet->SetColumnWidth(0, 12), SpreadsheetError);
+  EXPECT_THROW(sheet->SetColumnWidth(1, -1), SpreadsheetError);
+}
+
+TEST_F(LibreOfficeTest, CellTextIsWhatCalcDisplays) {
+  std::string path = dir_ / "display.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  Office().SetValue(path, "ВЕЛТ", 1, 1, 2);
+  Office().SetFormat(path, "ВЕЛТ", 1, 1, "0.00");
+  Office().SetValue(path, "ВЕЛТ", 2, 1, 45306.75);  // 2024-01-15 18:00
+  Office().SetFormat(path, "ВЕЛТ", 2, 1, "YYYY-MM-DD HH:MM");
+  Office().SetFormula(path, "ВЕЛТ", 3, 1, "=1/0");
+  Office().SetFormula(path, "ВЕЛТ", 4, 1, "=\"t\"&\"x\"");
+  Office().SetValue(path, "ВЕЛТ", 5, 1, 45306);
+  Office().SetFormat(path, "ВЕЛТ", 5, 1, "DD.MM.YY");
+  std::vector<std::string> direct;
+  for (int row = 1; row <= 6; ++row) direct.push_back(sheet->CellText(row, 1));
+  EXPECT_EQ(direct, (std::vector<std::string>{"2.00", "2024-01-15 18:00", "#DIV/0!", "tx",
+                                              "15.01.24", ""}));
+  // The same through the bulk path, read in two orders.
+  App().SetScreenUpdating(false, 0);
+  std::vector<std::string> batched;
+  for (int row = 1; row <= 6; ++row) batched.push_back(sheet->CellText(row, 1));
+  for (int row = 6; row >= 1; --row) {
+    EXPECT_EQ(sheet->CellText(row, 1), direct[static_cast<size_t>(row - 1)]);
+  }
+  App().SetScreenUpdating(true, 0);
+  EXPECT_EQ(batched, direct);
+}
+
+TEST_F(LibreOfficeTest, ReadsAndWritesOutsideTheSheetFail) {
+  std::string path = dir_ / "range.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  for (bool batched : {false, true}) {
+    App().SetScreenUpdating(!batched, 0);
+    EXPECT_THROW(sheet->CellText(0, 1), SpreadsheetError);
+    EXPECT_THROW(sheet->CellText(1, 16385), SpreadsheetError);
+    EXPECT_THROW(sheet->SetCellNumber(1048577, 1, 1), SpreadsheetError);
+    EXPECT_THROW(sheet->SetCellText(1, 0, "x"), SpreadsheetError);
+    EXPECT_EQ(sheet->CellText(1048576, 16384), "");
+  }
+  App().SetScreenUpdating(true, 0);
+}
+
+// The same calls on two sheets, one cell by cell and one in bulk, must read the same texts and
+// leave the same cells: numbers, 16-bit integers, literal texts, empty texts, formulas that are
+// never written, number formats, reads along columns and rows and of cells just written.
+class BatchEquivalenceTest : public LibreOfficeTest, public testing::WithParamInterface<int32_t> {};
+
+TEST_P(BatchEquivalenceTest, BatchedAndDirectCallsLeaveTheSameSheet) {
+  const int32_t calculation = GetParam();
+  const int rows = 150;
+  std::string path = dir_ / "same.xlsx";
+  auto workbook = App().Add();
+  auto direct = workbook->AddWorksheet();
+  direct->SetName("direct");
+  auto batched = workbook->AddWorksheet();
+  batched->SetName("batched");
+  workbook->SaveAs(path);
+  for (const char* name : {"direct", "batched"}) {
+    for (int row = 1; row <= rows; row += 3) {
+      Office().SetFormula(path, name, row, 8, "=A" + std::to_string(row) + "*2");
+      Office().SetFormula(path, name, row + 1, 8, "=B" + std::to_string(row) + "&\"!\"");
+    }
+    for (int row = 1; row <= rows; ++row) {
+      Office().SetFormat(path, name, row, 6, "0.00");
+      Office().SetFormat(path, name, row, 7, "DD.MM.YYYY");
+    }
+    for (int row = 2; row <= rows; row += 17) Office().AddNote(path, name, row, 4, "note");
+    Office().SetValue(path, name, 10, 6, 3);
+    Office().SetValue(path, name, 11, 7, 45306);
+  }
+
+  const std::vector<std::string> texts = {"н\\д", "=1+1", "001",  "",     "abc",
+                                          " 12",  "1,5",  "TRUE", "ВЕЛТ", "a\nb"};
+  auto run = [&](Worksheet& sheet, bool bulk) {
+    std::vector<std::string> seen;
+    std::mt19937 random(20240115);
+    App().SetCalculation(calculation, 0);
+    App().SetScreenUpdating(!bulk, 0);
+    for (int step = 0; step < 1500; ++step) {
+      int kind = static_cast<int>(random() % 100);
+      int row = 1 + static_cast<int>(random() % rows);
+      int column = 1 + static_cast<int>(random() % 7);
+      if (kind < 30) {
+        sheet.SetCellNumber(row, column,
+                            static_cast<double>(static_cast<int>(random() % 20001) - 10000) / 8);
+      } else if (kind < 40) {
+        sheet.SetCellInteger(row, column, static_cast<int16_t>(random() % 65536 - 32768));
+      } else if (kind < 55) {
+        sheet.SetCellText(row, column, texts[random() % texts.size()]);
+      } else if (kind < 90) {
+        seen.push_back(sheet.CellText(row, 1 + static_cast<int>(random() % 8)));
+      } else if (kind < 95) {
+        for (int c = 1; c <= 8; ++c) seen.push_back(sheet.CellText(row, c));  // along a row
+      } else {
+        for (int r = row; r <= std::min(rows, row + 40); ++r) seen.push_back(sheet.CellText(r, 1));
+      }
+    }
+    App().SetScreenUpdating(true, 0);
+    App().SetCalculation(xlCalculationAutomatic, 0);
+    return seen;
+  };
+  auto directReads = run(*direct, false);
+  auto batchedReads = run(*batched, true);
+  ASSERT_EQ(directReads.size(), batchedReads.size());
+  for (size_t i = 0; i < directReads.size(); ++i) {
+    ASSERT_EQ(directReads[i], batchedReads[i]) << "read " << i;
+  }
+  EXPECT_EQ(Office().Contents(path, "direct", rows + 1, 9),
+            Office().Contents(path, "batched", rows + 1, 9));
+  EXPECT_EQ(Office().Notes(path, "direct"), Office().Notes(path, "batched"));
+  EXPECT_EQ(Office().Notes(path, "batched").size(), static_cast<size_t>((rows - 2) / 17 + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Calculation, BatchEquivalenceTest,
+                         testing::Values(xlCalculationManual, xlCalculationAutomatic),
+                         [](const auto& test) {
+                           return test.param == xlCalculationManual ? "manual" : "automatic";
+                         });
+
+TEST_F(LibreOfficeTest, BulkWritesStayLiteral) {
+  std::string path = dir_ / "literal.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  App().SetScreenUpdating(false, 0);
+  sheet->SetCellText(1, 1, "=1+1");
+  sheet->SetCellText(2, 1, "001");
+  sheet->SetCellText(3, 1, "н\\д");
+  sheet->SetCellInteger(4, 1, 32767);
+  sheet->SetCellNumber(5, 1, 0.1);
+  App().SetScreenUpdating(true, 0);
+  auto cells = Office().Contents(path, "ВЕЛТ", 5, 1);
+  EXPECT_EQ(cells, (std::vector<std::string>{"1,1 s:=1+1|=1+1", "2,1 s:001|'001", "3,1 s:н\\д|н\\д",
+                                             "4,1 n:32767|32767", "5,1 n:0.1|0.1"}));
+}
+
+TEST_F(LibreOfficeTest, BufferedWriteIsReadBack) {
+  std::string path = dir_ / "readback.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  App().SetScreenUpdating(false, 0);
+  EXPECT_EQ(sheet->CellText(1, 4), "");
+  sheet->SetCellNumber(1, 4, 2.5);
+  EXPECT_EQ(sheet->CellText(1, 4), "2.5");
+  sheet->SetCellText(1, 4, "н\\д");
+  EXPECT_EQ(sheet->CellText(1, 4), "н\\д");
+  // Another object for the same sheet sees the same cells.
+  auto again = workbook->WorksheetByName("ВЕЛТ");
+  sheet->SetCellText(2, 4, "x");
+  EXPECT_EQ(again->CellText(2, 4), "x");
+  App().SetScreenUpdating(true, 0);
+  EXPECT_EQ(Office().Text(path, "ВЕЛТ", 1, 4), "н\\д");
+}
+
+TEST_F(LibreOfficeTest, BufferIsStoredBeforeOtherOperations) {
+  std::string path = dir_ / "order.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  App().SetScreenUpdating(false, 0);
+  sheet->SetCellText(1, 1, "saved with the file");
+  workbook->SaveAs(path);
+  App().SetScreenUpdating(true, 0);
+  fs::copy_file(path, dir_ / "order-copy.xlsx");
+  EXPECT_EQ(App().Open(dir_ / "order-copy.xlsx")->WorksheetByName("ВЕЛТ")->CellText(1, 1),
+            "saved with the file");
+}
+
+TEST_F(LibreOfficeTest, FailedBulkWriteIsReportedAndUnlocks) {
+  std::string path = dir_ / "protected.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  App().SetScreenUpdating(false, 0);
+  sheet->SetCellText(1, 1, "x");
+  Office().Protect(path, "ВЕЛТ");
+  EXPECT_THROW(App().SetScreenUpdating(true, 0), SpreadsheetError);
+  // Back to cell-by-cell, and the instance still works.
+  EXPECT_EQ(sheet->CellText(1, 1), "");
+  auto other = App().Add()->AddWorksheet();
+  other->SetCellText(1, 1, "y");
+  EXPECT_EQ(other->CellText(1, 1), "y");
+}
+
+TEST_F(LibreOfficeTest, CalculationModes) {
+  std::string path = dir_ / "calc.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  Office().SetFormula(path, "ВЕЛТ", 1, 2, "=A1*2");
+  App().SetCalculation(xlCalculationManual, 0);
+  EXPECT_FALSE(Office().AutomaticCalculation(path));
+  sheet->SetCellNumber(1, 1, 5);
+  EXPECT_EQ(sheet->CellText(1, 2), "0");  // held until calculation is automatic again
+  App().SetCalculation(xlCalculationAutomatic, 0);
+  EXPECT_TRUE(Office().AutomaticCalculation(path));
+  EXPECT_EQ(sheet->CellText(1, 2), "10");
+  EXPECT_THROW(App().SetCalculation(2, 0), SpreadsheetError);
+}
+
+TEST_F(LibreOfficeTest, BulkModeFollowsTheCalculationMode) {
+  std::string path = dir_ / "calcbulk.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  Office().SetFormula(path, "ВЕЛТ", 1, 2, "=A1*2");
+  Office().SetFormula(path, "ВЕЛТ", 2, 2, "=A2&\"!\"");
+  App().SetScreenUpdating(false, 0);
+  EXPECT_EQ(sheet->CellText(1, 2), "0");
+  sheet->SetCellNumber(1, 1, 5);
+  sheet->SetCellText(2, 1, "x");
+  // Automatic: formulas see buffered writes, as they would see direct ones.
+  EXPECT_EQ(sheet->CellText(1, 2), "10");
+  EXPECT_EQ(sheet->CellText(2, 2), "x!");
+  App().SetCalculation(xlCalculationManual, 0);
+  sheet->SetCellNumber(1, 1, 7);
+  sheet->SetCellText(2, 1, "y");
+  EXPECT_EQ(sheet->CellText(1, 2), "10");
+  EXPECT_EQ(sheet->CellText(2, 2), "x!");
+  App().SetCalculation(xlCalculationAutomatic, 0);
+  EXPECT_EQ(sheet->CellText(1, 2), "14");
+  EXPECT_EQ(sheet->CellText(2, 2), "y!");
+  App().SetScreenUpdating(true, 0);
+}
+
+struct BadFile {
+  const char* name;
+  std::string bytes;  // empty: do not create
+};
+
+void PrintTo(const BadFile& bad, std::ostream* out) { *out << bad.name; }
+
+class OpenFailureTest : public LibreOfficeTest, public testing::WithParamInterface<BadFile> {};
+
+TEST_P(OpenFailureTest, FailsAndLeavesNothingOpen) {
+  const BadFile& bad = GetParam();
+  std::string path = dir_ / bad.name;
+  if (std::string(bad.name) == "folder.xls") fs::create_directory(path);
+  if (!bad.bytes.empty()) WriteBytes(path, bad.bytes);
+  int before = Office().DocumentCount();
+  try {
+    App().Open(path);
+    FAIL() << "opened " << bad.name;
+  } catch (const SpreadsheetError& e) {
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(Office().DocumentCount(), before);
+}
+
+std::string RandomBytes() {
+  std::mt19937 random(7);
+  std::string bytes(4096, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xff);
+  return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, OpenFailureTest,
+    testing::Values(BadFile{"missing.xls", ""}, BadFile{"folder.xls", ""},
+                    BadFile{"random.xlsx", RandomBytes()}, BadFile{"random.xls", RandomBytes()},
+                    BadFile{"text.xls", "just some words\nand more\n"},
+                    BadFile{"image.xlsx", std::string(std::begin(kPng), std::end(kPng))},
+                    BadFile{"image.png", std::string(std::begin(kPng), std::end(kPng))},
+                    BadFile{"broken.xlsx", kZipMagic + std::string(200, 'x')}),
+    [](const auto& test) {
+      std::string name = test.param.name;
+      for (char& c : name) c = c == '.' ? '_' : c;
+      return name;
+    });
+
+TEST_F(LibreOfficeTest, UserCloseNotifiesThroughThePoster) {
+  std::string path = dir_ / "close.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  int calls = 0;
+  std::thread::id ranOn;
+  workbook->SetBeforeCloseHandler([&] {
+    ++calls;
+    ranOn = std::this_thread::get_id();
+  });
+  queue_->RunAll();
+  Office().CloseLikeUser(path);
+  ASSERT_TRUE(Eventually([] { return queue_->Size() > 0; }));
+  EXPECT_EQ(calls, 0);  // nothing ran on the office's thread
+  queue_->RunAll();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  // The workbook is gone for every later call.
+  EXPECT_THROW(workbook->SetSaved(true), SpreadsheetError);
+  EXPECT_THROW(sheet->CellText(1, 1), SpreadsheetError);
+  // The rest of the instance goes on.
+  EXPECT_EQ(App().Add()->AddWorksheet()->CellText(1, 1), "");
+}
+
+TEST_F(LibreOfficeTest, BufferedWritesToAWorkbookClosedByTheUserGoWithIt) {
+  std::string closing = dir_ / "closing.xlsx";
+  std::string staying = dir_ / "staying.xlsx";
+  auto [closingBook, closingSheet] = NewWorkbook(closing);
+  auto [stayingBook, stayingSheet] = NewWorkbook(staying);
+  App().SetScreenUpdating(false, 0);
+  closingSheet->SetCellText(1, 1, "lost with the workbook");
+  stayingSheet->SetCellText(1, 1, "kept");
+  Office().CloseLikeUser(closing);
+  ASSERT_TRUE(Eventually([] { return queue_->Size() > 0; }));
+  queue_->RunAll();
+  EXPECT_THROW(closingSheet->SetCellText(2, 1, "x"), SpreadsheetError);
+  App().SetScreenUpdating(true, 0);
+  EXPECT_EQ(Office().Text(staying, "ВЕЛТ", 1, 1), "kept");
+}
+
+TEST_F(LibreOfficeTest, ProfileKeepsMacrosOffAndAsksNothing) {
+  EXPECT_EQ(Office()
+                .Setting("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel")
+                .get<sal_Int32>(),
+            3);
+  EXPECT_TRUE(
+      Office()
+          .Setting("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution")
+          .get<bool>());
+  EXPECT_FALSE(
+      Office().Setting("/org.openoffice.Office.Common/Misc", "ShowTipOfTheDay").get<bool>());
+  EXPECT_FALSE(Office().Setting("/org.openoffice.Office.Recovery/AutoSave", "Enabled").get<bool>());
+}
+
+TEST_F(LibreOfficeTest, HeadlessInstanceIgnoresVisible) {
+  EXPECT_FALSE(instance_->canShow);
+  App().SetVisible(true);
+  App().SetDisplayAlerts(false);
+  auto sheet = App().Add()->AddWorksheet();
+  sheet->SetCellNumber(1, 1, 1);
+  EXPECT_EQ(sheet->CellText(1, 1), "1");
+  App().SetVisible(false);
+}
+
+// Instances of their own: these end or break the office.
+
+TEST(LibreOfficeInstanceTest, StartFailuresAreClear) {
+  struct Case {
+    std::string soffice;
+    std::string expected;
+  };
+  TempDir dir;
+  std::string slow = dir / "slow-soffice";
+  std::ofstream(slow) << "#!/bin/sh\nsleep 600\n";
+  fs::permissions(slow, fs::perms::owner_all);
+  for (const Case& c :
+       {Case{"/nonexistent/soffice", "not installed"}, Case{"velt-no-such-office", "not installed"},
+        Case{"/bin/false", "exit code 1"}, Case{slow, "did not come up"}}) {
+    LibreOfficeOptions options;
+    options.soffice = c.soffice;
+    options.startTimeout = 1500ms;
+    try {
+      LibreOfficeLauncher(options).Start();
+      ADD_FAILURE() << c.soffice << " started";
+    } catch (const SpreadsheetError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(LibreOfficeInstanceTest, EveryStartIsANewInstanceAndReleaseLeavesNothing) {
+  LibreOfficeLauncher launcher;
+  auto first = launcher.Start();
+  auto second = launcher.Start();
+  auto a = *LibreOfficeInstanceOf(*first);
+  auto b = *LibreOfficeInstanceOf(*second);
+  EXPECT_NE(a.processGroup, b.processGroup);
+  EXPECT_NE(a.pipeName, b.pipeName);
+  EXPECT_TRUE(GroupAlive(a.processGroup));
+  EXPECT_TRUE(fs::is_directory(a.profileDir));
+  ASSERT_EQ(a.socketFiles.size(), 2u);
+  for (const std::string& socket : a.socketFiles) EXPECT_TRUE(fs::exists(socket)) << socket;
+  // A modified workbook does not hold up the release.
+  TempDir dir;
+  auto workbook = first->Add();
+  auto sheet = workbook->AddWorksheet();
+  workbook->SaveAs(dir / "modified.xlsx");
+  sheet->SetCellText(1, 1, "unsaved");
+  first.reset();
+  ExpectLeftNothing(a);
+  EXPECT_FALSE(fs::exists(dir / ".~lock.modified.xlsx#"));
+  // The other instance was not touched.
+  EXPECT_EQ(second->Add()->AddWorksheet()->CellText(1, 1), "");
+  second.reset();
+  ExpectLeftNothing(b);
+  // Objects that outlive their application fail cleanly.
+  EXPECT_THROW(sheet->CellText(1, 1), SpreadsheetError);
+  EXPECT_THROW(sheet->SetCellNumber(1, 1, 1), SpreadsheetError);
+  EXPECT_THROW(workbook->Save(), SpreadsheetError);
+  EXPECT_THROW(workbook->AddWorksheet(), SpreadsheetError);
+}
+
+TEST(LibreOfficeInstanceTest, ReleaseDropsAPendingCloseNotification) {
+  PostQueue queue;
+  LibreOfficeOptions options;
+  options.poster = queue.MakePoster();
+  auto application = LibreOfficeLauncher(options).Start();
+  auto instance = *LibreOfficeInstanceOf(*application);
+  TempDir dir;
+  auto workbook = application->Add();
+  workbook->SaveAs(dir / "pending.xlsx");
+  bool called = false;
+  workbook->SetBeforeCloseHandler([&] { called = true; });
+  {
+    Probe probe(instance.pipeName);
+    probe.CloseLikeUser(dir / "pending.xlsx");
+  }
+  ASSERT_TRUE(Eventually([&] { return queue.Size() > 0; }));
+  application.reset();
+  ExpectLeftNothing(instance);
+  queue.RunAll();  // the program's loop gets to it only now
+  EXPECT_FALSE(called);
+}
+
+TEST(LibreOfficeInstanceTest, OwnReleaseSendsNoCloseNotification) {
+  PostQueue queue;
+  LibreOfficeOptions options;
+  options.poster = queue.MakePoster();
+  auto application = LibreOfficeLauncher(options).Start();
+  bool called = false;
+  application->Add()->SetBeforeCloseHandler([&] { called = true; });
+  application.reset();
+  EXPECT_EQ(queue.Size(), 0u);
+  EXPECT_FALSE(called);
+}
+
+TEST(LibreOfficeInstanceTest, KilledOfficeFailsEveryCall) {
+  auto application = LibreOfficeLauncher().Start();
+  auto instance = *LibreOfficeInstanceOf(*application);
+  TempDir dir;
+  std::string path = dir / "killed.xlsx";
+  auto workbook = application->Add();
+  auto sheet = workbook->AddWorksheet();
+  workbook->SaveAs(path);
+  sheet->SetCellText(1, 1, "before");
+  ASSERT_TRUE(fs::exists(dir / ".~lock.killed.xlsx#"));
+  ASSERT_EQ(kill(-instance.processGroup, SIGKILL), 0);
+  EXPECT_THROW(sheet->CellText(1, 1), SpreadsheetError);
+  try {
+    sheet->SetCellText(1, 1, "after");
+    ADD_FAILURE() << "wrote to a dead office";
+  } catch (const SpreadsheetError& e) {
+    EXPECT_NE(std::string(e.what()).find("no longer running"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(workbook->Save(), SpreadsheetError);
+  EXPECT_THROW(application->Add(), SpreadsheetError);
+  EXPECT_THROW(application->SetScreenUpdating(false, 0), SpreadsheetError);
+  application.reset();
+  ExpectLeftNothing(instance);
+  // Its lock file would keep the workbook from opening again.
+  EXPECT_FALSE(fs::exists(dir / ".~lock.killed.xlsx#"));
+}
+
+TEST(LibreOfficeInstanceTest, KilledOfficeDuringBulkMode) {
+  auto application = LibreOfficeLauncher().Start();
+  auto instance = *LibreOfficeInstanceOf(*application);
+  auto sheet = application->Add()->AddWorksheet();
+  application->SetScreenUpdating(false, 0);
+  sheet->SetCellText(1, 1, "buffered");
+  EXPECT_EQ(sheet->CellText(2, 1), "");
+  ASSERT_EQ(kill(-instance.processGroup, SIGKILL), 0);
+  ASSERT_TRUE(Eventually([&] {
+    try {
+      sheet->CellText(5000, 3);  // not fetched yet: must go to the office
+      return false;
+    } catch (const SpreadsheetError&) {
+      return true;
+    }
+  }));
+  EXPECT_THROW(application->SetScreenUpdating(true, 0), SpreadsheetError);
+  application.reset();
+  ExpectLeftNothing(instance);
+}
+
+TEST(LibreOfficeInstanceTest, HungOfficeFailsWithinTheBound) {
+  LibreOfficeOptions options;
+  options.callTimeout = 2000ms;
+  auto application = LibreOfficeLauncher(options).Start();
+  auto instance = *LibreOfficeInstanceOf(*application);
+  auto sheet = application->Add()->AddWorksheet();
+  sheet->SetCellNumber(1, 1, 1);
+  ASSERT_EQ(kill(-instance.processGroup, SIGSTOP), 0);
+  try {
+    sheet->CellText(1, 1);
+    ADD_FAILURE() << "a stopped office answered";
+  } catch (const SpreadsheetError& e) {
+    EXPECT_NE(std::string(e.what()).find("LibreOffice did not answer within 2 s"),
+              std::string::npos)
+        << e.what();
+  }
+  // Later calls fail at once, with the same reason.
+  try {
+    sheet->SetCellNumber(1, 1, 2);
+    ADD_FAILURE() << "wrote to a stopped office";
+  } catch (const SpreadsheetError& e) {
+    EXPECT_NE(std::string(e.what()).find("did not answer"), std::string::npos) << e.what();
+  }
+  application.reset();
+  ExpectLeftNothing(instance);
+}
+
+TEST(LibreOfficeInstanceTest, DeadDisplayFallsBackToHeadless) {
+  const char* saved = std::getenv("DISPLAY");
+  std::string keep = saved ? saved : "";
+  setenv("DISPLAY", ":97531", 1);
+  LibreOfficeOptions options;
+  options.headless = false;
+  auto application = LibreOfficeLauncher(options).Start();
+  if (saved) {
+    setenv("DISPLAY", keep.c_str(), 1);
+  } else {
+    unsetenv("DISPLAY");
+  }
+  auto instance = *LibreOfficeInstanceOf(*application);
+  EXPECT_FALSE(instance.canShow);
+  application->SetVisible(true);
+  EXPECT_EQ(application->Add()->AddWorksheet()->CellText(1, 1), "");
+  application.reset();
+  ExpectLeftNothing(instance);
+}
+
+// A visible instance on a virtual X server of the test's own, when Xvfb is installed.
+TEST(LibreOfficeInstanceTest, VisibleInstanceShowsItsWindowsAndQuitsWithoutAsking) {
+  if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
+  // The server picks a free display and reports it; it dies with this test process.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  std::string fd = std::to_string(ready[1]);
+  pid_t xvfb = fork();
+  if (xvfb == 0) {
+    close(ready[0]);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+          "1280x1024x24", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(xvfb, 0);
+  close(ready[1]);
+  // Xvfb writes the number and the line end separately, and dies if the second write finds
+  // the pipe closed: read up to the line end before closing.
+  std::string number;
+  char c = 0;
+  while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+  const bool up = c == '\n' && !number.empty();
+  close(ready[0]);
+  std::string display = ":" + number;
+  const char* saved = std::getenv("DISPLAY");
+  std::string keep = saved ? saved : "";
+  setenv("DISPLAY", display.c_str(), 1);
+
+  if (up) {
+    LibreOfficeOptions options;
+    options.headless = false;
+    auto application = LibreOfficeLauncher(options).Start();
+    auto instance = *LibreOfficeInstanceOf(*application);
+    EXPECT_TRUE(instance.canShow);
+    TempDir dir;
+    auto hidden = application->Add();  // before SetVisible: hidden, shown by SetVisible
+    hidden->SaveAs(dir / "hidden.xlsx");
+    application->SetVisible(true);
+    application->SetDisplayAlerts(false);
+    auto shown = application->Add();
+    shown->SaveAs(dir / "shown.xlsx");
+    {
+      Probe probe(instance.pipeName);
+      EXPECT_TRUE(probe.WindowVisible(dir / "shown.xlsx"));
+      EXPECT_TRUE(probe.WindowVisible(dir / "hidden.xlsx"));
+    }
+    // Modified visible documents would make a plain terminate() ask whether to save.
+    auto sheet = shown->AddWorksheet();
+    sheet->SetCellText(1, 1, "unsaved");
+    sheet->Select();
+    application.reset();
+    ExpectLeftNothing(instance);
+  }
+  if (saved) {
+    setenv("DISPLAY", keep.c_str(), 1);
+  } else {
+    unsetenv("DISPLAY");
+  }
+  kill(xvfb, SIGTERM);
+  waitpid(xvfb, nullptr, 0);
+  ASSERT_TRUE(up) << "Xvfb did not come up on " << display;
+}
+
+}  // namespace
+}  // namespace velt

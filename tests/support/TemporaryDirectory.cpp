@@ -1,0 +1,36 @@
+#include "TemporaryDirectory.h"
+
+#include <stdlib.h>
+
+#include <thread>
+
+namespace velt::testsupport {
+
+namespace fs = std::filesystem;
+
+TemporaryDirectory::TemporaryDirectory(const std::string& prefix) {
+  std::error_code ec;
+  std::string pattern = (fs::temp_directory_path(ec) / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code ignored;
+  if (!path_.empty()) fs::remove_all(path_, ignored);
+}
+
+std::string TemporaryDirectory::File(const std::string& name) const {
+  return (path_ / name).string();
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
+                std::chrono::milliseconds pause) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return condition();
+    std::this_thread::sleep_for(pause);
+  }
+  return true;
+}
+
+}  // namespace velt::testsupport
