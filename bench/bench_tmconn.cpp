@@ -88,7 +88,8 @@ class PingPongServer {
 
 double MedianMicros(std::vector<double>& samples) {
   std::nth_element(samples.begin(),
-                   samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2), samples.end());
+                   samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2),
+                   samples.end());
   return samples[samples.size() / 2];
 }
 

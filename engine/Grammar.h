@@ -43,7 +43,6 @@ enum class RowKind { None, CurrentAnalog, ArchiveAnalog, Status, Accumulator };
 // Kinds of an entry of a RETRO address list or of a row inside an XRETRO block.
 enum class BlockEntryKind { None, Analog, Accumulator, MeterReading };
 
-
 inline bool BeginsWith(std::string_view text, std::string_view word) {
   return text.substr(0, word.size()) == word;
 }

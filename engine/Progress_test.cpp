@@ -43,7 +43,9 @@ struct StepCase {
 };
 
 // Parameters print as their case names (ctest lists them).
-void PrintTo(const StepCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const StepCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class AdvanceProgressTest : public ::testing::TestWithParam<StepCase> {};
 

@@ -239,7 +239,9 @@ struct SheetCase {
 };
 
 // Parameters print as their case names (ctest lists them).
-void PrintTo(const SheetCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const SheetCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class SheetCases : public ::testing::TestWithParam<SheetCase> {};
 
@@ -576,7 +578,9 @@ struct RowFailure {
 };
 
 // Parameters print as their case names (ctest lists them).
-void PrintTo(const RowFailure& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RowFailure& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class RowFailures : public ::testing::TestWithParam<RowFailure> {};
 
@@ -684,7 +688,9 @@ struct ProgressCase {
 };
 
 // Parameters print as their case names (ctest lists them).
-void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ProgressCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class ProgressCases : public ::testing::TestWithParam<ProgressCase> {};
 

@@ -782,7 +782,9 @@ struct BadFile {
   std::string bytes;  // empty: do not create
 };
 
-void PrintTo(const BadFile& bad, std::ostream* out) { *out << bad.name; }
+void PrintTo(const BadFile& bad, std::ostream* out) {
+  *out << bad.name;
+}
 
 class OpenFailureTest : public LibreOfficeTest, public testing::WithParamInterface<BadFile> {};
 

@@ -45,7 +45,9 @@ struct PlanCase {
   size_t rectangles;
 };
 
-void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const PlanCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class WritePlanTest : public testing::TestWithParam<PlanCase> {};
 

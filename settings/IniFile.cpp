@@ -13,7 +13,9 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\f\v";
 
-std::string_view Trim(std::string_view s) { return TrimAscii(s, kBlanks); }
+std::string_view Trim(std::string_view s) {
+  return TrimAscii(s, kBlanks);
+}
 
 bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;

@@ -19,7 +19,9 @@ TmcFunctions LibraryTmcFunctions() {
 
 namespace {
 
-std::string Trim(std::string_view s) { return std::string(TrimControls(s)); }
+std::string Trim(std::string_view s) {
+  return std::string(TrimControls(s));
+}
 
 std::string WithServer(std::string part) {
   if (part.find('\\') == std::string::npos) part += "\\TMS";

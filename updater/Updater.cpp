@@ -17,7 +17,6 @@ namespace velt {
 
 namespace {
 
-
 // A text bar on the terminal, redrawn only when the shown percentage changes.
 class TerminalBar {
  public:
@@ -40,8 +39,8 @@ class TerminalBar {
     shown_ = percent;
     const int filled = percent * kWidth / 100;
     err_ << "\r[" << std::string(static_cast<size_t>(filled), '#')
-         << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] "
-         << percent << "%" << std::flush;
+         << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] " << percent << "%"
+         << std::flush;
     drawn_ = true;
   }
 

@@ -1,5 +1,5 @@
-#include "TemporaryDirectory.h"
 #include "Updater.h"
+#include "TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -12,8 +12,8 @@ namespace velt {
 inline constexpr char kDataSheetName[] = "ВЕЛТ";
 
 // Row 1 of a sheet the program creates, from column 1.
-inline constexpr std::array<const char*, 4> kDataSheetHeader = {"ТМ адрес", "Наименование параметра",
-                                                                "№ архива", "Значение"};
+inline constexpr std::array<const char*, 4> kDataSheetHeader = {
+    "ТМ адрес", "Наименование параметра", "№ архива", "Значение"};
 
 // Widths, in characters, of column 1 (addresses) and column 2 (names).
 inline constexpr double kAddressColumnWidth = 12;

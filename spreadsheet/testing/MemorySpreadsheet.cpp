@@ -73,7 +73,9 @@ void MemoryOffice::Call(const char* op, int32_t row, int32_t column, const std::
 // ---------------------------------------------------------------------------------------------
 // MemoryApplication
 
-MemoryApplication::MemoryApplication(MemoryOffice& office) : office_(office) { ++office_.running_; }
+MemoryApplication::MemoryApplication(MemoryOffice& office) : office_(office) {
+  ++office_.running_;
+}
 
 MemoryApplication::~MemoryApplication() {
   for (auto& wb : workbooks_) wb->closed_ = true;
@@ -254,7 +256,9 @@ void MemoryWorksheet::Select() {
   if (owner_) owner_->active_ = data_.name;
 }
 
-bool MemoryWorksheet::Selected() const { return owner_ && owner_->active_ == data_.name; }
+bool MemoryWorksheet::Selected() const {
+  return owner_ && owner_->active_ == data_.name;
+}
 
 std::string MemoryWorksheet::CellText(int32_t row, int32_t column) {
   office_.Call("read", row, column, {}, MemoryOffice::Access::Read);
@@ -263,7 +267,8 @@ std::string MemoryWorksheet::CellText(int32_t row, int32_t column) {
   return Get(row, column).text;
 }
 
-void MemoryWorksheet::Write(int32_t row, int32_t column, MemoryCell cell, const std::string& detail) {
+void MemoryWorksheet::Write(int32_t row, int32_t column, MemoryCell cell,
+                            const std::string& detail) {
   office_.Call("write", row, column, detail, MemoryOffice::Access::Write);
   if (owner_ && owner_->closed_) throw SpreadsheetError("the workbook is closed");
   CheckPosition(row, column);
@@ -277,7 +282,8 @@ void MemoryWorksheet::SetCellNumber(int32_t row, int32_t column, double value) {
 }
 
 void MemoryWorksheet::SetCellInteger(int32_t row, int32_t column, int16_t value) {
-  MemoryCell cell{MemoryCell::Kind::Number, static_cast<double>(value), std::to_string(value), true};
+  MemoryCell cell{MemoryCell::Kind::Number, static_cast<double>(value), std::to_string(value),
+                  true};
   Write(row, column, cell, "integer " + cell.text);
 }
 
@@ -301,7 +307,8 @@ void MemoryWorksheet::Put(int32_t row, int32_t column, const std::string& text) 
   data_.cells[{row, column}] = MemoryCell{MemoryCell::Kind::Text, 0, text, false};
 }
 
-void MemoryWorksheet::PutNumber(int32_t row, int32_t column, double value, const std::string& displayed) {
+void MemoryWorksheet::PutNumber(int32_t row, int32_t column, double value,
+                                const std::string& displayed) {
   data_.cells[{row, column}] = MemoryCell{MemoryCell::Kind::Number, value, displayed, false};
 }
 

@@ -174,7 +174,9 @@ class MemoryOffice : public SpreadsheetLauncher {
   // Faults. Calls are counted from the office's creation; every logged call counts.
   void FailCall(int64_t n) { failCalls_.insert(n); }
   void FailFromCall(int64_t n) { failFrom_ = n; }
-  void FailCell(int32_t row, int32_t column, Access access) { failCells_.insert({row, column, access}); }
+  void FailCell(int32_t row, int32_t column, Access access) {
+    failCells_.insert({row, column, access});
+  }
   void FailOperation(const std::string& op) { failOps_.insert(op); }
   void ClearFaults();
   int64_t CallCount() const { return calls_; }

@@ -40,7 +40,8 @@ TEST(FakeTm, ScriptedAnswersAndFailureValuesElsewhere) {
 
 TEST(FakeTm, EnumeratesFromTheFirstWantedNumberInBatches) {
   FakeTm tm;
-  for (uint16_t rtu : {uint16_t{1}, uint16_t{2}, uint16_t{5}, uint16_t{9}}) tm.AddRtu(3, rtu, "RTU");
+  for (uint16_t rtu : {uint16_t{1}, uint16_t{2}, uint16_t{5}, uint16_t{9}})
+    tm.AddRtu(3, rtu, "RTU");
   tm.AddRtu(4, 1, "other channel");
   tm.AddPoint(kClassAnalog, 3, 5, 7, "P");
   tm.AddChannel(3, "C3");

@@ -31,7 +31,8 @@ const std::optional<std::string>* NameIn(const Map& map, uint16_t number) {
 ClientSession::ClientSession(const Database& db, const std::string& server_name, Clock clock)
     : db_(db), server_name_(server_name), clock_(std::move(clock)) {}
 
-ClientSession::Outcome ClientSession::Feed(std::string& in, std::string& out, std::string& problem) {
+ClientSession::Outcome ClientSession::Feed(std::string& in, std::string& out,
+                                           std::string& problem) {
   size_t used = 0;
   Outcome outcome = Outcome::kContinue;
   while (outcome == Outcome::kContinue) {
@@ -49,7 +50,8 @@ ClientSession::Outcome ClientSession::Feed(std::string& in, std::string& out, st
   return outcome;
 }
 
-ClientSession::Outcome ClientSession::Handle(std::string_view payload, std::string& out, std::string& problem) {
+ClientSession::Outcome ClientSession::Handle(std::string_view payload, std::string& out,
+                                             std::string& problem) {
   const tp::DecodedRequest decoded = tp::DecodeRequest(payload);
   if (decoded.error != tp::DecodeError::kNone) {
     problem = tp::DescribeError(decoded.error);
@@ -119,9 +121,12 @@ ClientSession::Outcome ClientSession::Handle(std::string_view payload, std::stri
         a = Enumerate(c->second.rtus, enumeration->rtu, enumeration->max);
       }
     } else if (const Rtu* rtu = db_.FindRtu(enumeration->ch, enumeration->rtu)) {
-      if (enumeration->cls == tp::kClassStatus) a = Enumerate(rtu->status, enumeration->point, enumeration->max);
-      if (enumeration->cls == tp::kClassAnalog) a = Enumerate(rtu->analog, enumeration->point, enumeration->max);
-      if (enumeration->cls == tp::kClassAccum) a = Enumerate(rtu->accum, enumeration->point, enumeration->max);
+      if (enumeration->cls == tp::kClassStatus)
+        a = Enumerate(rtu->status, enumeration->point, enumeration->max);
+      if (enumeration->cls == tp::kClassAnalog)
+        a = Enumerate(rtu->analog, enumeration->point, enumeration->max);
+      if (enumeration->cls == tp::kClassAccum)
+        a = Enumerate(rtu->accum, enumeration->point, enumeration->max);
     }
     tp::Encode(a, out);
   } else if (const auto* naming = std::get_if<tp::NameRequest>(&request)) {

@@ -1,5 +1,5 @@
-// The simulator's network side: accepts clients and runs one ClientSession per connection, all on one
-// io_context thread.
+// The simulator's network side: accepts clients and runs one ClientSession per connection, all on
+// one io_context thread.
 #pragma once
 
 #include <asio.hpp>

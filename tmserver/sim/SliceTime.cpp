@@ -79,7 +79,9 @@ class Cursor {
   size_t pos_ = 0;
 };
 
-std::string_view Trim(std::string_view s) { return TrimAscii(s, " \t"); }
+std::string_view Trim(std::string_view s) {
+  return TrimAscii(s, " \t");
+}
 
 int ExpandYear(int year, size_t digits) {
   if (digits == 4) return year;
