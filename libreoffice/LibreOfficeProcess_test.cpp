@@ -1,5 +1,6 @@
 // The process side of an instance, with stand-in launchers instead of LibreOffice.
 #include "LibreOfficeProcess.h"
+#include "TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -27,18 +28,14 @@ bool GroupAlive(pid_t group) {
 
 class FakeOffice {
  public:
-  explicit FakeOffice(const std::string& body) {
-    char pattern[] = "/tmp/velt-fake-soffice-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    path_ = dir_ + "/soffice";
+  explicit FakeOffice(const std::string& body) : path_(dir_.File("soffice")) {
     std::ofstream(path_) << "#!/bin/sh\n" << body << "\n";
     chmod(path_.c_str(), 0755);
   }
-  ~FakeOffice() { fs::remove_all(dir_); }
   const std::string& Path() const { return path_; }
 
  private:
-  std::string dir_;
+  testsupport::TemporaryDirectory dir_{"velt-fake-soffice"};
   std::string path_;
 };
 
@@ -58,7 +55,7 @@ TEST(OfficeProcess, PassesOwnProfileAndPipeAndSeesTheExit) {
   std::string profile = process.ProfileDir();
   EXPECT_TRUE(fs::is_directory(profile));
   EXPECT_EQ(process.ProfileUrl(), "file://" + profile);
-  while (!process.HasExited()) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(testsupport::Eventually([&] { return process.HasExited(); }));
   EXPECT_EQ(process.ExitText(), "exit code 3");
   std::string output = process.OutputTail();
   EXPECT_NE(output.find("-env:UserInstallation=" + process.ProfileUrl()), std::string::npos)
@@ -73,7 +70,7 @@ TEST(OfficeProcess, OurUnoBootstrapStaysWithUs) {
   setenv("VELT_TEST_MARK", "passed on", 1);
   FakeOffice fake("echo \"[$URE_BOOTSTRAP] [$VELT_TEST_MARK]\"");
   OfficeProcess process(fake.Path(), true);
-  while (!process.HasExited()) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(testsupport::Eventually([&] { return process.HasExited(); }));
   EXPECT_EQ(process.OutputTail(), "[] [passed on]");
   unsetenv("URE_BOOTSTRAP");
   unsetenv("VELT_TEST_MARK");
@@ -83,7 +80,8 @@ TEST(OfficeProcess, HeadlessOnlyWhenAsked) {
   FakeOffice fake("echo \"$@\"");
   OfficeProcess headless(fake.Path(), true);
   OfficeProcess windowed(fake.Path(), false);
-  while (!headless.HasExited() || !windowed.HasExited()) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(testsupport::Eventually(
+      [&] { return headless.HasExited() && windowed.HasExited(); }));
   EXPECT_NE(headless.OutputTail().find("--headless"), std::string::npos);
   EXPECT_EQ(windowed.OutputTail().find("--headless"), std::string::npos);
 }
@@ -102,7 +100,7 @@ TEST(OfficeProcess, StopEndsAGroupThatIgnoresTerm) {
   OfficeProcess process(fake.Path(), true);
   pid_t group = process.Pid();
   std::string profile = process.ProfileDir();
-  std::this_thread::sleep_for(200ms);
+  std::this_thread::sleep_for(200ms);  // time for both shells to set their traps
   ASSERT_TRUE(GroupAlive(group));
   EXPECT_FALSE(process.Stop(100ms));  // did not quit by itself
   EXPECT_FALSE(GroupAlive(group));
@@ -149,13 +147,8 @@ TEST(OfficeProcess, OfficeDoesNotOutliveAKilledProgram) {
   in >> group >> profile;
   ASSERT_GT(group, 0);
   EXPECT_TRUE(fs::exists(profile));
-  auto deadline = std::chrono::steady_clock::now() + 15s;
-  while ((GroupAlive(group) || fs::exists(profile)) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(50ms);
-  }
-  EXPECT_FALSE(GroupAlive(group));
-  EXPECT_FALSE(fs::exists(profile));
+  EXPECT_TRUE(testsupport::Eventually([&] { return !GroupAlive(group) && !fs::exists(profile); },
+                                      15s, 50ms));
 }
 
 TEST(FileUrl, EncodesWhatAUrlCannotHold) {
@@ -164,13 +157,12 @@ TEST(FileUrl, EncodesWhatAUrlCannotHold) {
 }
 
 TEST(WindowSystemPlugin, FoundOnlyWhereAPluginIs) {
-  char pattern[] = "/tmp/velt-program-XXXXXX";
-  std::string dir = mkdtemp(pattern);
+  const testsupport::TemporaryDirectory temporary("velt-program");
+  const std::string dir = temporary.path().string();
   EXPECT_FALSE(WindowSystemPluginInstalled(dir));
   std::ofstream(dir + "/libvclplug_genlo.so") << "";
   EXPECT_TRUE(WindowSystemPluginInstalled(dir));
   EXPECT_FALSE(WindowSystemPluginInstalled(dir + "/missing"));
-  fs::remove_all(dir);
 }
 
 TEST(DisplayUsable, FalseWithoutAServer) {

@@ -14,6 +14,7 @@
 
 #include "DemoSheet.h"
 #include "LibreOfficeSpreadsheet.h"
+#include "TemporaryDirectory.h"
 #include "TmsimProcess.h"
 
 namespace velt {
@@ -209,12 +210,9 @@ TEST_F(UpdaterProcess, MissingWorkbookExitsFourAndCreatesNothing) {
 TEST_F(UpdaterProcess, TermDuringACyclicRunEndsItSaved) {
   CreateDemoWorkbook();
   Child child(Command(Server(), {"--cycle", "1"}), dir_);
-  const auto deadline = std::chrono::steady_clock::now() + 120s;
-  while (child.Out().find("spreadsheet: ok") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(50ms);
-  }
-  ASSERT_NE(child.Out().find("spreadsheet: ok"), std::string::npos) << child.Err();
+  ASSERT_TRUE(testsupport::Eventually(
+      [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
+      << child.Err();
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Wait(15s), 0) << child.Err();
   EXPECT_EQ(ReadSheet()(20, 4), "9");
