@@ -113,8 +113,8 @@ void MainWindowLogic::LoadSettings() {
 }
 
 void MainWindowLogic::OnShow() {
-  if (busy_ || closed_) return;
-  Guarded([this] {
+  if (closed_) return;
+  Deliver([this] {
     LoadSettings();
     Render();
     if (!settingsLocation_.commandLineMode || connected_) return;

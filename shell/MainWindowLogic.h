@@ -173,6 +173,8 @@ class MainWindowLogic : private WorkbookView {
 
   const MainViewState& State() const { return state_; }
   bool Connected() const { return connected_; }
+  // A command, a pass or a connect is running (the window is blocked).
+  bool Busy() const { return busy_; }
   bool SheetReady() const { return workbook_.SheetReady(); }
   bool CommandLineMode() const { return settingsLocation_.commandLineMode; }
   const std::string& SettingsPath() const { return settingsLocation_.path; }
