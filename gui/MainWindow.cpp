@@ -346,8 +346,8 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (logic_->Busy()) {
-    // Not in the middle of a pass or a connect: close when it is done.
+  if (logic_->InPass()) {
+    // Not in the middle of a pass: close when it is done.
     event->ignore();
     logic_->Deliver([this] { close(); });
     return;

@@ -69,7 +69,6 @@ velt::SettingsLocation ChooseSettings(int argc, char** argv) {
 int main(int argc, char** argv) {
   VeltApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("veltexcel"));
-  QApplication::setApplicationDisplayName(QString::fromUtf8(velt::kMainCaption));
   QApplication::setQuitOnLastWindowClosed(false);
 
   std::atomic<velt::MainWindow*> window{nullptr};

@@ -61,11 +61,12 @@ void MainWindowLogic::Guarded(const std::function<void()>& command) {
     }
   }
   Render();
-  if (!busy_) RunDeferred();
+  if (!busy_ && !draining_) RunDeferred();
 }
 
 void MainWindowLogic::RunDeferred() {
-  while (!deferred_.empty() && !busy_) {
+  Scoped draining(draining_);
+  while (!deferred_.empty()) {
     auto work = std::move(deferred_.front());
     deferred_.erase(deferred_.begin());
     Guarded(work);
@@ -100,8 +101,9 @@ void MainWindowLogic::Render() {
   s.n8Checked = form_.n8Checked;
   s.n9Checked = form_.n9Checked;
   s.n21Checked = form_.n21Checked;
-  if (s == state_) return;
   state_ = std::move(s);
+  if (shown_ && *shown_ == state_) return;
+  shown_ = state_;
   view_.Show(state_);
 }
 
@@ -199,6 +201,7 @@ void MainWindowLogic::TMChanges() {
   Render();
   if (!workbook_.SheetReady() || !workbook_.ExAp() || !workbook_.ExWs()) return;
   view_.RepaintNow();
+  Scoped passing(inPass_);
   const bool failed =
       UpdateSheet(*workbook_.ExAp(), userLcid_, *workbook_.ExWs(), pb_, tm_.Operations());
   if (failed) {

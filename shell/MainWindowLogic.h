@@ -173,8 +173,8 @@ class MainWindowLogic : private WorkbookView {
 
   const MainViewState& State() const { return state_; }
   bool Connected() const { return connected_; }
-  // A command, a pass or a connect is running (the window is blocked).
-  bool Busy() const { return busy_; }
+  // An update pass is running: the window lets paints through, and nothing else may run.
+  bool InPass() const { return inPass_; }
   bool SheetReady() const { return workbook_.SheetReady(); }
   bool CommandLineMode() const { return settingsLocation_.commandLineMode; }
   const std::string& SettingsPath() const { return settingsLocation_.path; }
@@ -216,12 +216,15 @@ class MainWindowLogic : private WorkbookView {
   SettingsSaveResult lastSave_;
   ProgressBarModel pb_;
   MainViewState state_;
+  std::optional<MainViewState> shown_;  // what the view shows
   WorkbookOperations workbook_;
 
   bool connected_ = false;
   bool cycleToggle_ = false;
   bool open_ = false;
   bool busy_ = false;
+  bool draining_ = false;
+  bool inPass_ = false;
   bool closed_ = false;
   std::vector<std::function<void()>> deferred_;
 };

@@ -51,7 +51,7 @@ class FakeTimer : public Timer {
 
 class FakeView : public MainView {
  public:
-  void Show(const MainViewState&) override {}
+  void Show(const MainViewState& state) override { shown = state; }
   void RepaintNow() override {}
   void ShowProgress(int32_t, int32_t) override {}
   void StartTrayAnimation() override { ++animations; }
@@ -63,6 +63,7 @@ class FakeView : public MainView {
   WindowPlacement Placement() const override { return {}; }
   void ApplyPlacement(const WindowPlacement&) override {}
 
+  MainViewState shown;
   bool visible = true;
   int animations = 0;
   int closes = 0;
@@ -93,10 +94,12 @@ class ClockedTm : public FakeTm {
                   uint16_t archive) override {
     passStarts.push_back(clock_.now);
     clock_.now += cost;
+    if (onAnalog) onAnalog();
     return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
   }
   int64_t cost = 0;
   std::vector<int64_t> passStarts;
+  std::function<void()> onAnalog;
 
  private:
   Clock& clock_;
@@ -234,7 +237,7 @@ TEST(MainWindowLogic, RefreshClick) {
     w.dialogs.answers = c.answers;
     for (int i = 0; i < c.clicks; ++i) {
       w.logic->Button2Click(!w.logic->State().button2Down);
-      EXPECT_EQ(w.logic->State().button2Down, c.downAfterEachClick[static_cast<size_t>(i)]);
+      EXPECT_EQ(w.view.shown.button2Down, c.downAfterEachClick[static_cast<size_t>(i)]);
     }
     EXPECT_EQ(w.tm.passStarts.size(), c.passes);
     EXPECT_EQ(w.connection.connects.size(), static_cast<size_t>(c.connects));
@@ -292,9 +295,9 @@ TEST(MainWindowLogic, CommandLineStart) {
   w.logic->OnShow();
   // The stored workbook opens although the server is unreachable, and the window goes to
   // the tray half a second later.
-  EXPECT_TRUE(w.logic->State().n11Enabled);
+  EXPECT_TRUE(w.view.shown.n11Enabled);
   EXPECT_EQ(w.connection.connects.size(), 1u);
-  EXPECT_TRUE(w.logic->State().button2Down);
+  EXPECT_TRUE(w.view.shown.button2Down);
   w.RunUntil(w.clock.now + 500);
   EXPECT_FALSE(w.view.visible);
 
@@ -335,6 +338,18 @@ TEST(MainWindowLogic, WorkbookClosedInTheSpreadsheet) {
     w.RunUntil(w.clock.now + 200);
     EXPECT_EQ(w.view.closes, c.closesAfterASecond);
   }
+}
+
+TEST(MainWindowLogic, CloseNotificationDuringAPassWaitsForItsEnd) {
+  World w;
+  w.logic->OnShow();
+  w.logic->N5Click();
+  w.Open();
+  MemoryWorkbook* book = w.Linked();
+  w.tm.onAnalog = [&] { w.logic->Deliver([book] { book->CloseByUser(); }); };
+  w.logic->N20Click();
+  EXPECT_EQ(w.SavedValue(), "42.5");  // the pass ended, then Close saved it
+  EXPECT_EQ(w.office.Running(), 0);
 }
 
 TEST(MainWindowLogic, TrayRefreshNeedsSheetAndConnection) {
@@ -380,7 +395,7 @@ TEST(MainWindowLogic, EnablingRules) {
   using Flags = std::vector<bool>;
   // speedButton2, bitBtn2, button2, spin, edit1, n14, recent, n17, n11, n5, n6
   auto flags = [&] {
-    const auto& s = w.logic->State();
+    const auto& s = w.view.shown;
     return Flags{s.speedButton2Enabled, s.bitBtn2Enabled, s.button2Enabled,   s.rxSpinEdit1Enabled,
                  s.edit1Enabled,        s.n14Enabled,     s.recentItmEnabled, s.n17Enabled,
                  s.n11Enabled,          s.n5Enabled,      s.n6Enabled};
@@ -408,7 +423,7 @@ TEST(MainWindowLogic, EnablingRules) {
     SCOPED_TRACE(step.name);
     step.run();
     EXPECT_EQ(flags(), step.expected);
-    EXPECT_EQ(w.logic->State().button1Hint, step.hint);
+    EXPECT_EQ(w.view.shown.button1Hint, step.hint);
   }
   EXPECT_EQ(w.browser.calls, "reload hide ");
 }
