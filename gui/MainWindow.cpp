@@ -274,12 +274,15 @@ void MainWindow::RepaintNow() {
 }
 
 void MainWindow::ShowProgress(int32_t position, int32_t maximum) {
+  // A pass moves the bar once per row; the bar is drawn a few times a second, and always when
+  // it returns to 0 at the end of the pass.
+  if (position != 0 && sinceFlush_.isValid() && sinceFlush_.elapsed() < 40) return;
+  sinceFlush_.start();
   pb_->setMaximum(maximum);
   pb_->setValue(position);
+  if (position == 0) return;
   // The pass holds the event loop: let paints and the tray frames through now and then.
   // Input waits until the pass ends, and the logic holds back ticks and notifications.
-  if (sinceFlush_.isValid() && sinceFlush_.elapsed() < 40) return;
-  sinceFlush_.start();
   tray_->Flush();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
