@@ -321,7 +321,7 @@ WindowPlacement MainWindow::Placement() const {
   p.flags = 0;
   p.showCmd = isMinimized() || !isVisible() ? 2 : 1;
   p.pixelsPerInch = logicalDpiY();
-  const QRect r = geometry();
+  const QRect r = frameGeometry();  // what move() places
   p.normPos = std::array<int32_t, 4>{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
   p.minMaxPos = std::array<int32_t, 4>{-1, -1, -1, -1};
   return p;

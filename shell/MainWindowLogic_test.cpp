@@ -428,7 +428,7 @@ TEST(MainWindowLogic, EnablingRules) {
   EXPECT_EQ(w.browser.calls, "reload hide ");
 }
 
-TEST(MainWindowLogic, DesktopLauncherQuotesTheCommandLine) {
+TEST(MainWindowLogic, DesktopLauncher) {
   struct Case {
     const char* program;
     const char* argument;
@@ -440,6 +440,26 @@ TEST(MainWindowLogic, DesktopLauncherQuotesTheCommandLine) {
        R"("/opt/v e/veltexcel" "/h/\\$x \\"q\\" 100%%\\\\n.ini")"},
   };
   for (const auto& c : cases) EXPECT_EQ(DesktopExecLine(c.program, c.argument), c.exec);
+
+  // The launcher starts command-line mode on a settings file that opens this workbook.
+  World w;
+  const LauncherPlaces places{(w.dir / "Desktop").string(), (w.dir / "config").string(),
+                              "/usr/bin/veltexcel"};
+  MainWindowSettings current;
+  current.edit1Text = "host\\TMS";
+  EXPECT_EQ(CreateDesktopLauncher(places, "/data/отчёт 1.xls", current), "");
+  std::ifstream entry(w.dir / "Desktop" / "veltexcel-отчёт 1.desktop");
+  std::stringstream text;
+  text << entry.rdbuf();
+  EXPECT_NE(text.str().find(R"(Exec="/usr/bin/veltexcel" ")" + (w.dir / "config").string() +
+                            "/отчёт 1.ini\"\n"),
+            std::string::npos)
+      << text.str();
+  MainWindowSettings stored;
+  RecentList recent;
+  SettingsStorage((w.dir / "config" / "отчёт 1.ini").string()).Load(stored, recent);
+  EXPECT_EQ(stored.openDialog1FileName, "/data/отчёт 1.xls");
+  EXPECT_EQ(stored.edit1Text, "host\\TMS");
 }
 
 }  // namespace
