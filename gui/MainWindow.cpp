@@ -231,8 +231,7 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::Show(const MainViewState& s) {
-  const bool first = shown_ == MainViewState{} && s == MainViewState{};
-  if (first || s.caption != shown_.caption) {
+  if (s.caption != shown_.caption) {
     setWindowTitle(Q(s.caption));
     if (tray_) tray_->SetHint(Q(s.caption));
   }
@@ -252,7 +251,7 @@ void MainWindow::Show(const MainViewState& s) {
   if (edit1_->text().toStdString() != s.edit1Text) edit1_->setText(Q(s.edit1Text));
   n14_->setEnabled(s.n14Enabled);
   recentItm_->setEnabled(s.recentItmEnabled);
-  if (first || s.recent != shown_.recent) {
+  if (s.recent != shown_.recent) {
     recentItm_->clear();
     for (std::size_t i = 0; i < s.recent.size(); ++i) {
       QAction* entry = recentItm_->addAction(Q(s.recent[i]));
