@@ -183,11 +183,17 @@ void MainWindow::BuildControls() {
 
   setCentralWidget(client);
 
-  connect(button1_, &QToolButton::clicked, this, [this] { logic_->Button1Click(); });
+  // A latching button changes itself on a click; the logic decides what it really shows.
+  connect(button1_, &QToolButton::clicked, this, [this] {
+    logic_->Button1Click();
+    button1_->setChecked(logic_->State().button1Down);
+  });
   connect(speedButton2_, &QToolButton::clicked, this, [this] { logic_->SpeedButton2Click(); });
   connect(bitBtn2_, &QToolButton::clicked, this, [this] { logic_->BitBtn2Click(); });
-  connect(button2_, &QToolButton::clicked, this,
-          [this](bool checked) { logic_->Button2Click(checked); });
+  connect(button2_, &QToolButton::clicked, this, [this](bool checked) {
+    logic_->Button2Click(checked);
+    button2_->setChecked(logic_->State().button2Down);
+  });
   connect(rxSpinEdit1_, &QSpinBox::valueChanged, this,
           [this](int value) { logic_->RxSpinEdit1Change(value); });
   connect(edit1_, &QLineEdit::textEdited, this,
