@@ -424,9 +424,9 @@ void BrowserWindow::PutOnClipboard(const std::string& text) {
 
 void BrowserWindow::RunTextDrag(const std::string& text) {
   auto* drag = new QDrag(ListView1);
-  auto* data = new QMimeData;
-  data->setText(Text(text));
-  drag->setMimeData(data);
+  auto* mime = new QMimeData;
+  mime->setText(Text(text));
+  drag->setMimeData(mime);
   drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
