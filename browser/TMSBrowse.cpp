@@ -276,13 +276,15 @@ void TfrmTMSBrowse::ListView1DblClick() {
   if (!text.empty()) view_.PutOnClipboard(text);
 }
 
-void TfrmTMSBrowse::ListView1MouseMove(Point position, int row, const MouseState& mouse) {
+bool TfrmTMSBrowse::ListView1MouseMove(Point position, int row, const MouseState& mouse) {
   const bool over = row >= 0 && static_cast<size_t>(row) < items_.size();
   view_.SetListToolTip(over ? items_[static_cast<size_t>(row)].address : std::string());
-  if (!DragWanted(mouse, DragStartPoint, position)) return;
-  if (view_.SelectedListItems().empty()) return;
+  if (!DragWanted(mouse, DragStartPoint, position)) return false;
+  if (view_.SelectedListItems().empty()) return false;
   const std::string text = BuildSelectionText();
-  if (!text.empty()) view_.RunTextDrag(text);
+  if (text.empty()) return false;
+  view_.RunTextDrag(text);
+  return true;
 }
 
 void TfrmTMSBrowse::DropTextTarget1Drop(const std::string& text) {

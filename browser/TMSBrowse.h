@@ -81,9 +81,10 @@ class TfrmTMSBrowse {
   void SetAppendAddress(bool on) { appendAddress_ = on; }
   void SetAppendName(bool on) { appendName_ = on; }
 
-  // Mouse over the list: row under the pointer (-1: none).
+  // Mouse over the list: row under the pointer (-1: none). True when a drag ran, which took
+  // the mouse: the list must not act on the move itself.
   void ListView1MouseDown(Point position) { DragStartPoint = position; }
-  void ListView1MouseMove(Point position, int row, const MouseState& mouse);
+  bool ListView1MouseMove(Point position, int row, const MouseState& mouse);
   // Drops onto the search box: accepted only when the data offers plain text.
   bool DropTextTarget1GetDropEffect(bool offersText) const { return offersText; }
   void DropTextTarget1Drop(const std::string& text);

@@ -418,7 +418,7 @@ TEST(TfrmTMSBrowse, CopyAndDragHappenOnlyWithText) {
     b.form.SetAppendAddress(c.address);
     b.view.selectedRows = c.selected;
     b.form.ListView1MouseDown({100, 50});
-    b.form.ListView1MouseMove(c.to, 0, c.mouse);
+    EXPECT_EQ(b.form.ListView1MouseMove(c.to, 0, c.mouse), c.transfers);
     EXPECT_EQ(b.view.toolTip, "#TT1:2:3");
     EXPECT_EQ(b.view.drags.size(), c.transfers ? 1u : 0u);
     b.form.ListView1DblClick();

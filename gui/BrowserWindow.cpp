@@ -474,8 +474,8 @@ bool BrowserWindow::ListMouseEvent(QEvent* event) {
       state.shift = mouse->modifiers().testFlag(Qt::ShiftModifier);
       state.ctrl = mouse->modifiers().testFlag(Qt::ControlModifier);
       state.alt = mouse->modifiers().testFlag(Qt::AltModifier);
-      logic_.ListView1MouseMove({at.x(), at.y()}, index.isValid() ? index.row() : -1, state);
-      return false;
+      // After a drag the list would take the move for a selecting sweep.
+      return logic_.ListView1MouseMove({at.x(), at.y()}, index.isValid() ? index.row() : -1, state);
     }
     case QEvent::MouseButtonDblClick:
       // The press before it has already selected the item.
