@@ -17,7 +17,8 @@ add_test(NAME browser_window_test COMMAND browser_window_test)
 set_tests_properties(browser_window_test PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen
                                                     TIMEOUT 120)
 
-# The real window on a virtual X display against tmsim; leaves browser.png in the build folder.
+# The real window on a virtual X display against tmsim, with one real drag through xdotool;
+# leaves browser.png in the build folder.
 add_executable(browser_screenshot_test ${CMAKE_CURRENT_LIST_DIR}/BrowserScreenshot_test.cpp)
 target_link_libraries(browser_screenshot_test PRIVATE velt_gui velt_tmaccess velt_tmsim_testing Qt6::Test
                                                       velt_options velt_qt_options)
