@@ -20,8 +20,8 @@ set_tests_properties(browser_window_test PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=
 # The real window on a virtual X display against tmsim, with one real drag through xdotool;
 # leaves browser.png in the build folder.
 add_executable(browser_screenshot_test ${CMAKE_CURRENT_LIST_DIR}/BrowserScreenshot_test.cpp)
-target_link_libraries(browser_screenshot_test PRIVATE velt_gui velt_tmaccess velt_tmsim_testing Qt6::Test
-                                                      velt_options velt_qt_options)
+target_link_libraries(browser_screenshot_test PRIVATE velt_gui velt_tmaccess velt_tmsim_testing
+                                                      Qt6::Test velt_options velt_qt_options)
 add_test(NAME browser_screenshot_test
          COMMAND browser_screenshot_test ${CMAKE_BINARY_DIR}/browser.png)
 set_tests_properties(browser_screenshot_test PROPERTIES TIMEOUT 120 LABELS xvfb)
