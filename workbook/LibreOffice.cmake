@@ -5,7 +5,9 @@ velt_uno_headers(velt_uno
   TYPES
     com.sun.star.awt.XWindow2
     com.sun.star.beans.NamedValue
+    com.sun.star.beans.PropertyState
     com.sun.star.beans.PropertyValue
+    com.sun.star.beans.XPropertyState
     com.sun.star.beans.XPropertySet
     com.sun.star.bridge.BridgeFactory
     com.sun.star.bridge.XBridge
@@ -49,6 +51,7 @@ velt_uno_headers(velt_uno
     com.sun.star.sheet.XSheetAnnotationAnchor
     com.sun.star.sheet.XSheetAnnotation
     com.sun.star.sheet.XSpreadsheet
+    com.sun.star.sheet.XUniqueCellFormatRangesSupplier
     com.sun.star.sheet.XSpreadsheetDocument
     com.sun.star.sheet.XSpreadsheetView
     com.sun.star.sheet.XSpreadsheets
@@ -58,7 +61,9 @@ velt_uno_headers(velt_uno
     com.sun.star.table.XColumnRowRange
     com.sun.star.table.XTableColumns
     com.sun.star.text.XText
+    com.sun.star.util.CellProtection
     com.sun.star.util.CloseVetoException
+    com.sun.star.util.NumberFormat
     com.sun.star.util.XCloseable
     com.sun.star.util.XModifiable
     com.sun.star.util.XNumberFormatsSupplier

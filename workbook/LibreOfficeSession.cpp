@@ -28,6 +28,7 @@
 #include <sstream>
 
 #include "LibreOfficeBatch.h"
+#include "UserLocale.h"
 
 namespace velt::lo {
 
@@ -196,6 +197,7 @@ Session::Scope::~Scope() {
 
 Session::Session(const LibreOfficeOptions& options)
     : options_(options), bridgeGone_(std::make_shared<std::atomic<bool>>(false)) {
+  lcid_ = options_.lcid != 0 ? options_.lcid : UserLocaleId();
   batch_ = std::make_unique<Batch>(*this);
   LocalContext();
   canShow_ = !options_.headless &&

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "LibreOfficeProcess.h"
@@ -57,6 +58,10 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   Reference<css::frame::XModel> model;
   Reference<css::uno::XInterface> listener;
   bool controllersLocked = false;
+  // The document's number formats, and the type (css::util::NumberFormat) of each format key
+  // met so far: a key keeps its format for the document's life.
+  Reference<css::uno::XInterface> numberFormats;
+  std::unordered_map<int32_t, int16_t> formatTypes;
 
   // The user closed it in the office: runs the handler through the poster, once.
   void UserClosed();
@@ -111,6 +116,8 @@ class Session {
   void Release();
 
   const LibreOfficeOptions& Options() const { return options_; }
+  // The user's locale, for cell texts.
+  int32_t Lcid() const { return lcid_; }
   const Reference<css::uno::XComponentContext>& Context() const { return context_; }
   const Reference<css::frame::XDesktop2>& Desktop() const { return desktop_; }
   LibreOfficeInstance Instance() const;
@@ -140,6 +147,7 @@ class Session {
   void CloseEverything();
 
   LibreOfficeOptions options_;
+  int32_t lcid_ = 0;
   bool canShow_ = false;
   std::unique_ptr<OfficeProcess> process_;
 

@@ -192,7 +192,7 @@ class LoWorksheet : public Worksheet {
       if (batch.Active() && CellInRange(row, column)) {
         return batch.Read({sheet_, key_.get(), document_}, row, column);
       }
-      return DirectCellText(sheet_, row, column);
+      return DirectCellText(*session_, *document_, sheet_, row, column);
     });
   }
 
@@ -544,6 +544,12 @@ class LoApplication : public Application {
 
   static void Calculation(DocumentState& document, bool automatic) {
     Reference<css::sheet::XCalculatable> calculatable(document.model, UNO_QUERY_THROW);
+    // Formula results are brought up to date before they are held. Calc calculates formulas
+    // only when they are looked at, and not at all while calculation is manual: the formulas of
+    // an .xls or .xlsx file (which Calc does not take the stored results of) or of a workbook
+    // saved with manual calculation would read as 0 for the whole pass. Only formulas not yet
+    // calculated are calculated.
+    if (!automatic) calculatable->calculate();
     if (calculatable->isAutomaticCalculationEnabled() == automatic) return;
     calculatable->enableAutomaticCalculation(automatic);
     if (automatic) calculatable->calculateAll();

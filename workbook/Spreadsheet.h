@@ -36,8 +36,9 @@ class Worksheet {
   // Makes this sheet the active one of its workbook.
   virtual void Select() = 0;
 
-  // The text the spreadsheet displays for the cell: numbers and dates in the locale's form,
-  // the empty text for an empty cell.
+  // The cell's value as text in the user's locale (Part 3.1 "Cell text", CellValueText.h):
+  // numbers and dates in the locale's form whatever the cell's number format, a formula's
+  // result, the empty text for an empty cell.
   virtual std::string CellText(int32_t row, int32_t column) = 0;
   virtual void SetCellNumber(int32_t row, int32_t column, double value) = 0;
   virtual void SetCellInteger(int32_t row, int32_t column, int16_t value) = 0;
