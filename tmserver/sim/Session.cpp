@@ -96,7 +96,7 @@ Session::Outcome Session::Handle(std::string_view payload, std::string& out, std
     std::optional<float> v;
     if (m->time == "N/A" && m->archive == 0) {
       v = db_.AnalogNow(m->ch, m->rtu, m->point, clock_());
-    } else if (const auto slice = ParseSliceTime(m->time)) {
+    } else if (const auto slice = ParseSliceTime(m->time, MidnightOf(clock_()))) {
       v = db_.AnalogAt(m->ch, m->rtu, m->point, m->archive, *slice);
     }
     tp::Encode(tp::AnalogAnswer{v.has_value(), v.value_or(0.0f)}, out);
@@ -104,7 +104,7 @@ Session::Outcome Session::Handle(std::string_view payload, std::string& out, std
     std::optional<std::pair<float, float>> v;
     if (m->time.empty()) {
       v = db_.AccumNow(m->ch, m->rtu, m->point, clock_());
-    } else if (const auto slice = ParseSliceTime(m->time)) {
+    } else if (const auto slice = ParseSliceTime(m->time, MidnightOf(clock_()))) {
       v = db_.AccumAt(m->ch, m->rtu, m->point, *slice);
     }
     tp::AccumAnswer a;
