@@ -24,6 +24,6 @@ velt_add_test(update_sheet_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/UpdateSheet_
 if(TARGET velt_libreoffice AND TARGET velt_tmsim_testing AND TARGET velt_tmaccess)
   velt_add_test(update_sheet_soffice_test
                 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/UpdateSheetSoffice_test.cpp
-                LIBS velt_engine velt_libreoffice velt_tmsim_testing velt_tmaccess
+                LIBS velt_engine velt_libreoffice velt_uno velt_tmsim_testing velt_tmaccess
                 LABELS soffice TIMEOUT 900)
 endif()

@@ -47,6 +47,7 @@
 #include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/table/XTableColumns.hpp>
 #include <com/sun/star/text/XText.hpp>
+#include <com/sun/star/util/CellProtection.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
@@ -321,6 +322,17 @@ class Probe {
   bool AutomaticCalculation(const std::string& path) {
     return Reference<css::sheet::XCalculatable>(Model(path), UNO_QUERY_THROW)
         ->isAutomaticCalculationEnabled();
+  }
+  // Locks or unlocks the cells of a rectangle (1-based, inclusive) for sheet protection.
+  void SetLocked(const std::string& path, const std::string& sheet, int top, int left, int bottom,
+                 int right, bool locked) {
+    Reference<css::beans::XPropertySet> range(
+        Sheet(path, sheet)->getCellRangeByPosition(left - 1, top - 1, right - 1, bottom - 1),
+        UNO_QUERY_THROW);
+    css::util::CellProtection protection;
+    range->getPropertyValue("CellProtection") >>= protection;
+    protection.IsLocked = locked;
+    range->setPropertyValue("CellProtection", Any(protection));
   }
   void Protect(const std::string& path, const std::string& sheet) {
     Reference<css::util::XProtectable>(Sheet(path, sheet), UNO_QUERY_THROW)->protect("");
@@ -851,6 +863,53 @@ TEST_F(LibreOfficeTest, FailedBulkWriteIsReportedAndUnlocks) {
   other->SetCellText(1, 1, "y");
   EXPECT_EQ(other->CellText(1, 1), "y");
 }
+
+// A locked cell of a protected sheet cannot be written, alone or within a range, cell by cell
+// or batched; the batched write is refused by the write call itself, and what was buffered
+// before it is stored.
+class LockedCellTest : public LibreOfficeTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(LockedCellTest, LockedCellsAreRefusedAloneAndInRanges) {
+  const bool batched = GetParam();
+  std::string path = dir_ / "locked.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  sheet->SetCellText(4, 4, "old");
+  sheet->SetCellText(1, 6, "old");
+  Office().SetLocked(path, "ВЕЛТ", 1, 4, 3, 5, false);  // D1:E3 unlocked
+  Office().Protect(path, "ВЕЛТ");
+
+  App().SetScreenUpdating(!batched, 0);
+  struct Write {
+    int32_t row, column;
+    bool refused;
+  };
+  // D1:D3 and E1:E3 make ranges; D4 and F1 are locked, alone and beside written cells.
+  const Write writes[] = {{1, 4, false}, {2, 4, false}, {3, 4, false}, {1, 5, false},
+                          {2, 5, false}, {4, 4, true},  {1, 6, true},  {3, 5, false}};
+  for (const Write& w : writes) {
+    SCOPED_TRACE(testing::Message() << "cell " << w.row << "," << w.column);
+    if (w.refused) {
+      EXPECT_THROW(sheet->SetCellNumber(w.row, w.column, 7), SpreadsheetError);
+      EXPECT_THROW(sheet->SetCellText(w.row, w.column, "x"), SpreadsheetError);
+    } else if (w.column == 5) {
+      EXPECT_NO_THROW(sheet->SetCellText(w.row, w.column, "t" + std::to_string(w.row)));
+    } else {
+      EXPECT_NO_THROW(sheet->SetCellNumber(w.row, w.column, w.row * 1.5));
+    }
+  }
+  EXPECT_NO_THROW(App().SetScreenUpdating(true, 0));
+  EXPECT_EQ(Office().Contents(path, "ВЕЛТ", 4, 6),
+            (std::vector<std::string>{"1,1 s:|", "1,2 s:|", "1,3 s:|", "1,4 n:1.5|1.5",
+                                      "1,5 s:t1|t1", "1,6 s:old|old", "2,1 s:|", "2,2 s:|",
+                                      "2,3 s:|", "2,4 n:3|3", "2,5 s:t2|t2", "2,6 s:|",
+                                      "3,1 s:|", "3,2 s:|", "3,3 s:|", "3,4 n:4.5|4.5",
+                                      "3,5 s:t3|t3", "3,6 s:|", "4,1 s:|", "4,2 s:|",
+                                      "4,3 s:|", "4,4 s:old|old", "4,5 s:|", "4,6 s:|"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, LockedCellTest, testing::Bool(), [](const auto& info) {
+  return info.param ? "batched" : "direct";
+});
 
 TEST_F(LibreOfficeTest, CalculationModes) {
   std::string path = dir_ / "calc.xlsx";
