@@ -32,6 +32,14 @@ velt_uno_headers(velt_uno
     com.sun.star.frame.XDesktop2
     com.sun.star.frame.XDispatchHelper
     com.sun.star.frame.XDispatchProvider
+    com.sun.star.frame.XDispatchProviderInterception
+    com.sun.star.frame.XDispatchProviderInterceptor
+    com.sun.star.frame.XInterceptorInfo
+    com.sun.star.frame.XDispatch
+    com.sun.star.frame.XStatusListener
+    com.sun.star.frame.FeatureStateEvent
+    com.sun.star.frame.DispatchDescriptor
+    com.sun.star.util.URL
     com.sun.star.frame.XFrame
     com.sun.star.frame.XModel
     com.sun.star.frame.XStorable

@@ -63,7 +63,20 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   Reference<css::uno::XInterface> numberFormats;
   std::unordered_map<int32_t, int16_t> formatTypes;
 
-  // The user closed it in the office: runs the handler through the poster, once.
+  // The frame's interceptor of the close commands (CloseInterceptor), while registered.
+  Reference<css::uno::XInterface> interceptor;
+  // Whether the document was modified when screen updating went off: a pass's writes are not
+  // the user's changes, and do not leave it modified.
+  bool modifiedBeforeBatch = true;
+
+  // The user asked the office to close the document (a close command, intercepted): runs the
+  // handler through the poster while the document is still there. A request that comes while
+  // one waits for the handler is the same request.
+  void UserAsksToClose();
+  // Whether a close command is for the handler (otherwise the office closes as it would).
+  bool WantsCloseRequests();
+  // The document is gone (closed by a way that was not intercepted): marks it closed and runs
+  // the handler through the poster, once.
   void UserClosed();
   bool Closed() const { return closed_; }
   void SetHandler(std::function<void()> handler);
@@ -78,6 +91,7 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   std::function<void()> handler_;
   bool silenced_ = false;
   bool fired_ = false;
+  bool requested_ = false;
   std::atomic<bool> closed_{false};
 };
 

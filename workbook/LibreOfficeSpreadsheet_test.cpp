@@ -359,11 +359,13 @@ class Probe {
   }
 
   // What the user's File > Close does, sent from outside the program.
-  void CloseLikeUser(const std::string& path) {
+  void CloseLikeUser(const std::string& path) { Dispatch(path, ".uno:CloseDoc"); }
+  // A command on the document's frame, as its menu or keys send it.
+  void Dispatch(const std::string& path, const char* command) {
     Reference<css::frame::XDispatchProvider> frame(Model(path)->getCurrentController()->getFrame(),
                                                    UNO_QUERY_THROW);
-    css::frame::DispatchHelper::create(context_)->executeDispatch(frame, ".uno:CloseDoc", "", 0,
-                                                                  {});
+    css::frame::DispatchHelper::create(context_)->executeDispatch(
+        frame, rtl::OUString::createFromAscii(command), "", 0, {});
   }
 
  private:
@@ -993,25 +995,59 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST_F(LibreOfficeTest, UserCloseNotifiesThroughThePoster) {
+// The user's close commands reach the handler on the program's thread while the workbook is
+// still there (the program then closes it by releasing the office); each command is one request.
+class UserCloseCommandTest : public LibreOfficeTest,
+                             public testing::WithParamInterface<const char*> {};
+
+TEST_P(UserCloseCommandTest, ReachesTheHandlerWhileTheWorkbookIsOpen) {
   std::string path = dir_ / "close.xlsx";
   auto [workbook, sheet] = NewWorkbook(path);
   int calls = 0;
   std::thread::id ranOn;
-  workbook->SetBeforeCloseHandler([&] {
+  std::string readInHandler;
+  workbook->SetBeforeCloseHandler([&, sheet = sheet] {
     ++calls;
     ranOn = std::this_thread::get_id();
+    readInHandler = sheet->CellText(1, 1);
   });
+  sheet->SetCellText(1, 1, "still here");
   queue_->RunAll();
-  Office().CloseLikeUser(path);
+  Office().Dispatch(path, GetParam());
   ASSERT_TRUE(Eventually([] { return queue_->Size() > 0; }));
   EXPECT_EQ(calls, 0);  // nothing ran on the office's thread
   queue_->RunAll();
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(ranOn, std::this_thread::get_id());
-  // The workbook is gone for every later call.
-  EXPECT_THROW(workbook->SetSaved(true), SpreadsheetError);
-  EXPECT_THROW(sheet->CellText(1, 1), SpreadsheetError);
+  EXPECT_EQ(readInHandler, "still here");
+  // The close waits for the program.
+  EXPECT_NO_THROW(workbook->Save());
+  EXPECT_EQ(Office().Text(path, "ВЕЛТ", 1, 1), "still here");
+  Office().Dispatch(path, GetParam());
+  ASSERT_TRUE(Eventually([] { return queue_->Size() > 0; }));
+  queue_->RunAll();
+  EXPECT_EQ(calls, 2);
+  workbook->SetBeforeCloseHandler({});
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, UserCloseCommandTest,
+                         testing::Values(".uno:CloseDoc", ".uno:CloseWin", ".uno:CloseFrame",
+                                         ".uno:Quit"),
+                         [](const auto& info) { return std::string(info.param + 5); });
+
+TEST_F(LibreOfficeTest, WithoutAHandlerCalcClosesAsItWould) {
+  std::string path = dir_ / "plain.xlsx";
+  auto [workbook, sheet] = NewWorkbook(path);
+  Office().CloseLikeUser(path);
+  ASSERT_TRUE(Eventually([&, sheet = sheet] {
+    try {
+      sheet->CellText(1, 1);
+      return false;
+    } catch (const SpreadsheetError&) {
+      return true;
+    }
+  }));
+  EXPECT_EQ(queue_->Size(), 0u);
   // The rest of the instance goes on.
   EXPECT_EQ(App().Add()->AddWorksheet()->CellText(1, 1), "");
 }
@@ -1024,10 +1060,15 @@ TEST_F(LibreOfficeTest, BufferedWritesToAWorkbookClosedByTheUserGoWithIt) {
   App().SetScreenUpdating(false, 0);
   closingSheet->SetCellText(1, 1, "lost with the workbook");
   stayingSheet->SetCellText(1, 1, "kept");
-  Office().CloseLikeUser(closing);
-  ASSERT_TRUE(Eventually([] { return queue_->Size() > 0; }));
-  queue_->RunAll();
-  EXPECT_THROW(closingSheet->SetCellText(2, 1, "x"), SpreadsheetError);
+  Office().CloseLikeUser(closing);  // no handler: Calc closes it
+  ASSERT_TRUE(Eventually([&, sheet = closingSheet] {
+    try {
+      sheet->SetCellText(2, 1, "x");
+      return false;
+    } catch (const SpreadsheetError&) {
+      return true;
+    }
+  }));
   App().SetScreenUpdating(true, 0);
   EXPECT_EQ(Office().Text(staying, "ВЕЛТ", 1, 1), "kept");
 }
