@@ -10,6 +10,6 @@ velt_add_test(workbook_operations_test
 if(NOT VELT_CORE_ONLY AND TARGET velt_libreoffice)
   velt_add_test(workbook_operations_soffice_test
                 SOURCES ${CMAKE_CURRENT_LIST_DIR}/WorkbookOperationsSoffice_test.cpp
-                LIBS velt_workbook_ops velt_libreoffice
+                LIBS velt_workbook_ops velt_libreoffice velt_uno
                 LABELS soffice TIMEOUT 300)
 endif()
