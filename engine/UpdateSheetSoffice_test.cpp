@@ -276,8 +276,7 @@ class OfficeHands {
         UNO_QUERY_THROW);
     for (const auto& [top, left, bottom, right] : unlocked) {
       Reference<css::beans::XPropertySet> range(
-          sheet->getCellRangeByPosition(left - 1, top - 1, right - 1, bottom - 1),
-          UNO_QUERY_THROW);
+          sheet->getCellRangeByPosition(left - 1, top - 1, right - 1, bottom - 1), UNO_QUERY_THROW);
       css::util::CellProtection protection;
       range->getPropertyValue("CellProtection") >>= protection;
       protection.IsLocked = false;
@@ -312,8 +311,7 @@ class LoggedTm : public TmOperations {
   }
   float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
                   uint16_t archive) override {
-    log.push_back("analog " + Address(ch, rtu, point) + " " + time + " " +
-                  std::to_string(archive));
+    log.push_back("analog " + Address(ch, rtu, point) + " " + time + " " + std::to_string(archive));
     return tm_.tmaAnalog(ch, rtu, point, time, archive);
   }
   uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
@@ -380,11 +378,13 @@ struct ProtectionCase {
   const char* name;
   std::vector<std::array<int32_t, 4>> unlocked;  // result cells that stay writable
   bool failed;
-  size_t requests;                    // how many of kAllRequests are made
-  std::vector<std::string> changed;   // "row,column" of the cells written
+  size_t requests;                   // how many of kAllRequests are made
+  std::vector<std::string> changed;  // "row,column" of the cells written
 };
 
-void PrintTo(const ProtectionCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ProtectionCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class ProtectedSheetPass : public testing::TestWithParam<ProtectionCase> {};
 
@@ -424,9 +424,9 @@ TEST_P(ProtectedSheetPass, EndsAtTheFirstCellThatCannotBeWritten) {
   for (int32_t row = 1; row <= static_cast<int32_t>(kProtectedSheet.size()) + 1; ++row) {
     for (int32_t column = 1; column <= 6; ++column) {
       const size_t r = static_cast<size_t>(row - 1), col = static_cast<size_t>(column - 1);
-      const std::string typed =
-          r < kProtectedSheet.size() && col < kProtectedSheet[r].size() ? kProtectedSheet[r][col]
-                                                                        : "";
+      const std::string typed = r < kProtectedSheet.size() && col < kProtectedSheet[r].size()
+                                    ? kProtectedSheet[r][col]
+                                    : "";
       const std::string text = sheet->CellText(row, column);
       if (text == typed) continue;
       changed.push_back(std::to_string(row) + "," + std::to_string(column));
@@ -461,12 +461,12 @@ INSTANTIATE_TEST_SUITE_P(
                        true,
                        9,
                        {"2,4", "3,4", "4,4", "5,4", "6,4", "7,4", "8,4", "9,4", "10,5"}},
-        ProtectionCase{"EveryResultCellUnlocked",
-                       {{2, 4, 11, 5}},
-                       false,
-                       10,
-                       {"2,4", "3,4", "4,4", "5,4", "6,4", "7,4", "8,4", "9,4", "10,4", "10,5",
-                        "11,4"}}),
+        ProtectionCase{
+            "EveryResultCellUnlocked",
+            {{2, 4, 11, 5}},
+            false,
+            10,
+            {"2,4", "3,4", "4,4", "5,4", "6,4", "7,4", "8,4", "9,4", "10,4", "10,5", "11,4"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A sheet whose cell (1, 1) is empty, in a workbook left with manual calculation: the pass ends

@@ -13,7 +13,7 @@ namespace {
 struct LocaleForms {
   int32_t lcid;
   char decimal;
-  bool monthFirst;   // M/d/yyyy rather than dd.MM.yyyy
+  bool monthFirst;  // M/d/yyyy rather than dd.MM.yyyy
   char dateSeparator;
   bool padDayMonth;  // dd, MM rather than d, M
   bool hour12;       // h:mm:ss AM/PM
@@ -25,7 +25,7 @@ struct LocaleForms {
 constexpr LocaleForms kEnglishUs{0x0409, '.', true, '/', false, true, false, "TRUE", "FALSE"};
 
 constexpr LocaleForms kForms[] = {
-    {0x0419, ',', false, '.', true, false, false, "ИСТИНА", "ЛОЖЬ"},       // ru-RU
+    {0x0419, ',', false, '.', true, false, false, "ИСТИНА", "ЛОЖЬ"},      // ru-RU
     {0x0422, ',', false, '.', true, false, false, "ІСТИНА", "ХИБНІСТЬ"},  // uk-UA
     {0x0423, ',', false, '.', true, false, false, "TRUE", "FALSE"},       // be-BY
     {0x043F, ',', false, '.', true, false, false, "TRUE", "FALSE"},       // kk-KZ
@@ -108,8 +108,8 @@ std::string DateTimeValueText(double serial, int32_t lcid) {
   const int second = static_cast<int>(seconds % 60);
   if (forms.hour12) {
     const int shown = hour % 12 == 0 ? 12 : hour % 12;
-    std::snprintf(part, sizeof part, forms.padHour ? "%02d:%02d:%02d %s" : "%d:%02d:%02d %s",
-                  shown, minute, second, hour < 12 ? "AM" : "PM");
+    std::snprintf(part, sizeof part, forms.padHour ? "%02d:%02d:%02d %s" : "%d:%02d:%02d %s", shown,
+                  minute, second, hour < 12 ? "AM" : "PM");
   } else {
     std::snprintf(part, sizeof part, forms.padHour ? "%02d:%02d:%02d" : "%d:%02d:%02d", hour,
                   minute, second);

@@ -51,8 +51,8 @@ void ForEachPropertyArea(
   rtl::OUString property = rtl::OUString::createFromAscii(name);
   Reference<css::beans::XPropertyState> state(range, UNO_QUERY_THROW);
   if (state->getPropertyState(property) != css::beans::PropertyState_AMBIGUOUS_VALUE) {
-    each(area, Reference<css::beans::XPropertySet>(range, UNO_QUERY_THROW)
-                   ->getPropertyValue(property));
+    each(area,
+         Reference<css::beans::XPropertySet>(range, UNO_QUERY_THROW)->getPropertyValue(property));
     return;
   }
   Reference<css::container::XIndexAccess> groups(
@@ -61,8 +61,8 @@ void ForEachPropertyArea(
       UNO_QUERY_THROW);
   for (sal_Int32 i = 0, n = groups->getCount(); i < n; ++i) {
     Reference<css::sheet::XSheetCellRanges> group(groups->getByIndex(i), UNO_QUERY_THROW);
-    Any value = Reference<css::beans::XPropertySet>(group, UNO_QUERY_THROW)
-                    ->getPropertyValue(property);
+    Any value =
+        Reference<css::beans::XPropertySet>(group, UNO_QUERY_THROW)->getPropertyValue(property);
     for (const css::table::CellRangeAddress& part : group->getRangeAddresses()) {
       if (!Overlaps(part, area)) continue;
       css::table::CellRangeAddress clipped = part;
@@ -355,9 +355,8 @@ void Batch::Flush() {
       cells.reserve(pending.size());
       for (auto& [cell, value] : pending) {
         if (noted.hasElements() && hasNote(cell.first, cell.second)) {
-          session_.Call(What("write cell", cell.first, cell.second), [&, &sheet = sheet] {
-            StoreCell(sheet, cell.first, cell.second, value);
-          });
+          session_.Call(What("write cell", cell.first, cell.second),
+                        [&, &sheet = sheet] { StoreCell(sheet, cell.first, cell.second, value); });
         } else {
           cells.push_back(cell);
         }

@@ -12,17 +12,17 @@
 #include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/document/XDocumentEventBroadcaster.hpp>
 #include <com/sun/star/document/XDocumentEventListener.hpp>
-#include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/DispatchDescriptor.hpp>
 #include <com/sun/star/frame/FeatureStateEvent.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XDispatch.hpp>
 #include <com/sun/star/frame/XDispatchProvider.hpp>
 #include <com/sun/star/frame/XDispatchProviderInterception.hpp>
 #include <com/sun/star/frame/XDispatchProviderInterceptor.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XInterceptorInfo.hpp>
 #include <com/sun/star/frame/XStatusListener.hpp>
-#include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/sheet/XCalculatable.hpp>
@@ -41,8 +41,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -172,8 +172,8 @@ class CloseInterceptor
     Sequence<Reference<css::frame::XDispatch>> result(requests.getLength());
     auto* out = result.getArray();
     for (sal_Int32 i = 0; i < requests.getLength(); ++i) {
-      out[i] = queryDispatch(requests[i].FeatureURL, requests[i].FrameName,
-                             requests[i].SearchFlags);
+      out[i] =
+          queryDispatch(requests[i].FeatureURL, requests[i].FrameName, requests[i].SearchFlags);
     }
     return result;
   }
@@ -670,8 +670,7 @@ class LoApplication : public Application {
       try {
         session_->Call(what, [&] {
           if (!document->modifiedBeforeBatch) {
-            Reference<css::util::XModifiable>(document->model, UNO_QUERY_THROW)
-                ->setModified(false);
+            Reference<css::util::XModifiable>(document->model, UNO_QUERY_THROW)->setModified(false);
           }
           LockControllers(*document, false);
         });

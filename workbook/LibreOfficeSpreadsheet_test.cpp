@@ -592,14 +592,14 @@ struct ValueTextCase {
 };
 
 std::function<void(Probe&, Worksheet&, const std::string&, int)> Number(double value,
-                                                                         std::string format = {}) {
+                                                                        std::string format = {}) {
   return [=](Probe& office, Worksheet&, const std::string& path, int row) {
     office.SetValue(path, "ВЕЛТ", row, 1, value);
     if (!format.empty()) office.SetFormat(path, "ВЕЛТ", row, 1, format);
   };
 }
 std::function<void(Probe&, Worksheet&, const std::string&, int)> Formula(std::string formula,
-                                                                          std::string format = {}) {
+                                                                         std::string format = {}) {
   return [=](Probe& office, Worksheet&, const std::string& path, int row) {
     office.SetFormula(path, "ВЕЛТ", row, 1, formula);
     if (!format.empty()) office.SetFormat(path, "ВЕЛТ", row, 1, format);
@@ -652,8 +652,7 @@ const std::vector<ValueTextCase>& ValueTextCases() {
   return cases;
 }
 
-class CellValueTextTest
-    : public testing::TestWithParam<std::tuple<const char*, int32_t>> {};
+class CellValueTextTest : public testing::TestWithParam<std::tuple<const char*, int32_t>> {};
 
 TEST_P(CellValueTextTest, DirectAndBatchedReadsGiveTheValueAsText) {
   const auto [extension, lcid] = GetParam();
@@ -709,13 +708,14 @@ TEST_P(CellValueTextTest, DirectAndBatchedReadsGiveTheValueAsText) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FormatsAndLocales, CellValueTextTest,
-    testing::Combine(testing::Values(".ods", ".xlsx", ".xls"), testing::Values(0x0419, 0x0409)),
-    [](const auto& info) {
-      std::string name = std::get<0>(info.param) + 1;
-      return name + (std::get<1>(info.param) == 0x0419 ? "_russian" : "_english");
-    });
+INSTANTIATE_TEST_SUITE_P(FormatsAndLocales, CellValueTextTest,
+                         testing::Combine(testing::Values(".ods", ".xlsx", ".xls"),
+                                          testing::Values(0x0419, 0x0409)),
+                         [](const auto& info) {
+                           std::string name = std::get<0>(info.param) + 1;
+                           return name +
+                                  (std::get<1>(info.param) == 0x0419 ? "_russian" : "_english");
+                         });
 
 TEST_F(LibreOfficeTest, ReadsAndWritesOutsideTheSheetFail) {
   std::string path = dir_ / "range.xlsx";
@@ -901,17 +901,15 @@ TEST_P(LockedCellTest, LockedCellsAreRefusedAloneAndInRanges) {
   }
   EXPECT_NO_THROW(App().SetScreenUpdating(true, 0));
   EXPECT_EQ(Office().Contents(path, "ВЕЛТ", 4, 6),
-            (std::vector<std::string>{"1,1 s:|", "1,2 s:|", "1,3 s:|", "1,4 n:1.5|1.5",
-                                      "1,5 s:t1|t1", "1,6 s:old|old", "2,1 s:|", "2,2 s:|",
-                                      "2,3 s:|", "2,4 n:3|3", "2,5 s:t2|t2", "2,6 s:|",
-                                      "3,1 s:|", "3,2 s:|", "3,3 s:|", "3,4 n:4.5|4.5",
-                                      "3,5 s:t3|t3", "3,6 s:|", "4,1 s:|", "4,2 s:|",
-                                      "4,3 s:|", "4,4 s:old|old", "4,5 s:|", "4,6 s:|"}));
+            (std::vector<std::string>{
+                "1,1 s:|", "1,2 s:|", "1,3 s:|", "1,4 n:1.5|1.5", "1,5 s:t1|t1", "1,6 s:old|old",
+                "2,1 s:|", "2,2 s:|", "2,3 s:|", "2,4 n:3|3",     "2,5 s:t2|t2", "2,6 s:|",
+                "3,1 s:|", "3,2 s:|", "3,3 s:|", "3,4 n:4.5|4.5", "3,5 s:t3|t3", "3,6 s:|",
+                "4,1 s:|", "4,2 s:|", "4,3 s:|", "4,4 s:old|old", "4,5 s:|",     "4,6 s:|"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, LockedCellTest, testing::Bool(), [](const auto& info) {
-  return info.param ? "batched" : "direct";
-});
+INSTANTIATE_TEST_SUITE_P(Paths, LockedCellTest, testing::Bool(),
+                         [](const auto& info) { return info.param ? "batched" : "direct"; });
 
 TEST_F(LibreOfficeTest, CalculationModes) {
   std::string path = dir_ / "calc.xlsx";

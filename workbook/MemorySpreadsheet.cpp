@@ -234,7 +234,7 @@ void MemoryWorkbook::CloseByUser() {
   // application. A request while one waits for the handler is the same request.
   if (closeRequested_) return;
   closeRequested_ = true;
-  std::weak_ptr<MemoryWorkbook> weak = std::static_pointer_cast<MemoryWorkbook>(shared_from_this());
+  std::weak_ptr<MemoryWorkbook> weak = shared_from_this();
   auto run = [weak] {
     auto self = weak.lock();
     if (!self) return;

@@ -32,8 +32,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -358,7 +358,9 @@ struct QuestionCase {
   bool saved;
 };
 
-void PrintTo(const QuestionCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const QuestionCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class UserChangesWithoutAutosave : public testing::TestWithParam<QuestionCase> {};
 

@@ -387,7 +387,9 @@ struct UserCloseCase {
   bool saved;  // the file holds the user's change and the pass's value
 };
 
-void PrintTo(const UserCloseCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const UserCloseCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class UserCloseWithoutAutosave : public testing::TestWithParam<UserCloseCase> {};
 
@@ -438,8 +440,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         UserCloseCase{"OnlyPassValues", false, MemoryOffice::CloseAnswer::Cancel, 0, true, false},
         UserCloseCase{"UserSaves", true, MemoryOffice::CloseAnswer::Save, 1, true, true},
-        UserCloseCase{"UserDoesNotSave", true, MemoryOffice::CloseAnswer::DontSave, 1, true,
-                      false},
+        UserCloseCase{"UserDoesNotSave", true, MemoryOffice::CloseAnswer::DontSave, 1, true, false},
         UserCloseCase{"UserCancels", true, MemoryOffice::CloseAnswer::Cancel, 1, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
