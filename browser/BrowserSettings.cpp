@@ -106,14 +106,14 @@ std::string BooleanText(bool value) {
   return value ? "True" : "False";
 }
 
-std::optional<WindowPlacement> ReadPlacement(const BrowserSettingsStore& store,
-                                             const ScreenInfo& screen,
-                                             const WindowPlacement& current) {
+std::optional<BrowserPlacement> ReadPlacement(const BrowserSettingsStore& store,
+                                              const ScreenInfo& screen,
+                                              const BrowserPlacement& current) {
   if (ReadInteger(store, "PixelsPerInch") != screen.pixelsPerInch) return std::nullopt;
   const auto normPos = ReadPreferringScreen(store, "NormPos", screen);
   const auto minMaxPos = ReadPreferringScreen(store, "MinMaxPos", screen);
   if (!normPos && !minMaxPos) return std::nullopt;
-  WindowPlacement placement = current;
+  BrowserPlacement placement = current;
   if (const auto rect = normPos ? ParseQuad(*normPos) : std::nullopt) {
     // An empty or inverted rectangle would make a window nobody can see or grab.
     if ((*rect)[2] > (*rect)[0] && (*rect)[3] > (*rect)[1]) {
@@ -124,17 +124,17 @@ std::optional<WindowPlacement> ReadPlacement(const BrowserSettingsStore& store,
     }
   }
   const auto showCmd = ReadInteger(store, "ShowCmd");
-  if (showCmd == WindowPlacement::kMaximized) {
-    placement.showCmd = WindowPlacement::kMaximized;
+  if (showCmd == BrowserPlacement::kMaximized) {
+    placement.showCmd = BrowserPlacement::kMaximized;
   } else if (showCmd) {
     // Shown minimised the window would be hidden from its user: restore it normal instead.
-    placement.showCmd = WindowPlacement::kNormal;
+    placement.showCmd = BrowserPlacement::kNormal;
   }
   return placement;
 }
 
 void WritePlacement(BrowserSettingsStore& store, const ScreenInfo& screen,
-                    const WindowPlacement& placement, bool destroying) {
+                    const BrowserPlacement& placement, bool destroying) {
   const std::string suffix = SizeSuffix(screen);
   const std::string normPos =
       QuadText(placement.left, placement.top, placement.right, placement.bottom);

@@ -22,11 +22,11 @@ std::string BooleanText(bool value);
 
 // The placement to apply, or nullopt: only when the stored PixelsPerInch is the screen's and a
 // NormPos or MinMaxPos is stored. Values under the name with the screen size win.
-std::optional<WindowPlacement> ReadPlacement(const BrowserSettingsStore& store,
-                                             const ScreenInfo& screen,
-                                             const WindowPlacement& current);
+std::optional<BrowserPlacement> ReadPlacement(const BrowserSettingsStore& store,
+                                              const ScreenInfo& screen,
+                                              const BrowserPlacement& current);
 void WritePlacement(BrowserSettingsStore& store, const ScreenInfo& screen,
-                    const WindowPlacement& placement, bool destroying);
+                    const BrowserPlacement& placement, bool destroying);
 
 PanelFont ReadFont(const BrowserSettingsStore& store, PanelFont font, int pixelsPerInch);
 void WriteFont(BrowserSettingsStore& store, const PanelFont& font, int pixelsPerInch);

@@ -43,7 +43,7 @@ struct PanelFont {
 };
 
 // The window's normal-state rectangle (right and bottom exclusive) and its state.
-struct WindowPlacement {
+struct BrowserPlacement {
   static constexpr int kNormal = 1;
   static constexpr int kMinimized = 2;
   static constexpr int kMaximized = 3;
@@ -52,7 +52,7 @@ struct WindowPlacement {
   int right = 0;
   int bottom = 0;
   int showCmd = kNormal;
-  bool operator==(const WindowPlacement&) const = default;
+  bool operator==(const BrowserPlacement&) const = default;
 };
 
 struct ScreenInfo {
@@ -101,8 +101,8 @@ class BrowserView {
   virtual std::optional<PanelFont> ChooseFont(const PanelFont& current) = 0;
   virtual int TreeWidth() const = 0;
   virtual void SetTreeWidth(int width) = 0;
-  virtual WindowPlacement Placement() const = 0;
-  virtual void SetPlacement(const WindowPlacement& placement) = 0;
+  virtual BrowserPlacement Placement() const = 0;
+  virtual void SetPlacement(const BrowserPlacement& placement) = 0;
   virtual ScreenInfo Screen() const = 0;
   virtual void SetSearchText(const std::string& text) = 0;
 

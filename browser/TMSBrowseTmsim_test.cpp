@@ -13,7 +13,7 @@ TEST(TMSBrowseWithTmsim, ReloadListAndFind) {
   TmsimProcess sim;
   TmAccess tm;
   ASSERT_EQ(tm.tmaConnect(sim.Address(), "$Excel$"), 1);
-  RecordingView view;
+  RecordingBrowserView view;
   MemorySettings settings;
   TfrmTMSBrowse form(tm, view, settings);
 

@@ -21,7 +21,7 @@ using ::testing::IsEmpty;
 
 struct Browser {
   FakeTm tm;
-  RecordingView view;
+  RecordingBrowserView view;
   MemorySettings settings;
   TfrmTMSBrowse form{tm, view, settings};
 
@@ -439,11 +439,11 @@ TEST(TfrmTMSBrowse, StoredValuesAreReadBackOnlyWhenUsable) {
   struct Case {
     const char* name;
     std::map<std::string, std::string> stored;
-    WindowPlacement placement;
+    BrowserPlacement placement;
     int treeWidth;
     bool appendName;
   };
-  const WindowPlacement initial{287, 174, 890, 617, 1};
+  const BrowserPlacement initial{287, 174, 890, 617, 1};
   const std::vector<Case> cases = {
       {"nothing stored", {}, initial, 169, false},
       {"screen-size value wins",

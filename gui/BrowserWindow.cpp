@@ -384,23 +384,23 @@ void BrowserWindow::SetTreeWidth(int width) {
   splitter_->setSizes({width, total - width});
 }
 
-WindowPlacement BrowserWindow::Placement() const {
+BrowserPlacement BrowserWindow::Placement() const {
   const QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-  WindowPlacement placement;
+  BrowserPlacement placement;
   placement.left = normal.left();
   placement.top = normal.top();
   placement.right = normal.left() + normal.width();
   placement.bottom = normal.top() + normal.height();
-  placement.showCmd = isMaximized()   ? WindowPlacement::kMaximized
-                      : isMinimized() ? WindowPlacement::kMinimized
-                                      : WindowPlacement::kNormal;
+  placement.showCmd = isMaximized()   ? BrowserPlacement::kMaximized
+                      : isMinimized() ? BrowserPlacement::kMinimized
+                                      : BrowserPlacement::kNormal;
   return placement;
 }
 
-void BrowserWindow::SetPlacement(const WindowPlacement& placement) {
+void BrowserWindow::SetPlacement(const BrowserPlacement& placement) {
   setGeometry(placement.left, placement.top, placement.right - placement.left,
               placement.bottom - placement.top);
-  if (placement.showCmd == WindowPlacement::kMaximized) {
+  if (placement.showCmd == BrowserPlacement::kMaximized) {
     setWindowState(windowState() | Qt::WindowMaximized);
   } else {
     setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));

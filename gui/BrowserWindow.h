@@ -62,8 +62,8 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   std::optional<PanelFont> ChooseFont(const PanelFont& current) override;
   int TreeWidth() const override;
   void SetTreeWidth(int width) override;
-  WindowPlacement Placement() const override;
-  void SetPlacement(const WindowPlacement& placement) override;
+  BrowserPlacement Placement() const override;
+  void SetPlacement(const BrowserPlacement& placement) override;
   ScreenInfo Screen() const override;
   void SetSearchText(const std::string& text) override;
   void PutOnClipboard(const std::string& text) override;

@@ -391,28 +391,10 @@ void MainWindow::TellOnceWhyNoTray() {
                "minimises to the task bar instead\n";
 }
 
-BrowserPlaceholder::BrowserPlaceholder() {
-  window_ = std::make_unique<QWidget>(nullptr, Qt::Window);
-  window_->setObjectName(QStringLiteral("TfrmTMSBrowse"));
-  window_->setWindowTitle(QStringLiteral("Навигатор"));
-  window_->setWindowIcon(QIcon(QStringLiteral(":/icons/telemetry-list.svg")));
-  auto* label = new QLabel(QStringLiteral("Список телеметрии пока недоступен."), window_.get());
-  label->setAlignment(Qt::AlignCenter);
-  auto* layout = new QVBoxLayout(window_.get());
-  layout->addWidget(label);
-  window_->resize(320, 120);
-}
-
-BrowserPlaceholder::~BrowserPlaceholder() = default;
-
-void BrowserPlaceholder::Hide() {
-  window_->hide();
-}
-
-void BrowserPlaceholder::Show() {
-  window_->show();
-  window_->raise();
-  window_->activateWindow();
+void BrowserWindowControl::Show() {
+  window_.show();
+  window_.raise();
+  window_.activateWindow();
 }
 
 }  // namespace velt

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "BrowserWindow.h"
 #include "MainWindowLogic.h"
 
 class QAction;
@@ -28,7 +29,7 @@ class TrayIcon;
 struct MainWindowParts {
   TmConnection& tm;
   SpreadsheetLauncher& spreadsheet;
-  BrowserWindow& browser;
+  BrowserControl& browser;
   HelpWindow& help;
   SettingsLocation settings;
   int32_t userLcid = 0x0409;
@@ -116,18 +117,17 @@ class MainWindow : public QMainWindow, public MainView {
   QAction* n10_ = nullptr;
 };
 
-// Stands in for the telemetry browser window until it is wired in: a small window that says
-// the list is not available yet.
-class BrowserPlaceholder : public BrowserWindow {
+// The telemetry browser window as the main window drives it: rebuilt after each connect,
+// hidden on disconnect, shown from the button and the tray menu.
+class BrowserWindowControl : public BrowserControl {
  public:
-  BrowserPlaceholder();
-  ~BrowserPlaceholder() override;
-  void Reload() override {}
-  void Hide() override;
+  explicit BrowserWindowControl(BrowserWindow& window) : window_(window) {}
+  void Reload() override { window_.ReloadClick(); }
+  void Hide() override { window_.HideForDisconnection(); }
   void Show() override;
 
  private:
-  std::unique_ptr<QWidget> window_;
+  BrowserWindow& window_;
 };
 
 }  // namespace velt

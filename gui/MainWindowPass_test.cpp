@@ -49,7 +49,7 @@ class Dialogs : public ShellDialogs {
   std::string path_;
 };
 
-class Browser : public BrowserWindow {
+class Browser : public BrowserControl {
  public:
   void Reload() override {}
   void Hide() override {}

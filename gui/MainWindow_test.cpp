@@ -72,7 +72,7 @@ class Connection : public TmConnection {
   TmOperations& ops_;
 };
 
-class Browser : public BrowserWindow {
+class Browser : public BrowserControl {
  public:
   void Reload() override {}
   void Hide() override {}

@@ -1,11 +1,8 @@
 // veltexcel [SETTINGS.ini]: the main window. With an argument the settings come from that file
 // and the program runs in command-line mode (connect, open the stored workbook, wait in the
 // tray, end when the workbook is closed).
-#include <unistd.h>
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 
@@ -13,6 +10,8 @@
 #include <exception>
 #include <memory>
 
+#include "BrowserQSettings.h"
+#include "BrowserWindow.h"
 #include "HelpWindow.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "MainWindow.h"
@@ -51,19 +50,6 @@ class TmAccessConnection : public velt::TmConnection {
   velt::TmAccess tm_;
 };
 
-// The default settings file lives beside the executable; where that folder is not writable
-// (an installed program), in the user's configuration folder.
-velt::SettingsLocation ChooseSettings(int argc, char** argv) {
-  auto location = velt::SettingsLocationFromCommandLine(argc, argv);
-  if (location.commandLineMode) return location;
-  const QFileInfo file(QString::fromStdString(location.path));
-  if (::access(file.absolutePath().toLocal8Bit().constData(), W_OK) == 0) return location;
-  const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-  QDir().mkpath(dir);
-  location.path = QDir(dir).filePath(QString::fromUtf8(velt::kSettingsFileName)).toStdString();
-  return location;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,7 +66,9 @@ int main(int argc, char** argv) {
   };
   velt::LibreOfficeLauncher launcher(office);
   TmAccessConnection tm;
-  velt::BrowserPlaceholder browser;
+  velt::BrowserQSettings browserSettings;
+  velt::BrowserWindow browserWindow(tm.Operations(), browserSettings);
+  velt::BrowserWindowControl browser(browserWindow);
   velt::HelpWindow help;
 
   velt::LauncherPlaces places;
@@ -95,7 +83,7 @@ int main(int argc, char** argv) {
       .spreadsheet = launcher,
       .browser = browser,
       .help = help,
-      .settings = ChooseSettings(argc, argv),
+      .settings = velt::SettingsLocationFromCommandLine(argc, argv),
       .userLcid = velt::UserLocaleId(),
       .places = places,
   });

@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <string_view>
 
@@ -221,12 +223,29 @@ void StoreRecent(IniDocument& doc, const RecentList& recent, std::string& skippe
 
 }  // namespace
 
+SettingsEnvironment SettingsEnvironment::OfProcess() {
+  SettingsEnvironment environment;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) environment.xdgConfigHome = xdg;
+  if (const char* home = std::getenv("HOME")) environment.home = home;
+  environment.folderWritable = [](const std::string& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+  };
+  return environment;
+}
+
 SettingsLocation ChooseSettingsLocation(const std::vector<std::string>& arguments,
-                                        const std::string& executablePath) {
+                                        const std::string& executablePath,
+                                        const SettingsEnvironment& environment) {
   if (!arguments.empty()) return {arguments.front(), true};
   const auto slash = executablePath.rfind('/');
   if (slash == std::string::npos) return {kSettingsFileName, false};
-  return {executablePath.substr(0, slash + 1) + kSettingsFileName, false};
+  const std::string folder = executablePath.substr(0, slash + 1);
+  if (environment.folderWritable && environment.folderWritable(folder)) {
+    return {folder + kSettingsFileName, false};
+  }
+  std::string config = environment.xdgConfigHome;
+  if (config.empty() || config.front() != '/') config = environment.home + "/.config";
+  return {config + "/veltexcel/" + kSettingsFileName, false};
 }
 
 SettingsLocation SettingsLocationFromCommandLine(int argc, const char* const* argv) {
@@ -240,7 +259,15 @@ SettingsLocation SettingsLocationFromCommandLine(int argc, const char* const* ar
   } else if (argc > 0 && argv[0]) {
     executable = argv[0];
   }
-  return ChooseSettingsLocation(arguments, executable);
+  SettingsLocation location =
+      ChooseSettingsLocation(arguments, executable, SettingsEnvironment::OfProcess());
+  if (!location.commandLineMode) {
+    // The per-user folder may not exist yet; a failure here shows when the settings are saved.
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(location.path).parent_path(),
+                                        ignored);
+  }
+  return location;
 }
 
 SettingsLoadResult SettingsStorage::Load(MainWindowSettings& form, RecentList& recent,

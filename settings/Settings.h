@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include <functional>
+
 #include "AtomicFile.h"
 #include "RecentList.h"
 
@@ -28,13 +30,28 @@ struct SettingsLocation {
   bool commandLineMode = false;  // a first argument named the settings file
 };
 
-// With at least one argument the first one is the path, exactly as passed; otherwise
-// "VeltExcel.ini" in the folder of the executable (executablePath), or in the current folder
-// when that is unknown.
+// What the default location depends on besides the executable.
+struct SettingsEnvironment {
+  std::string xdgConfigHome;  // $XDG_CONFIG_HOME; used only when it is an absolute path
+  std::string home;           // $HOME
+  // Whether the program may create and replace files in a folder.
+  std::function<bool(const std::string& folder)> folderWritable;
+
+  // The process's environment, and access(2) for writability.
+  static SettingsEnvironment OfProcess();
+};
+
+// With at least one argument the first one is the path, exactly as passed. Otherwise
+// "VeltExcel.ini" in the folder of the executable (executablePath) where that folder is
+// writable (a build folder, a portable copy), or in the current folder when the executable is
+// unknown; an installed program's folder (/usr/bin) is not writable, so its settings live in
+// $XDG_CONFIG_HOME/veltexcel/ (by default ~/.config/veltexcel/).
 SettingsLocation ChooseSettingsLocation(const std::vector<std::string>& arguments,
-                                        const std::string& executablePath);
+                                        const std::string& executablePath,
+                                        const SettingsEnvironment& environment);
 // The same for main()'s arguments (argv[0] is the program), with the executable found through
-// /proc/self/exe. Pass the arguments left after the toolkit took its own.
+// /proc/self/exe and the process's environment. Pass the arguments left after the toolkit took
+// its own. Creates the per-user folder when it chooses one, so that the first save can succeed.
 SettingsLocation SettingsLocationFromCommandLine(int argc, const char* const* argv);
 
 struct ScreenSize {

@@ -343,23 +343,69 @@ TEST_F(SettingsFile, ValueWithALineBreakIsLeftOutAndCannotInjectKeys) {
   EXPECT_EQ(loadedRecent.Items(), std::vector<std::string>{"/tmp/c.xls"});
 }
 
-TEST(SettingsLocation, CommandLineArgumentIsTakenExactlyAsPassed) {
+TEST(SettingsLocation, ArgumentThenWritableExecutableFolderThenUserConfigFolder) {
   struct Case {
+    const char* name;
     std::vector<std::string> arguments;
     std::string executable;
+    bool executableFolderWritable;
+    std::string xdgConfigHome;
     std::string path;
     bool commandLineMode;
   };
   const Case cases[] = {
-      {{}, "/opt/velt/bin/VeltExcel", "/opt/velt/bin/VeltExcel.ini", false},
-      {{}, "", "VeltExcel.ini", false},
-      {{"conf/my settings.ini"}, "/opt/velt/bin/VeltExcel", "conf/my settings.ini", true},
-      {{" ./a.ini ", "second"}, "/x/y", " ./a.ini ", true},
+      {"PortableCopy",
+       {},
+       "/opt/velt/bin/VeltExcel",
+       true,
+       "",
+       "/opt/velt/bin/VeltExcel.ini",
+       false},
+      {"UnknownExecutable", {}, "", false, "", "VeltExcel.ini", false},
+      {"InstalledWithoutXdg",
+       {},
+       "/usr/bin/veltexcel",
+       false,
+       "",
+       "/home/d/.config/veltexcel/VeltExcel.ini",
+       false},
+      {"InstalledWithXdg",
+       {},
+       "/usr/bin/veltexcel",
+       false,
+       "/srv/conf",
+       "/srv/conf/veltexcel/VeltExcel.ini",
+       false},
+      {"RelativeXdgIsIgnored",
+       {},
+       "/usr/bin/veltexcel",
+       false,
+       "conf",
+       "/home/d/.config/veltexcel/VeltExcel.ini",
+       false},
+      {"ArgumentWinsOverWritableFolder",
+       {"conf/my settings.ini"},
+       "/opt/velt/bin/VeltExcel",
+       true,
+       "",
+       "conf/my settings.ini",
+       true},
+      {"ArgumentWinsOverXdg",
+       {" ./a.ini ", "second"},
+       "/usr/bin/veltexcel",
+       false,
+       "/srv/conf",
+       " ./a.ini ",
+       true},
   };
   for (const auto& c : cases) {
-    const auto location = ChooseSettingsLocation(c.arguments, c.executable);
-    EXPECT_EQ(location.path, c.path);
-    EXPECT_EQ(location.commandLineMode, c.commandLineMode);
+    SettingsEnvironment environment;
+    environment.home = "/home/d";
+    environment.xdgConfigHome = c.xdgConfigHome;
+    environment.folderWritable = [&](const std::string&) { return c.executableFolderWritable; };
+    const auto location = ChooseSettingsLocation(c.arguments, c.executable, environment);
+    EXPECT_EQ(location.path, c.path) << c.name;
+    EXPECT_EQ(location.commandLineMode, c.commandLineMode) << c.name;
   }
 }
 

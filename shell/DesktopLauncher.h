@@ -9,7 +9,12 @@
 
 namespace velt {
 
-struct LauncherPlaces;
+// Where "Создать иконку на столе" puts its files, and what the launcher starts.
+struct LauncherPlaces {
+  std::string desktopDir;   // the user's desktop folder
+  std::string settingsDir;  // where per-workbook settings files go
+  std::string executable;   // the veltexcel executable
+};
 
 // The settings file is `<settingsDir>/<workbook name>.ini` with the current settings and the
 // workbook as the one to open; the launcher is `<desktopDir>/veltexcel-<workbook name>.desktop`.

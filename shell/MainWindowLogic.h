@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "DesktopLauncher.h"
 #include "Dialogs.h"
 #include "Progress.h"
 #include "RecentList.h"
@@ -106,20 +107,13 @@ class TmConnection {
   virtual TmOperations& Operations() = 0;
 };
 
-// The telemetry browser window.
-class BrowserWindow {
+// What the main window does with the telemetry browser window.
+class BrowserControl {
  public:
-  virtual ~BrowserWindow() = default;
+  virtual ~BrowserControl() = default;
   virtual void Reload() = 0;  // after each successful connect
   virtual void Hide() = 0;    // on disconnect
   virtual void Show() = 0;
-};
-
-// Where "Создать иконку на столе" puts its files, and what the launcher starts.
-struct LauncherPlaces {
-  std::string desktopDir;   // the user's desktop folder
-  std::string settingsDir;  // where per-workbook settings files go
-  std::string executable;   // the veltexcel executable
 };
 
 struct MainWindowSeams {
@@ -129,7 +123,7 @@ struct MainWindowSeams {
   ShellDialogs& dialogs;
   TmConnection& tm;
   SpreadsheetLauncher& spreadsheet;
-  BrowserWindow& browser;
+  BrowserControl& browser;
 };
 
 class MainWindowLogic : private WorkbookView {
@@ -204,7 +198,7 @@ class MainWindowLogic : private WorkbookView {
   Timer& timer2_;
   ShellDialogs& dialogs_;
   TmConnection& tm_;
-  BrowserWindow& browser_;
+  BrowserControl& browser_;
   SettingsLocation settingsLocation_;
   int32_t userLcid_;
   LauncherPlaces places_;

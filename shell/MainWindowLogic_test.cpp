@@ -123,7 +123,7 @@ class FakeConnection : public TmConnection {
   TmOperations& ops_;
 };
 
-class FakeBrowser : public BrowserWindow {
+class FakeBrowser : public BrowserControl {
  public:
   void Reload() override { calls += "reload "; }
   void Hide() override { calls += "hide "; }

@@ -58,7 +58,7 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
 }
 
 // The workbook held for the run: the application, the workbook and its data sheet.
-struct SheetLink {
+struct UpdaterWorkbook {
   std::unique_ptr<Application> application;
   std::shared_ptr<Workbook> workbook;
   std::shared_ptr<Worksheet> sheet;
@@ -66,7 +66,7 @@ struct SheetLink {
 
 // Opens the workbook and binds the data sheet; an exit code other than kExitDone after
 // printing why not.
-int OpenSheet(const std::string& path, UpdaterContext& context, SheetLink& link) {
+int OpenSheet(const std::string& path, UpdaterContext& context, UpdaterWorkbook& link) {
   try {
     link.application = context.launcher.Start();
   } catch (const SpreadsheetError& e) {
@@ -93,7 +93,7 @@ int OpenSheet(const std::string& path, UpdaterContext& context, SheetLink& link)
 }
 
 // One pass and the save after it; false when the spreadsheet failed.
-bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, SheetLink& link,
+bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, UpdaterWorkbook& link,
                  bool& savedAs) {
   const auto started = std::chrono::steady_clock::now();
   char systemTime[81] = {};
@@ -195,7 +195,7 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
 
   int code = kExitDone;
   {
-    SheetLink link;
+    UpdaterWorkbook link;
     code = OpenSheet(path.string(), context, link);
     bool savedAs = false;
     while (code == kExitDone) {

@@ -12,7 +12,7 @@
 
 namespace velt {
 
-class RecordingView : public BrowserView {
+class RecordingBrowserView : public BrowserView {
  public:
   void BeginTreeUpdate() override { treeSuspended = true; }
   void EndTreeUpdate() override { treeSuspended = false; }
@@ -48,8 +48,8 @@ class RecordingView : public BrowserView {
   std::optional<PanelFont> ChooseFont(const PanelFont&) override { return fontChoice; }
   int TreeWidth() const override { return treeWidth; }
   void SetTreeWidth(int width) override { treeWidth = width; }
-  WindowPlacement Placement() const override { return placement; }
-  void SetPlacement(const WindowPlacement& p) override { placement = p; }
+  BrowserPlacement Placement() const override { return placement; }
+  void SetPlacement(const BrowserPlacement& p) override { placement = p; }
   ScreenInfo Screen() const override { return screen; }
   void SetSearchText(const std::string& text) override { searchText = text; }
   void PutOnClipboard(const std::string& text) override { clipboard.push_back(text); }
@@ -70,7 +70,7 @@ class RecordingView : public BrowserView {
   PanelFont font;
   std::optional<PanelFont> fontChoice;
   int treeWidth = 169;
-  WindowPlacement placement{287, 174, 890, 617, WindowPlacement::kNormal};
+  BrowserPlacement placement{287, 174, 890, 617, BrowserPlacement::kNormal};
   ScreenInfo screen{1280, 1024, 96};
   std::string searchText;
   std::vector<std::string> clipboard;
