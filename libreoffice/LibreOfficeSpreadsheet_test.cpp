@@ -1,6 +1,7 @@
 // The LibreOffice backend against a real headless soffice. A second UNO connection (the probe)
 // looks at the documents from outside and plays the user.
 #include "LibreOfficeSpreadsheet.h"
+#include "TemporaryDirectory.h"
 
 #include "LibreOfficeProcess.h"
 
@@ -374,17 +375,13 @@ class Probe {
   Reference<css::frame::XDesktop2> desktop_;
 };
 
+// A folder that goes with the test; dir / "name" is a path in it.
 class TempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/velt-lo-test-XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::string operator/(const std::string& name) const { return dir_.File(name); }
 
  private:
-  std::string path_;
+  testsupport::TemporaryDirectory dir_{"velt-lo-test"};
 };
 
 void WriteBytes(const std::string& path, const std::string& bytes) {

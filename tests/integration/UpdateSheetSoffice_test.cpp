@@ -36,6 +36,7 @@
 #include "HeadlessDataSheet.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "SheetTexts.h"
+#include "TemporaryDirectory.h"
 #include "TmOperations.h"
 #include "TmsimProcess.h"
 #include "UpdateSheet.h"
@@ -327,21 +328,15 @@ class LoggedTm : public TmOperations {
   TmOperations& tm_;
 };
 
+// A file name in a folder of its own that goes with the test.
 class TemporaryPath {
  public:
-  explicit TemporaryPath(const std::string& name) {
-    char pattern[] = "/tmp/velt-pass-soffice-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    path_ = dir_ + "/" + name;
-  }
-  ~TemporaryPath() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  explicit TemporaryPath(const std::string& name) : path_(dir_.File(name)) {}
   const std::string& Path() const { return path_; }
 
  private:
-  std::string dir_, path_;
+  testsupport::TemporaryDirectory dir_{"velt-pass-soffice"};
+  std::string path_;
 };
 
 // Rows 2-9: current analog requests, one point each; row 10 an accumulator (meter reading into
