@@ -1,5 +1,6 @@
 #include "UpdateSheet.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -504,9 +505,11 @@ class AnsweredTm : public TmOperations {
   size_t next_ = 0;
 };
 
-// Requests planned before they are fetched together: enough to keep a distant server busy,
-// few enough that the bar moves often and that a failed write wastes little.
-constexpr size_t kRequestsPerStretch = 1024;
+// Requests planned before they are fetched together. The first stretch is short, so that the
+// bar moves soon and a failing office costs few requests; each next one doubles, so that a
+// distant server is asked a few times per pass rather than once per row.
+constexpr size_t kFirstStretch = 256;
+constexpr size_t kLongestStretch = 4096;
 
 // The row loop in stretches of rows: a walk that reads the rows and notes their requests, one
 // batch that fetches the answers, and a walk over the same rows, from the same state, that
@@ -514,6 +517,7 @@ constexpr size_t kRequestsPerStretch = 1024;
 void RunPipelined(Worksheet& sheet, ProgressIndicator& progress, TmOperations& tm,
                   PassStatistics& stats, LoopState& state) {
   std::vector<TmBatchAnswer> answers;
+  size_t stretch = kFirstStretch;
   while (!state.ended) {
     ReadingSheet reading(sheet);
     PlanningTm planning;
@@ -521,8 +525,9 @@ void RunPipelined(Worksheet& sheet, ProgressIndicator& progress, TmOperations& t
     PassStatistics noStatistics;
     LoopState planned = state;
     Pass(reading, noProgress, planning, noStatistics, planned).Run([&] {
-      return planning.requests_.size() >= kRequestsPerStretch;
+      return planning.requests_.size() >= stretch;
     });
+    stretch = std::min(2 * stretch, kLongestStretch);
 
     answers.assign(planning.requests_.size(), TmBatchAnswer{});
     if (!planning.requests_.empty()) tm.tmaBatch(planning.requests_, answers);

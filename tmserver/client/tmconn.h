@@ -49,7 +49,7 @@ int16_t tmcGetObjectName(uint32_t handle, uint16_t cls, uint16_t ch, uint16_t rt
  * once, fails the rest of the batch within the bound of one single call. Returns how many items
  * got an answer from the server. */
 #define TMC_BATCH_SYMBOL "tmcBatch"
-#define TMC_BATCH_DEFAULT_WINDOW 256u
+#define TMC_BATCH_DEFAULT_WINDOW 4096u
 
 enum TmcBatchKind {
   TMC_BATCH_STATUS = 1, /* ch, rtu, point -> status */
