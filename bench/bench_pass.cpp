@@ -60,8 +60,8 @@ struct MemorySheet {
   std::shared_ptr<MemoryWorksheet> sheet;
 };
 
-using PassFunction = bool (*)(Application&, int32_t, Worksheet&, ProgressIndicator&,
-                              TmOperations&, PassStatistics*);
+using PassFunction = bool (*)(Application&, int32_t, Worksheet&, ProgressIndicator&, TmOperations&,
+                              PassStatistics*);
 
 void RunPasses(benchmark::State& state, PassFunction pass, Application& application,
                Worksheet& sheet, TmOperations& tm, MemoryOffice* office) {
