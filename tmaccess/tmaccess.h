@@ -13,9 +13,6 @@
 
 namespace velt {
 
-// The client name the program gives the TM server.
-inline constexpr char kClientName[] = "$Excel$";
-
 // The nine library functions, and the batch extension when the library has it (null when not).
 // The default is libtmconn as loaded; tests put recorders in their place.
 struct TmcFunctions {
