@@ -65,7 +65,13 @@ class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
       } else if (server_.Verbose()) {
         Log("disconnected");
       }
-      Finish();
+      if (ec == asio::error::eof) {
+        // The client has sent all it will: its answers still go out when due.
+        closing_ = true;
+        Pump();
+      } else {
+        Finish();
+      }
       return;
     }
     const auto arrived = std::chrono::steady_clock::now();
