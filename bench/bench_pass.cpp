@@ -1,13 +1,15 @@
-// Update pass benchmarks: 10 000 address rows of mixed kinds, and a sheet with a RETRO and an
-// XRETRO block of 100 x 100 values, over
+// Update pass benchmarks, the one-at-a-time pass beside the pipelined one: 10 000 address rows
+// of mixed kinds, and a sheet with a RETRO and an XRETRO block of 100 x 100 values, over
 //   (a) the in-memory spreadsheet and the scripted TM layer,
 //   (b) the in-memory spreadsheet and tmsim through libtmconn,
-//   (c) LibreOffice Calc (headless) and tmsim.
+//   (c) LibreOffice Calc (headless) and tmsim,
+// with tmsim answering at once and after an added 1 ms and 20 ms (--latency).
 // (b) and (c) are built when the tmsim fixture, the connection module and the LibreOffice
 // backend are part of the build.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -58,8 +60,11 @@ struct MemorySheet {
   std::shared_ptr<MemoryWorksheet> sheet;
 };
 
-void RunPasses(benchmark::State& state, Application& application, Worksheet& sheet,
-               TmOperations& tm, MemoryOffice* office) {
+using PassFunction = bool (*)(Application&, int32_t, Worksheet&, ProgressIndicator&, TmOperations&,
+                              PassStatistics*);
+
+void RunPasses(benchmark::State& state, PassFunction pass, Application& application,
+               Worksheet& sheet, TmOperations& tm, MemoryOffice* office) {
   ProgressBarModel progress;
   PassStatistics statistics;
   for (auto _ : state) {
@@ -68,7 +73,7 @@ void RunPasses(benchmark::State& state, Application& application, Worksheet& she
       office->ClearLog();  // the in-memory backend logs every call; keep it from growing
       state.ResumeTiming();
     }
-    const bool failed = UpdateSheet(application, kLcid, sheet, progress, tm, &statistics);
+    const bool failed = pass(application, kLcid, sheet, progress, tm, &statistics);
     if (failed) state.SkipWithError("the pass reported a spreadsheet failure");
   }
   state.counters["rows"] = static_cast<double>(statistics.rowsExamined);
@@ -77,59 +82,109 @@ void RunPasses(benchmark::State& state, Application& application, Worksheet& she
   state.counters["no_value"] = static_cast<double>(statistics.noValueWritten);
 }
 
-void BM_Pass_Memory_FakeTm(benchmark::State& state, std::vector<Row> (*rows)()) {
-  MemorySheet sheet(rows());
-  FakeTm tm;
-  AnswerEverything(tm);
-  RunPasses(state, *sheet.application, *sheet.sheet, tm, &sheet.office);
-}
-BENCHMARK_CAPTURE(BM_Pass_Memory_FakeTm, AddressRows10000, AddressRows)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pass_Memory_FakeTm, Blocks100x100, BlockRows)->Unit(benchmark::kMillisecond);
+struct Sheet {
+  const char* name;
+  std::vector<Row> (*rows)();
+};
+const Sheet kSheets[] = {{"AddressRows10000", AddressRows}, {"Blocks100x100", BlockRows}};
+
+struct Pass {
+  const char* name;
+  PassFunction run;
+};
+const Pass kPasses[] = {{"OneByOne", UpdateSheetOneByOne}, {"Pipelined", UpdateSheet}};
 
 #ifdef VELT_BENCH_TMSIM
-// One tmsim and one connection for every benchmark of the run; ended at exit.
-TmAccess& Tmsim() {
-  static TmsimProcess process;
-  static TmAccess tm;
-  static const bool connected = [] {
-    return (tm.tmaConnect(process.Address() + "\\TMS", kClientName) & 0xFFFF) != 0;
-  }();
-  if (!connected) throw std::runtime_error("cannot connect to tmsim");
-  return tm;
+// One tmsim and one connection per added latency for every benchmark of the run; ended at exit.
+TmAccess& Tmsim(double latencyMs) {
+  struct Server {
+    std::unique_ptr<TmsimProcess> process;
+    std::unique_ptr<TmAccess> tm;
+  };
+  static std::map<double, Server> servers;
+  Server& server = servers[latencyMs];
+  if (!server.process) {
+    TmsimOptions options;
+    options.latency_ms = latencyMs;
+    server.process = std::make_unique<TmsimProcess>(options);
+    server.tm = std::make_unique<TmAccess>();
+    if ((server.tm->tmaConnect(server.process->Address() + "\\TMS", kClientName) & 0xFFFF) == 0) {
+      throw std::runtime_error("cannot connect to tmsim");
+    }
+  }
+  return *server.tm;
 }
-
-void BM_Pass_Memory_Tmsim(benchmark::State& state, std::vector<Row> (*rows)()) {
-  MemorySheet sheet(rows());
-  RunPasses(state, *sheet.application, *sheet.sheet, Tmsim(), &sheet.office);
-}
-BENCHMARK_CAPTURE(BM_Pass_Memory_Tmsim, AddressRows10000, AddressRows)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
-BENCHMARK_CAPTURE(BM_Pass_Memory_Tmsim, Blocks100x100, BlockRows)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5);
 #endif
 
+// Each sheet with each pass: in memory with the scripted TM layer; in memory and in LibreOffice
+// with tmsim at added latencies of 0, 1 and 20 ms. One-at-a-time passes at a latency pay a
+// round trip per request (10 000 rows at 20 ms: over 200 s), so they run once, and the block
+// sheet's (20 000 requests) only without latency.
+void RegisterAllPasses() {
+  for (const Sheet& sheet : kSheets) {
+    for (const Pass& pass : kPasses) {
+      benchmark::RegisterBenchmark(
+          (std::string("Memory_FakeTm/") + sheet.name + "/" + pass.name).c_str(),
+          [sheet, pass](benchmark::State& state) {
+            MemorySheet memory(sheet.rows());
+            FakeTm tm;
+            AnswerEverything(tm);
+            RunPasses(state, pass.run, *memory.application, *memory.sheet, tm, &memory.office);
+          })
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+#ifdef VELT_BENCH_TMSIM
+  for (const double latency : {0.0, 1.0, 20.0}) {
+    const std::string at = "/latency_" + std::to_string(static_cast<int>(latency)) + "ms/";
+    for (const Sheet& sheet : kSheets) {
+      for (const Pass& pass : kPasses) {
+        const bool slow = latency > 0 && pass.run == UpdateSheetOneByOne;
+        if (slow && sheet.rows == BlockRows) continue;
+        const int iterations = slow ? 1 : 3;
+        benchmark::RegisterBenchmark(
+            (std::string("Memory_Tmsim/") + sheet.name + at + pass.name).c_str(),
+            [sheet, pass, latency](benchmark::State& state) {
+              MemorySheet memory(sheet.rows());
+              RunPasses(state, pass.run, *memory.application, *memory.sheet, Tmsim(latency),
+                        &memory.office);
+            })
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(iterations);
 #ifdef VELT_BENCH_LIBREOFFICE
-void BM_Pass_LibreOffice_Tmsim(benchmark::State& state, std::vector<Row> (*rows)()) {
-  TmAccess& tm = Tmsim();
-  testsupport::HeadlessDataSheet office = testsupport::StartHeadlessDataSheet();
-  // Filling goes through the backend's batching too.
-  office.application->SetScreenUpdating(false, kLcid);
-  WriteTexts(*office.sheet, rows());
-  office.application->SetScreenUpdating(true, kLcid);
-  RunPasses(state, *office.application, *office.sheet, tm, nullptr);
-}
-BENCHMARK_CAPTURE(BM_Pass_LibreOffice_Tmsim, AddressRows10000, AddressRows)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
-BENCHMARK_CAPTURE(BM_Pass_LibreOffice_Tmsim, Blocks100x100, BlockRows)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
+        benchmark::RegisterBenchmark(
+            (std::string("LibreOffice_Tmsim/") + sheet.name + at + pass.name).c_str(),
+            [sheet, pass, latency](benchmark::State& state) {
+              TmAccess& tm = Tmsim(latency);
+              testsupport::HeadlessDataSheet office = testsupport::StartHeadlessDataSheet();
+              // Filling goes through the backend's batching too.
+              office.application->SetScreenUpdating(false, kLcid);
+              WriteTexts(*office.sheet, sheet.rows());
+              office.application->SetScreenUpdating(true, kLcid);
+              RunPasses(state, pass.run, *office.application, *office.sheet, tm, nullptr);
+            })
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(iterations);
 #endif
+      }
+    }
+  }
+#endif
+}
 
 }  // namespace
+
+void RegisterAll() {
+  RegisterAllPasses();
+}
+
 }  // namespace velt
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  velt::RegisterAll();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,8 +1,11 @@
 #include "UpdateSheet.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Grammar.h"
@@ -35,32 +38,62 @@ bool AnalogMissing(float value) {
 // Which value of an accumulator pair a cell receives.
 enum class AccumValue { MeterReading = 0, ReducedPower = 1 };
 
-// The state of one pass between set-up and tear-down. Spreadsheet failures travel as
-// SpreadsheetError; each is caught where it ends either a row's requests or the row loop.
+enum class Block { None, Retro, XRetro };
+
+// What the row loop carries from one row to the next. Copyable, so that a stretch of rows can be
+// walked twice from the same start.
+struct LoopState {
+  int32_t row = 1;
+  bool ended = false;  // end of data, the row limit, or a failure that ends the loop
+  bool failed = false;
+  TmAddress address;
+  int32_t archive = 0;
+  Block block = Block::None;
+  // The RETRO address list or the XRETRO time list of the open block.
+  std::vector<std::string> list;
+};
+
+// The row loop of one pass. Spreadsheet failures travel as SpreadsheetError; each is caught
+// where it ends either a row's requests or the row loop.
 class Pass {
  public:
-  Pass(Worksheet& sheet, ProgressIndicator& progress, TmOperations& tm, PassStatistics& stats)
-      : sheet_(sheet), progress_(progress), tm_(tm), stats_(stats) {
-    list_.reserve(static_cast<size_t>(kLastListColumn - kFirstListColumn + 1));
-  }
+  Pass(Worksheet& sheet, ProgressIndicator& progress, TmOperations& tm, PassStatistics& stats,
+       LoopState& state)
+      : sheet_(sheet),
+        progress_(progress),
+        tm_(tm),
+        stats_(stats),
+        address_(state.address),
+        archive_(state.archive),
+        block_(state.block),
+        list_(state.list),
+        failed_(state.failed),
+        state_(state) {}
 
-  // The row loop; returns the failure flag.
-  bool Run() {
-    int32_t row = 1;
-    while (row <= kLastExaminedRow) {
-      try {
-        row = Row(row);
-      } catch (const SpreadsheetError&) {
-        failed_ = true;
+  // Examines rows from state.row on until the loop ends, or until stop() says so before a row.
+  template <class Stop>
+  void Run(Stop stop) {
+    while (!state_.ended) {
+      if (state_.row > kLastExaminedRow) {
+        state_.ended = true;
         break;
       }
-      if (row == kEndOfData) break;
+      if (stop()) break;
+      try {
+        const int32_t next = Row(state_.row);
+        if (next == kEndOfData) {
+          state_.ended = true;
+        } else {
+          state_.row = next;
+        }
+      } catch (const SpreadsheetError&) {
+        failed_ = true;
+        state_.ended = true;
+      }
     }
-    return failed_;
   }
 
  private:
-  enum class Block { None, Retro, XRetro };
   static constexpr int32_t kEndOfData = 0;
 
   // Examines row r; returns the next row to examine, or kEndOfData.
@@ -279,18 +312,240 @@ class Pass {
   TmOperations& tm_;
   PassStatistics& stats_;
 
-  TmAddress address_;
-  int32_t archive_ = 0;
-  Block block_ = Block::None;
-  // The RETRO address list or the XRETRO time list of the open block.
-  std::vector<std::string> list_;
-  bool failed_ = false;
+  TmAddress& address_;
+  int32_t& archive_;
+  Block& block_;
+  std::vector<std::string>& list_;
+  bool& failed_;
+  LoopState& state_;
 };
 
-}  // namespace
+// Cell positions as keys of the texts a planning walk read.
+int64_t CellKey(int32_t row, int32_t column) {
+  return (static_cast<int64_t>(row) << 32) | static_cast<int64_t>(static_cast<uint32_t>(column));
+}
 
-bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
-                 ProgressIndicator& progress, TmOperations& tm, PassStatistics* statistics) {
+// The sheet as a planning walk sees it: reads go to the sheet and are kept (a failed read too,
+// which ends the walk), writes go nowhere.
+class ReadingSheet : public Worksheet {
+ public:
+  explicit ReadingSheet(Worksheet& sheet) : sheet_(sheet) {}
+
+  std::string CellText(int32_t row, int32_t column) override {
+    try {
+      std::string text = sheet_.CellText(row, column);
+      texts_[CellKey(row, column)] = text;
+      return text;
+    } catch (const SpreadsheetError& e) {
+      failedRead_ = CellKey(row, column);
+      failure_ = e.what();
+      throw;
+    }
+  }
+  void SetCellNumber(int32_t, int32_t, double) override {}
+  void SetCellInteger(int32_t, int32_t, int16_t) override {}
+  void SetCellText(int32_t, int32_t, const std::string&) override {}
+  std::string Name() override { return sheet_.Name(); }
+  void SetName(const std::string& name) override { sheet_.SetName(name); }
+  void Select() override { sheet_.Select(); }
+  void SetColumnWidth(int32_t column, double characters) override {
+    sheet_.SetColumnWidth(column, characters);
+  }
+
+  std::unordered_map<int64_t, std::string> texts_;
+  std::optional<int64_t> failedRead_;
+  std::string failure_;
+
+ private:
+  Worksheet& sheet_;
+};
+
+// The sheet as the writing walk sees it: the texts the planning walk read (and its failed read
+// fails again), writes to the sheet. A cell the planning walk did not read is read afresh.
+class ReplayedSheet : public Worksheet {
+ public:
+  ReplayedSheet(Worksheet& sheet, const ReadingSheet& reads) : sheet_(sheet), reads_(reads) {}
+
+  std::string CellText(int32_t row, int32_t column) override {
+    const int64_t key = CellKey(row, column);
+    if (reads_.failedRead_ == key) throw SpreadsheetError(reads_.failure_);
+    const auto it = reads_.texts_.find(key);
+    return it != reads_.texts_.end() ? it->second : sheet_.CellText(row, column);
+  }
+  void SetCellNumber(int32_t row, int32_t column, double value) override {
+    sheet_.SetCellNumber(row, column, value);
+  }
+  void SetCellInteger(int32_t row, int32_t column, int16_t value) override {
+    sheet_.SetCellInteger(row, column, value);
+  }
+  void SetCellText(int32_t row, int32_t column, const std::string& text) override {
+    sheet_.SetCellText(row, column, text);
+  }
+  std::string Name() override { return sheet_.Name(); }
+  void SetName(const std::string& name) override { sheet_.SetName(name); }
+  void Select() override { sheet_.Select(); }
+  void SetColumnWidth(int32_t column, double characters) override {
+    sheet_.SetColumnWidth(column, characters);
+  }
+
+ private:
+  Worksheet& sheet_;
+  const ReadingSheet& reads_;
+};
+
+TmBatchRequest PointRequest(TmBatchRequest::Kind kind, uint16_t ch, uint16_t rtu, uint16_t point) {
+  TmBatchRequest request;
+  request.kind = kind;
+  request.ch = ch;
+  request.rtu = rtu;
+  request.point = point;
+  return request;
+}
+TmBatchRequest StatusRequest(uint16_t ch, uint16_t rtu, uint16_t point) {
+  return PointRequest(TmBatchRequest::Kind::Status, ch, rtu, point);
+}
+TmBatchRequest AnalogRequest(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                             uint16_t archive) {
+  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::Analog, ch, rtu, point);
+  request.time = time;
+  request.archive = archive;
+  return request;
+}
+TmBatchRequest AccumRequest(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time) {
+  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::AccumFull, ch, rtu, point);
+  request.time = time;
+  return request;
+}
+
+// The server as a planning walk sees it: every request is noted and fails. What the walk decides
+// never depends on an answer, only on the sheet.
+class PlanningTm : public TmOperations {
+ public:
+  int32_t tmaSystemTime(char*, uint32_t) override { return 0; }
+  int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
+    requests_.push_back(StatusRequest(ch, rtu, point));
+    return -1;
+  }
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    requests_.push_back(AnalogRequest(ch, rtu, point, time, archive));
+    return std::numeric_limits<float>::max();
+  }
+  uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float*,
+                        const std::string& time) override {
+    requests_.push_back(AccumRequest(ch, rtu, point, time));
+    return 0;
+  }
+  uint32_t tmaEnumObjects(uint16_t, uint8_t, uint16_t*, uint16_t, uint16_t, uint16_t) override {
+    return 0;
+  }
+  int16_t tmaGetObjectName(uint16_t, uint16_t, uint16_t, uint16_t, std::string& name,
+                           uint32_t) override {
+    name.clear();
+    return kTmaFalse;
+  }
+
+  std::vector<TmBatchRequest> requests_;
+};
+
+// The server as the writing walk sees it: the fetched answers, taken in order. The walk asks
+// for the planned requests in the planned order, except for those that a failed write made it
+// drop, which are skipped; anything else (never expected) goes to the server itself.
+class AnsweredTm : public TmOperations {
+ public:
+  AnsweredTm(TmOperations& tm, const std::vector<TmBatchRequest>& requests,
+             const std::vector<TmBatchAnswer>& answers)
+      : tm_(tm), requests_(requests), answers_(answers) {}
+
+  int32_t tmaSystemTime(char* buffer, uint32_t reserved) override {
+    return tm_.tmaSystemTime(buffer, reserved);
+  }
+  int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
+    const TmBatchAnswer* a = Find(StatusRequest(ch, rtu, point));
+    return a ? a->status : tm_.tmaStatus(ch, rtu, point);
+  }
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    const TmBatchAnswer* a = Find(AnalogRequest(ch, rtu, point, time, archive));
+    return a ? a->analog : tm_.tmaAnalog(ch, rtu, point, time, archive);
+  }
+  uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
+                        const std::string& time) override {
+    const TmBatchAnswer* a = Find(AccumRequest(ch, rtu, point, time));
+    if (a == nullptr) return tm_.tmaAccumFull(ch, rtu, point, values, time);
+    if ((a->result & 0xFFFFu) != 0) {
+      values[0] = a->values[0];
+      values[1] = a->values[1];
+    }
+    return a->result;
+  }
+  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
+                          uint16_t point) override {
+    return tm_.tmaEnumObjects(cls, max, buffer, ch, rtu, point);
+  }
+  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
+                           std::string& name, uint32_t size) override {
+    return tm_.tmaGetObjectName(cls, ch, rtu, point, name, size);
+  }
+
+ private:
+  const TmBatchAnswer* Find(const TmBatchRequest& request) {
+    for (size_t i = next_; i < requests_.size(); ++i) {
+      if (requests_[i] == request) {
+        next_ = i + 1;
+        return &answers_[i];
+      }
+    }
+    return nullptr;
+  }
+
+  TmOperations& tm_;
+  const std::vector<TmBatchRequest>& requests_;
+  const std::vector<TmBatchAnswer>& answers_;
+  size_t next_ = 0;
+};
+
+// Requests planned before they are fetched together. The first stretch is short, so that the
+// bar moves soon and a failing office costs few requests; each next one doubles, so that a
+// distant server is asked a few times per pass rather than once per row.
+constexpr size_t kFirstStretch = 256;
+constexpr size_t kLongestStretch = 4096;
+
+// The row loop in stretches of rows: a walk that reads the rows and notes their requests, one
+// batch that fetches the answers, and a walk over the same rows, from the same state, that
+// writes them. Both walks are the one row loop; only the sheet and the server they see differ.
+void RunPipelined(Worksheet& sheet, ProgressIndicator& progress, TmOperations& tm,
+                  PassStatistics& stats, LoopState& state) {
+  std::vector<TmBatchAnswer> answers;
+  size_t stretch = kFirstStretch;
+  while (!state.ended) {
+    ReadingSheet reading(sheet);
+    PlanningTm planning;
+    ProgressBarModel noProgress;
+    PassStatistics noStatistics;
+    LoopState planned = state;
+    Pass(reading, noProgress, planning, noStatistics, planned).Run([&] {
+      return planning.requests_.size() >= stretch;
+    });
+    stretch = std::min(2 * stretch, kLongestStretch);
+
+    answers.assign(planning.requests_.size(), TmBatchAnswer{});
+    if (!planning.requests_.empty()) tm.tmaBatch(planning.requests_, answers);
+
+    ReplayedSheet replayed(sheet, reading);
+    AnsweredTm answered(tm, planning.requests_, answers);
+    const bool toTheEnd = planned.ended;
+    const int32_t stop = planned.row;
+    Pass(replayed, progress, answered, stats, state).Run([&] {
+      return !toTheEnd && state.row >= stop;
+    });
+  }
+}
+
+// Set-up, the row loop, tear-down.
+template <class Loop>
+bool RunPass(Application& application, int32_t lcid, Worksheet& sheet, ProgressIndicator& progress,
+             PassStatistics* statistics, Loop loop) {
   PassStatistics local;
   PassStatistics& stats = statistics ? *statistics : local;
   stats = {};
@@ -305,7 +560,9 @@ bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
   }
   application.SetScreenUpdating(false, lcid);
 
-  bool failed = Pass(sheet, progress, tm, stats).Run();
+  LoopState state;
+  loop(stats, state);
+  bool failed = state.failed;
 
   FinishProgress(progress);
   application.SetScreenUpdating(true, lcid);
@@ -316,6 +573,25 @@ bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
     failed = true;
   }
   return failed;
+}
+
+}  // namespace
+
+bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
+                 ProgressIndicator& progress, TmOperations& tm, PassStatistics* statistics) {
+  return RunPass(application, lcid, sheet, progress, statistics,
+                 [&](PassStatistics& stats, LoopState& state) {
+                   RunPipelined(sheet, progress, tm, stats, state);
+                 });
+}
+
+bool UpdateSheetOneByOne(Application& application, int32_t lcid, Worksheet& sheet,
+                         ProgressIndicator& progress, TmOperations& tm,
+                         PassStatistics* statistics) {
+  return RunPass(application, lcid, sheet, progress, statistics,
+                 [&](PassStatistics& stats, LoopState& state) {
+                   Pass(sheet, progress, tm, stats, state).Run([] { return false; });
+                 });
 }
 
 }  // namespace velt

@@ -21,13 +21,26 @@ struct PassStatistics {
   bool operator==(const PassStatistics&) const = default;
 };
 
-// Runs one pass over rows 1..10000 of sheet. Calculation is manual and screen updating off
-// while it runs; both are switched back at the end. Returns true when a spreadsheet call failed
-// (TM server failures only become "н\д" cells). A failure of the screen-updating switch is not
-// caught: that SpreadsheetError reaches the caller. lcid is handed to the application's
-// property writes. statistics, when given, is overwritten with this pass's counts.
+// Runs one pass over rows 1..10000 of sheet. The requests of many rows go to the server at once
+// (TmOperations::tmaBatch): the pass reads a stretch of rows, notes the requests they make
+// (which depend on the sheet alone), fetches the answers together and then writes them. The
+// sheet, the result, the statistics and the requests the server receives, in their order, are
+// those of UpdateSheetOneByOne; the one difference: when a write fails, requests already fetched
+// for the rest of that stretch of rows (256 requests at first, doubling up to 4096) were sent
+// though their answers are dropped. A failed read is met before anything after it is requested.
+// Calculation is manual and screen updating off while it runs; both are switched back at the end.
+// Returns true when a spreadsheet call failed (TM server failures only become "н\д" cells). A
+// failure of the screen-updating switch is not caught: that SpreadsheetError reaches the caller.
+// lcid is handed to the application's property writes. statistics, when given, is overwritten with
+// this pass's counts.
 bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
                  ProgressIndicator& progress, TmOperations& tm,
                  PassStatistics* statistics = nullptr);
+
+// The same pass, one request at a time, each answer written before the next request: the
+// reference that UpdateSheet must equal.
+bool UpdateSheetOneByOne(Application& application, int32_t lcid, Worksheet& sheet,
+                         ProgressIndicator& progress, TmOperations& tm,
+                         PassStatistics* statistics = nullptr);
 
 }  // namespace velt

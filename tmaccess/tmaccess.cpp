@@ -1,5 +1,7 @@
 #include "tmaccess.h"
 
+#include <dlfcn.h>
+
 #include <array>
 #include <cfloat>
 #include <cstring>
@@ -12,9 +14,18 @@
 namespace velt {
 
 TmcFunctions LibraryTmcFunctions() {
-  return TmcFunctions{::tmcConnect,    ::tmcDisconnect,  ::tmcIsConnected,
-                      ::tmcSystemTime, ::tmcStatus,      ::tmcAnalog,
-                      ::tmcAccumFull,  ::tmcEnumObjects, ::tmcGetObjectName};
+  TmcFunctions fns{::tmcConnect, ::tmcDisconnect, ::tmcIsConnected, ::tmcSystemTime,   ::tmcStatus,
+                   ::tmcAnalog,  ::tmcAccumFull,  ::tmcEnumObjects, ::tmcGetObjectName};
+  // The extension is looked for in the very library that gave tmcConnect: another vendor's
+  // libtmconn.so in its place may not have it.
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&::tmcConnect), &info) != 0 && info.dli_fname != nullptr) {
+    if (void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD)) {
+      fns.batch = reinterpret_cast<TmcBatchFunction>(dlsym(library, TMC_BATCH_SYMBOL));
+      dlclose(library);  // still loaded: the program links it
+    }
+  }
+  return fns;
 }
 
 namespace {
@@ -163,6 +174,94 @@ int16_t TmAccess::tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint
   } catch (...) {
     name.clear();
     return kTmaFalse;
+  }
+}
+
+void TmAccess::tmaBatch(std::span<const TmBatchRequest> requests,
+                        std::span<TmBatchAnswer> answers) {
+  const size_t count = std::min(requests.size(), answers.size());
+  if (fns_.batch == nullptr || count == 0) {
+    AnswerOneByOne(*this, requests.first(count), answers.first(count));
+    return;
+  }
+  // Bounds the memory of one library call; the requests go out in order all the same.
+  constexpr size_t kChunk = 65536;
+  constexpr uint32_t kMaxNameSize = 65536;
+  for (size_t first = 0; first < count; first += kChunk) {
+    const size_t n = std::min(kChunk, count - first);
+    std::vector<TmcBatchItem> items(n);
+    std::vector<std::string> times(n);
+    std::vector<std::vector<char>> names(n);
+    for (size_t i = 0; i < n; ++i) {
+      const TmBatchRequest& q = requests[first + i];
+      TmBatchAnswer& a = answers[first + i];
+      a = TmBatchAnswer{};
+      TmcBatchItem& item = items[i];
+      item.cls = q.cls;
+      item.ch = q.ch;
+      item.rtu = q.rtu;
+      item.point = q.point;
+      item.archive = q.archive;
+      item.max = q.max;
+      switch (q.kind) {
+        case TmBatchRequest::Kind::Status:
+          item.kind = TMC_BATCH_STATUS;
+          break;
+        case TmBatchRequest::Kind::Analog:
+        case TmBatchRequest::Kind::AccumFull:
+          item.kind = q.kind == TmBatchRequest::Kind::Analog ? TMC_BATCH_ANALOG : TMC_BATCH_ACCUM;
+          try {
+            times[i] = Utf8ToCp1251(q.time);
+            item.time = times[i].c_str();
+          } catch (...) {
+            item.time = nullptr;  // fails that request alone, as the single call would
+          }
+          break;
+        case TmBatchRequest::Kind::EnumObjects:
+          item.kind = TMC_BATCH_ENUM;
+          a.numbers.resize(q.max);
+          item.numbers = a.numbers.data();
+          break;
+        case TmBatchRequest::Kind::GetObjectName:
+          item.kind = TMC_BATCH_NAME;
+          item.size = std::min(q.size, kMaxNameSize);
+          names[i].resize(item.size);
+          item.name = names[i].data();
+          break;
+      }
+    }
+    fns_.batch(handle_, items.data(), static_cast<uint32_t>(n), 0);
+    for (size_t i = 0; i < n; ++i) {
+      const TmcBatchItem& item = items[i];
+      TmBatchAnswer& a = answers[first + i];
+      switch (requests[first + i].kind) {
+        case TmBatchRequest::Kind::Status:
+          a.status = item.status;
+          break;
+        case TmBatchRequest::Kind::Analog:
+          a.analog = item.analog;
+          break;
+        case TmBatchRequest::Kind::AccumFull:
+          a.result = item.result;
+          a.values[0] = item.values[0];
+          a.values[1] = item.values[1];
+          break;
+        case TmBatchRequest::Kind::EnumObjects:
+          a.result = item.result;
+          a.numbers.resize(std::min<size_t>(item.result & 0xFFu, a.numbers.size()));
+          break;
+        case TmBatchRequest::Kind::GetObjectName:
+          a.named = static_cast<int16_t>(item.result);
+          if (a.named == kTmaTrue && item.size > 0) {
+            try {
+              a.name = Cp1251ToUtf8(std::string_view(item.name, strnlen(item.name, item.size)));
+            } catch (...) {
+              a.named = kTmaFalse;
+            }
+          }
+          break;
+      }
+    }
   }
 }
 

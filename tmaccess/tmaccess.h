@@ -13,7 +13,8 @@
 
 namespace velt {
 
-// The nine library functions. The default is libtmconn; tests put recorders in their place.
+// The nine library functions, and the batch extension when the library has it (null when not).
+// The default is libtmconn as loaded; tests put recorders in their place.
 struct TmcFunctions {
   decltype(&::tmcConnect) connect;
   decltype(&::tmcDisconnect) disconnect;
@@ -24,8 +25,11 @@ struct TmcFunctions {
   decltype(&::tmcAccumFull) accumFull;
   decltype(&::tmcEnumObjects) enumObjects;
   decltype(&::tmcGetObjectName) getObjectName;
+  TmcBatchFunction batch = nullptr;
 };
 
+// The functions of the loaded libtmconn; batch is looked up in that library at run time, so a
+// library with only the nine functions leaves it null.
 TmcFunctions LibraryTmcFunctions();
 
 // The host and server arguments of tmcConnect for a server text. No host (nullopt) is the pair
@@ -69,6 +73,10 @@ class TmAccess : public TmOperations {
                           uint16_t point) override;
   int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
                            std::string& name, uint32_t size) override;
+  // Pipelined through the library's batch extension; one call per request without it.
+  void tmaBatch(std::span<const TmBatchRequest> requests,
+                std::span<TmBatchAnswer> answers) override;
+  bool HasBatch() const { return fns_.batch != nullptr; }
 
  private:
   TmcFunctions fns_;

@@ -9,8 +9,12 @@
 //   tmaGetObjectName  anything but kTmaTrue
 #pragma once
 
+#include <algorithm>
+#include <cfloat>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "TmProtocol.h"
 
@@ -34,6 +38,40 @@ using tmproto::kClassRtu;
 using tmproto::kClassStatus;
 using tmproto::kCurrentTime;
 
+// One request of a batch (TmOperations::tmaBatch): the arguments of the single operation of
+// that kind.
+struct TmBatchRequest {
+  enum class Kind : uint8_t { Status, Analog, AccumFull, EnumObjects, GetObjectName };
+  Kind kind = Kind::Status;
+  uint16_t cls = 0;  // EnumObjects, GetObjectName
+  uint16_t ch = 0;
+  uint16_t rtu = 0;
+  uint16_t point = 0;
+  uint16_t archive = 0;  // Analog
+  uint8_t max = 0;       // EnumObjects
+  uint32_t size = 0;     // GetObjectName: the buffer size the library gets
+  std::string time;      // Analog, AccumFull
+
+  bool operator==(const TmBatchRequest&) const = default;
+};
+
+// The answer to one request of a batch: what the single operation would return, with the same
+// failure values.
+struct TmBatchAnswer {
+  int16_t status = -1;            // Status
+  float analog = FLT_MAX;         // Analog
+  uint32_t result = 0;            // AccumFull: the library's result; EnumObjects: the count
+  float values[2] = {0, 0};       // AccumFull: meter reading, reduced power
+  std::vector<uint16_t> numbers;  // EnumObjects
+  int16_t named = kTmaFalse;      // GetObjectName
+  std::string name;               // GetObjectName
+};
+
+class TmOperations;
+// Answers every request with its single operation, one after another.
+void AnswerOneByOne(TmOperations& tm, std::span<const TmBatchRequest> requests,
+                    std::span<TmBatchAnswer> answers);
+
 class TmOperations {
  public:
   virtual ~TmOperations() = default;
@@ -51,6 +89,45 @@ class TmOperations {
   // kTmaTrue: name holds the object's name (UTF-8). size is the buffer size the library gets.
   virtual int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
                                    std::string& name, uint32_t size) = 0;
+
+  // Many requests at once; answers[i] receives the answer to requests[i] (answers is as long as
+  // requests). The server receives the same requests in the same order as from the single
+  // operations one after another; an implementation over a remote server keeps many of them in
+  // flight. This default makes the single calls.
+  virtual void tmaBatch(std::span<const TmBatchRequest> requests,
+                        std::span<TmBatchAnswer> answers) {
+    AnswerOneByOne(*this, requests, answers);
+  }
 };
+
+inline void AnswerOneByOne(TmOperations& tm, std::span<const TmBatchRequest> requests,
+                           std::span<TmBatchAnswer> answers) {
+  for (size_t i = 0; i < requests.size() && i < answers.size(); ++i) {
+    const TmBatchRequest& q = requests[i];
+    TmBatchAnswer& a = answers[i];
+    a = TmBatchAnswer{};
+    switch (q.kind) {
+      case TmBatchRequest::Kind::Status:
+        a.status = tm.tmaStatus(q.ch, q.rtu, q.point);
+        break;
+      case TmBatchRequest::Kind::Analog:
+        a.analog = tm.tmaAnalog(q.ch, q.rtu, q.point, q.time, q.archive);
+        break;
+      case TmBatchRequest::Kind::AccumFull:
+        a.result = tm.tmaAccumFull(q.ch, q.rtu, q.point, a.values, q.time);
+        break;
+      case TmBatchRequest::Kind::EnumObjects:
+        a.numbers.resize(q.max);
+        a.result = q.max == 0
+                       ? 0
+                       : tm.tmaEnumObjects(q.cls, q.max, a.numbers.data(), q.ch, q.rtu, q.point);
+        a.numbers.resize(std::min<size_t>(a.result & 0xFFu, q.max));
+        break;
+      case TmBatchRequest::Kind::GetObjectName:
+        a.named = tm.tmaGetObjectName(q.cls, q.ch, q.rtu, q.point, a.name, q.size);
+        break;
+    }
+  }
+}
 
 }  // namespace velt

@@ -1,4 +1,5 @@
-# Fails unless the library's dynamic symbol table defines exactly the nine tmc* functions.
+# Fails unless the library's dynamic symbol table defines exactly the nine tmc* functions and
+# the batch extension.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
@@ -10,7 +11,7 @@ foreach(line IN LISTS lines)
   list(APPEND names ${name})
 endforeach()
 list(SORT names)
-set(want tmcAccumFull tmcAnalog tmcConnect tmcDisconnect tmcEnumObjects tmcGetObjectName
+set(want tmcAccumFull tmcAnalog tmcBatch tmcConnect tmcDisconnect tmcEnumObjects tmcGetObjectName
          tmcIsConnected tmcStatus tmcSystemTime)
 if(NOT names STREQUAL want)
   message(FATAL_ERROR "exported: ${names}\nwanted: ${want}")

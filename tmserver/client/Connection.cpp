@@ -134,3 +134,32 @@ bool Connection::Exchange(const tp::Request& request, tp::Answer& answer, Messag
 }
 
 }  // namespace velt::tmconn
+
+namespace velt::tmconn {
+
+size_t Connection::Batch(std::string_view frames, std::span<const size_t> ends, size_t window,
+                         const Link::TakeAnswer& take, Messages& messages) {
+  if (closed_ || targets_.empty() || ends.empty()) return 0;
+  if (!link_.IsOpen()) {
+    if (Clock::now() < next_attempt_ || !Reconnect(Clock::now() + kCallLimit, messages)) return 0;
+  }
+  size_t done = 0;
+  Link::Result r = link_.Pipeline(frames, ends, window, take, kRequestTimeout, done, messages);
+  if (r == Link::Result::kOk) return done;
+  LinkLost(messages);
+  if (r != Link::Result::kClosed || !Reconnect(Clock::now() + kCallLimit, messages)) return done;
+  // The rest once more, on the new link.
+  const size_t offset = done == 0 ? 0 : ends[done - 1];
+  std::vector<size_t> restEnds;
+  restEnds.reserve(ends.size() - done);
+  for (size_t i = done; i < ends.size(); ++i) restEnds.push_back(ends[i] - offset);
+  size_t more = 0;
+  r = link_.Pipeline(
+      frames.substr(offset), restEnds, window,
+      [&](size_t index, const tmproto::Answer& answer) { return take(done + index, answer); },
+      kRequestTimeout, more, messages);
+  if (r != Link::Result::kOk) LinkLost(messages);
+  return done + more;
+}
+
+}  // namespace velt::tmconn

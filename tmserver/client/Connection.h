@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,12 @@ class Connection {
     LinkLost(messages);  // out of step with the server
     return false;
   }
+
+  // Requests sent pipelined (see Link::Pipeline; frames already encoded). A link that breaks
+  // part way is reconnected at once and the unanswered rest sent once more, as a single request
+  // would be repeated. Returns how many answers were taken: those requests come first.
+  size_t Batch(std::string_view frames, std::span<const size_t> ends, size_t window,
+               const Link::TakeAnswer& take, Messages& messages);
 
   // The mutex that serialises callers; Ask and the others expect it held.
   std::mutex& Mutex() { return mutex_; }

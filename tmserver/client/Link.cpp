@@ -225,6 +225,58 @@ Link::Result Link::ReadAnswer(tp::Answer& answer, Clock::time_point deadline, Me
   }
 }
 
+Link::Result Link::Pipeline(std::string_view frames, std::span<const size_t> ends, size_t window,
+                            const TakeAnswer& take, std::chrono::milliseconds idle,
+                            size_t& answered, Messages& messages) {
+  answered = 0;
+  if (fd_ < 0) return Result::kClosed;
+  if (window == 0) window = 1;
+  const size_t count = ends.size();
+  size_t sentBytes = 0;
+  Clock::time_point deadline = Clock::now() + idle;
+  for (;;) {
+    // Answers already here; one that comes before its request was sent is out of step.
+    for (;;) {
+      tp::Answer answer;
+      bool has_answer = false;
+      if (TakeBuffered(answer, has_answer, messages) != Result::kOk) return Result::kProtocol;
+      if (!has_answer) break;
+      if (answered >= count || ends[answered] > sentBytes) return Result::kProtocol;
+      if (!take(answered, answer)) return Result::kProtocol;
+      ++answered;
+      deadline = Clock::now() + idle;
+    }
+    if (answered == count) return Result::kOk;
+
+    const size_t sendLimit = ends[std::min(answered + window, count) - 1];
+    while (sentBytes < sendLimit) {
+      const ssize_t n =
+          send(fd_, frames.data() + sentBytes, sendLimit - sentBytes, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        sentBytes += static_cast<size_t>(n);
+        deadline = Clock::now() + idle;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      return Result::kClosed;
+    }
+
+    const int wait = MillisLeft(deadline);
+    if (wait == 0) return Result::kTimeout;
+    pollfd p{fd_, static_cast<short>(POLLIN | (sentBytes < sendLimit ? POLLOUT : 0)), 0};
+    const int r = poll(&p, 1, wait);
+    if (r < 0 && errno != EINTR) return Result::kClosed;
+    if (r <= 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    Result failure = Result::kOk;
+    if (Fill(0, failure)) {
+      deadline = Clock::now() + idle;
+    } else if (failure != Result::kTimeout) {
+      return failure;
+    }
+  }
+}
+
 bool Link::Alive(Messages& messages) {
   if (fd_ < 0) return false;
   for (;;) {

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,19 @@ class Link {
   // Sends one request frame and waits for its answer; server messages met on the way go to
   // messages. Anything but kOk leaves the link unusable (the caller closes it).
   Result Exchange(std::string_view frame, tmproto::Answer& answer, Clock::time_point deadline,
+                  Messages& messages);
+
+  // Takes one answer of a pipeline: the answer to request `index`. False: not the kind of
+  // answer that request wants, the stream is out of step.
+  using TakeAnswer = std::function<bool(size_t index, const tmproto::Answer& answer)>;
+
+  // Sends request frames back to back (`frames` holds them all; frame i ends at ends[i]) with at
+  // most `window` of them unanswered, reading answers while it writes so that neither side can
+  // block the other, and hands each answer to take in request order. Fails when nothing moves
+  // for `idle`. answered: how many answers were taken, also on failure. Anything but kOk leaves
+  // the link unusable.
+  Result Pipeline(std::string_view frames, std::span<const size_t> ends, size_t window,
+                  const TakeAnswer& take, std::chrono::milliseconds idle, size_t& answered,
                   Messages& messages);
 
   // Without waiting: takes any server messages already received, and tells whether the peer

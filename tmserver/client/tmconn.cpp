@@ -1,11 +1,15 @@
 // The nine exported functions of libtmconn.so: handle table, argument checks, callbacks.
 #include "tmconn.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "Connection.h"
 
@@ -188,4 +192,116 @@ TMCONN_EXPORT int16_t tmcGetObjectName(uint32_t handle, uint16_t cls, uint16_t c
     buffer[n] = '\0';
     return 1;
   });
+}
+
+namespace {
+
+// Failure values first: whatever is not answered keeps them.
+void SetFailed(TmcBatchItem& item) {
+  item.status = -1;
+  item.analog = FLT_MAX;
+  item.result = 0;
+}
+
+// The request of an item, or nothing when the single call would fail its arguments at once.
+std::optional<tp::Request> RequestOf(const TmcBatchItem& item) {
+  switch (item.kind) {
+    case TMC_BATCH_STATUS:
+      return tp::StatusRequest{item.ch, item.rtu, item.point};
+    case TMC_BATCH_ANALOG:
+      if (item.time == nullptr) return std::nullopt;
+      return tp::AnalogRequest{item.ch, item.rtu, item.point, item.archive, item.time};
+    case TMC_BATCH_ACCUM:
+      if (item.time == nullptr) return std::nullopt;
+      return tp::AccumRequest{item.ch, item.rtu, item.point, item.time};
+    case TMC_BATCH_ENUM:
+      if (item.numbers == nullptr || item.max == 0) return std::nullopt;
+      return tp::EnumRequest{item.cls, item.max, item.ch, item.rtu, item.point};
+    case TMC_BATCH_NAME:
+      if (item.name == nullptr || item.size == 0) return std::nullopt;
+      return tp::NameRequest{item.cls, item.ch, item.rtu, item.point};
+    default:
+      return std::nullopt;
+  }
+}
+
+// Stores an answer into its item as the single call of that kind would. False: an answer of
+// another kind.
+bool Store(TmcBatchItem& item, const tp::Answer& any) {
+  switch (item.kind) {
+    case TMC_BATCH_STATUS: {
+      const auto* a = std::get_if<tp::StatusAnswer>(&any);
+      if (a != nullptr) item.status = a->value;
+      return a != nullptr;
+    }
+    case TMC_BATCH_ANALOG: {
+      const auto* a = std::get_if<tp::AnalogAnswer>(&any);
+      if (a != nullptr && a->valid) item.analog = a->value;
+      return a != nullptr;
+    }
+    case TMC_BATCH_ACCUM: {
+      const auto* a = std::get_if<tp::AccumAnswer>(&any);
+      if (a != nullptr && a->valid) {
+        item.values[0] = a->reading;
+        item.values[1] = a->power;
+        item.result = 1;
+      }
+      return a != nullptr;
+    }
+    case TMC_BATCH_ENUM: {
+      const auto* a = std::get_if<tp::EnumAnswer>(&any);
+      if (a == nullptr) return false;
+      const uint8_t n = std::min(a->count, item.max);
+      std::memcpy(item.numbers, a->numbers.data(), n * sizeof(uint16_t));
+      item.result = n;
+      return true;
+    }
+    case TMC_BATCH_NAME: {
+      const auto* a = std::get_if<tp::NameAnswer>(&any);
+      if (a == nullptr) return false;
+      if (a->valid) {
+        const size_t n = std::min<size_t>(a->name.size(), item.size - 1);
+        std::memcpy(item.name, a->name.data(), n);
+        item.name[n] = '\0';
+        item.result = 1;
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+TMCONN_EXPORT uint32_t tmcBatch(uint32_t handle, TmcBatchItem* items, uint32_t count,
+                                uint32_t window) {
+  if (items == nullptr) return 0;
+  for (uint32_t i = 0; i < count; ++i) SetFailed(items[i]);
+  const Entry entry = Find(handle);
+  if (!entry.connection || count == 0) return 0;
+  // Requests that cannot be sent (bad arguments, a text the protocol cannot carry) fail alone.
+  std::string frames;
+  std::vector<size_t> ends;
+  std::vector<uint32_t> sent;  // item of each frame
+  ends.reserve(count);
+  sent.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::optional<tp::Request> request = RequestOf(items[i]);
+    if (!request || !tp::Encode(*request, frames)) continue;
+    ends.push_back(frames.size());
+    sent.push_back(i);
+  }
+  if (sent.empty()) return 0;
+  Messages messages;
+  size_t answered = 0;
+  {
+    std::lock_guard lock(entry.connection->Mutex());
+    answered = entry.connection->Batch(
+        frames, ends, window == 0 ? TMC_BATCH_DEFAULT_WINDOW : window,
+        [&](size_t k, const tp::Answer& answer) { return Store(items[sent[k]], answer); },
+        messages);
+  }
+  Deliver(entry.callback, messages);
+  return static_cast<uint32_t>(answered);
 }

@@ -1,9 +1,9 @@
 /* The TM server's client library (libtmconn.so): the nine functions the program imports.
- * Texts are NUL-terminated Windows-1251. A handle of 0 means "no connection"; every call with
- * handle 0, an unknown handle, a null buffer or a zero size fails in the way its result describes
- * and touches no memory:
- *   tmcStatus -1, tmcAnalog a value above 3.2e38, tmcAccumFull low 16 bits 0,
- *   tmcEnumObjects low 8 bits 0, tmcGetObjectName 0, tmcSystemTime 0, tmcIsConnected 0. */
+ * Texts are NUL-terminated Windows-1251. tmcBatch, at the end, is an extension of this library. A
+ * handle of 0 means "no connection"; every call with handle 0, an unknown handle, a null buffer or
+ * a zero size fails in the way its result describes and touches no memory: tmcStatus -1, tmcAnalog
+ * a value above 3.2e38, tmcAccumFull low 16 bits 0, tmcEnumObjects low 8 bits 0, tmcGetObjectName
+ * 0, tmcSystemTime 0, tmcIsConnected 0. */
 #ifndef VELT_TMCONN_H
 #define VELT_TMCONN_H
 
@@ -37,6 +37,51 @@ uint32_t tmcEnumObjects(uint32_t handle, uint16_t cls, uint8_t max, uint16_t* bu
 /* 1: the NUL-terminated name (cut to size - 1 bytes) is in buffer. */
 int16_t tmcGetObjectName(uint32_t handle, uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
                          char* buffer, uint32_t size);
+
+/* Extension beyond the nine functions: many requests on the handle's connection without
+ * waiting for each answer. A server vendor's library may lack it: callers look it up at run time
+ * (dlsym(library, TMC_BATCH_SYMBOL)) and make one call per request when it is missing.
+ *
+ * Each item names a request and receives its answer, with the failure convention of the single
+ * call of the same kind (status -1, analog FLT_MAX, accumulator 0, enumeration 0, name 0). At
+ * most `window` requests (0: TMC_BATCH_DEFAULT_WINDOW) are in flight at a time; the server
+ * answers them in order. A server that stops answering, or goes away and does not come back at
+ * once, fails the rest of the batch within the bound of one single call. Returns how many items
+ * got an answer from the server. */
+#define TMC_BATCH_SYMBOL "tmcBatch"
+#define TMC_BATCH_DEFAULT_WINDOW 4096u
+
+enum TmcBatchKind {
+  TMC_BATCH_STATUS = 1, /* ch, rtu, point -> status */
+  TMC_BATCH_ANALOG = 2, /* ch, rtu, point, time, archive -> analog */
+  TMC_BATCH_ACCUM = 3,  /* ch, rtu, point, time -> result, values */
+  TMC_BATCH_ENUM = 4,   /* cls, max, numbers, ch, rtu, point -> result (count) */
+  TMC_BATCH_NAME = 5    /* cls, ch, rtu, point, name, size -> result (1: named) */
+};
+
+typedef struct TmcBatchItem {
+  /* The request. */
+  uint32_t kind; /* a TmcBatchKind */
+  uint16_t cls;
+  uint16_t ch;
+  uint16_t rtu;
+  uint16_t point;
+  uint16_t archive;
+  uint8_t max;
+  const char* time;
+  uint16_t* numbers; /* room for max numbers */
+  char* name;        /* room for size bytes */
+  uint32_t size;
+  /* The answer. */
+  int16_t status;
+  float analog;
+  uint32_t result;
+  float values[2]; /* accumulator: meter reading, reduced power */
+} TmcBatchItem;
+
+typedef uint32_t (*TmcBatchFunction)(uint32_t handle, TmcBatchItem* items, uint32_t count,
+                                     uint32_t window);
+uint32_t tmcBatch(uint32_t handle, TmcBatchItem* items, uint32_t count, uint32_t window);
 
 #ifdef __cplusplus
 }

@@ -19,12 +19,16 @@ int Run(int argc, char** argv) {
   std::string name = "TMS";
   std::string synthetic;
   bool verbose = false;
+  double latency_ms = 0;
   auto* db_option = app.add_option("--db", db_path, "database file (TOML)");
   app.add_option("--synthetic", synthetic,
                  "serve a generated database of CHANNELSxRTUS instead of a file, e.g. 50x100")
       ->excludes(db_option);
   app.add_option("--listen", listen, "ADDRESS:PORT to listen on (port 0: any free port)");
   app.add_option("--name", name, "the server name clients must give");
+  app.add_option("--latency", latency_ms,
+                 "send each answer MS milliseconds (fractions allowed) after its request arrived")
+      ->check(CLI::Range(0.0, 60000.0));
   app.add_flag("-v,--verbose", verbose, "log every connection");
   CLI11_PARSE(app, argc, argv);
 
@@ -72,7 +76,10 @@ int Run(int argc, char** argv) {
   asio::signal_set signals(io, SIGINT, SIGTERM);
   std::unique_ptr<velt::tmsim::Server> server;
   try {
-    server = std::make_unique<velt::tmsim::Server>(io, db, name, endpoint, verbose);
+    server = std::make_unique<velt::tmsim::Server>(
+        io, db, name, endpoint, verbose,
+        std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::duration<double, std::milli>(latency_ms)));
   } catch (const std::system_error& e) {
     std::cerr << "tmsim: cannot listen on " << endpoint << ": " << e.code().message() << "\n";
     return 1;

@@ -69,6 +69,10 @@ void TmsimProcess::Start(uint16_t port) {
     args.push_back("--db");
     args.push_back(options_.database);
   }
+  if (options_.latency_ms > 0) {
+    args.push_back("--latency");
+    args.push_back(std::to_string(options_.latency_ms));
+  }
   args.insert(args.end(), options_.extra_args.begin(), options_.extra_args.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

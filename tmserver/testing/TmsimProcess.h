@@ -20,6 +20,7 @@ struct TmsimOptions {
   std::string name = "TMS";                   // --name
   std::vector<std::string> extra_args;        // appended to the command line
   std::string tz;                             // TZ of the simulator; empty: inherited
+  double latency_ms = 0;                      // --latency: added delay of every answer
 };
 
 class TmsimProcess {
