@@ -40,8 +40,9 @@ function(velt_add_test name)
   if(T_SERIAL)
     set(serial ON)
   endif()
+  # LABELS last: an empty list there must not shift the pairs after it.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" RUN_SERIAL ${serial})
+                       PROPERTIES RUN_SERIAL ${serial} TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
 
 # Qt Widgets belong to gui/ alone: configuring fails when a target elsewhere links them (or the

@@ -342,9 +342,11 @@ class ReadingSheet : public Worksheet {
       throw;
     }
   }
-  void SetCellNumber(int32_t, int32_t, double) override {}
-  void SetCellInteger(int32_t, int32_t, int16_t) override {}
-  void SetCellText(int32_t, int32_t, const std::string&) override {}
+  // Nothing is written, but a write that is certain to fail ends the walk where the writing
+  // walk will fail, so that no request after it is sent.
+  void SetCellNumber(int32_t row, int32_t column, double) override { Write(row, column); }
+  void SetCellInteger(int32_t row, int32_t column, int16_t) override { Write(row, column); }
+  void SetCellText(int32_t row, int32_t column, const std::string&) override { Write(row, column); }
   std::string Name() override { return sheet_.Name(); }
   void SetName(const std::string& name) override { sheet_.SetName(name); }
   void Select() override { sheet_.Select(); }
@@ -357,6 +359,10 @@ class ReadingSheet : public Worksheet {
   std::string failure_;
 
  private:
+  void Write(int32_t row, int32_t column) {
+    if (!sheet_.CellWritable(row, column)) throw SpreadsheetError("the cell cannot be written");
+  }
+
   Worksheet& sheet_;
 };
 
@@ -451,15 +457,12 @@ class PlanningTm : public TmOperations {
 // The server as the writing walk sees it: the fetched answers, taken in order. The walk asks
 // for the planned requests in the planned order, except for those that a failed write made it
 // drop, which are skipped; anything else (never expected) goes to the server itself.
-class AnsweredTm : public TmOperations {
+class AnsweredTm : public ForwardingTm {
  public:
   AnsweredTm(TmOperations& tm, const std::vector<TmBatchRequest>& requests,
              const std::vector<TmBatchAnswer>& answers)
-      : tm_(tm), requests_(requests), answers_(answers) {}
+      : ForwardingTm(tm), requests_(requests), answers_(answers) {}
 
-  int32_t tmaSystemTime(char* buffer, uint32_t reserved) override {
-    return tm_.tmaSystemTime(buffer, reserved);
-  }
   int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
     const TmBatchAnswer* a = Find(StatusRequest(ch, rtu, point));
     return a ? a->status : tm_.tmaStatus(ch, rtu, point);
@@ -479,13 +482,10 @@ class AnsweredTm : public TmOperations {
     }
     return a->result;
   }
-  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
-                          uint16_t point) override {
-    return tm_.tmaEnumObjects(cls, max, buffer, ch, rtu, point);
-  }
-  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
-                           std::string& name, uint32_t size) override {
-    return tm_.tmaGetObjectName(cls, ch, rtu, point, name, size);
+  // Batches are answered from the fetched answers as well, one request at a time.
+  void tmaBatch(std::span<const TmBatchRequest> requests,
+                std::span<TmBatchAnswer> answers) override {
+    AnswerOneByOne(*this, requests, answers);
   }
 
  private:
@@ -499,7 +499,6 @@ class AnsweredTm : public TmOperations {
     return nullptr;
   }
 
-  TmOperations& tm_;
   const std::vector<TmBatchRequest>& requests_;
   const std::vector<TmBatchAnswer>& answers_;
   size_t next_ = 0;

@@ -15,6 +15,7 @@
 
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
+#include "RecordingTm.h"
 #include "TmsimProcess.h"
 #include "UpdateSheet.h"
 #include "tmaccess.h"
@@ -110,59 +111,6 @@ void Script(FakeTm& tm) {
     return missing(r) ? AccumAnswer{0x10000, 0, 0} : AccumAnswer{kTmaTrue, base(r), -base(r)};
   });
 }
-
-// Every request passed to the server, batched or single, in order.
-class RecordingTm : public TmOperations {
- public:
-  explicit RecordingTm(TmOperations& tm) : tm_(tm) {}
-  int32_t tmaSystemTime(char* buffer, uint32_t reserved) override {
-    return tm_.tmaSystemTime(buffer, reserved);
-  }
-  int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
-    log.push_back("status " + Point(ch, rtu, point));
-    return tm_.tmaStatus(ch, rtu, point);
-  }
-  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
-                  uint16_t archive) override {
-    log.push_back("analog " + Point(ch, rtu, point) + " " + time + " " + std::to_string(archive));
-    return tm_.tmaAnalog(ch, rtu, point, time, archive);
-  }
-  uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
-                        const std::string& time) override {
-    log.push_back("accum " + Point(ch, rtu, point) + " " + time);
-    return tm_.tmaAccumFull(ch, rtu, point, values, time);
-  }
-  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
-                          uint16_t point) override {
-    return tm_.tmaEnumObjects(cls, max, buffer, ch, rtu, point);
-  }
-  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
-                           std::string& name, uint32_t size) override {
-    return tm_.tmaGetObjectName(cls, ch, rtu, point, name, size);
-  }
-  void tmaBatch(std::span<const TmBatchRequest> requests,
-                std::span<TmBatchAnswer> answers) override {
-    static const char* const kKinds[] = {"status", "analog", "accum", "enum", "name"};
-    for (const TmBatchRequest& q : requests) {
-      std::string text = kKinds[static_cast<int>(q.kind)] + (" " + Point(q.ch, q.rtu, q.point));
-      if (q.kind == TmBatchRequest::Kind::Analog) {
-        text += " " + q.time + " " + std::to_string(q.archive);
-      } else if (q.kind == TmBatchRequest::Kind::AccumFull) {
-        text += " " + q.time;
-      }
-      log.push_back(text);
-    }
-    tm_.tmaBatch(requests, answers);
-  }
-
-  std::vector<std::string> log;
-
- private:
-  static std::string Point(uint16_t ch, uint16_t rtu, uint16_t point) {
-    return std::to_string(ch) + ":" + std::to_string(rtu) + ":" + std::to_string(point);
-  }
-  TmOperations& tm_;
-};
 
 struct Outcome {
   bool failed = false;

@@ -72,6 +72,10 @@ class Batch {
   };
   std::string Read(const SheetRef& sheet, int32_t row, int32_t column);
   void Write(const SheetRef& sheet, int32_t row, int32_t column, CellValue value);
+  // False for a locked cell of a protected sheet, which Write refuses.
+  bool Writable(const SheetRef& sheet, int32_t row, int32_t column) {
+    return !Locked(Cache(sheet), row, column);
+  }
   // Stores the buffer; SpreadsheetError when that fails (the buffer is dropped either way).
   void Flush();
   // Forgets every fetched block (after anything that may change what cells display).

@@ -322,6 +322,15 @@ class LoWorksheet : public Worksheet {
   void SetCellText(int32_t row, int32_t column, const std::string& text) override {
     Write(row, column, text);
   }
+  // Known only while cell traffic is batched (screen updating off), as in a pass.
+  bool CellWritable(int32_t row, int32_t column) override {
+    What what{"write cell", row, column};
+    Check(what);
+    return session_->Call(what, [&] {
+      Batch& batch = session_->GetBatch();
+      return !batch.Active() || batch.Writable({sheet_, key_.get(), document_}, row, column);
+    });
+  }
 
   void SetColumnWidth(int32_t column, double characters) override {
     What what{"set the width of column", 0, 0, std::to_string(column)};

@@ -44,6 +44,9 @@ class Worksheet {
   virtual void SetCellInteger(int32_t row, int32_t column, int16_t value) = 0;
   // Stores the text literally: "=1+1" or "001" stay texts.
   virtual void SetCellText(int32_t row, int32_t column, const std::string& text) = 0;
+  // False when a write to the cell is certain to fail (a locked cell of a protected sheet), so
+  // that a caller can stop before it asks for the value; true promises nothing.
+  virtual bool CellWritable(int32_t /*row*/, int32_t /*column*/) { return true; }
 
   // Width in characters of the default font's digits.
   virtual void SetColumnWidth(int32_t column, double characters) = 0;

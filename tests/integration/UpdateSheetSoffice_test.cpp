@@ -35,6 +35,7 @@
 #include "Grammar.h"
 #include "HeadlessDataSheet.h"
 #include "LibreOfficeSpreadsheet.h"
+#include "RecordingTm.h"
 #include "SheetTexts.h"
 #include "TemporaryDirectory.h"
 #include "TmOperations.h"
@@ -289,45 +290,6 @@ class OfficeHands {
   Reference<css::frame::XDesktop2> desktop_;
 };
 
-// The requests as the server gets them, in order: "analog 1:2:3 N/A 0", "accum 1:3:2 ", ...
-class LoggedTm : public TmOperations {
- public:
-  explicit LoggedTm(TmOperations& tm) : tm_(tm) {}
-  std::vector<std::string> log;
-
-  int32_t tmaSystemTime(char* buffer, uint32_t reserved) override {
-    return tm_.tmaSystemTime(buffer, reserved);
-  }
-  int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
-    log.push_back("status " + Address(ch, rtu, point));
-    return tm_.tmaStatus(ch, rtu, point);
-  }
-  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
-                  uint16_t archive) override {
-    log.push_back("analog " + Address(ch, rtu, point) + " " + time + " " + std::to_string(archive));
-    return tm_.tmaAnalog(ch, rtu, point, time, archive);
-  }
-  uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
-                        const std::string& time) override {
-    log.push_back("accum " + Address(ch, rtu, point) + " " + time);
-    return tm_.tmaAccumFull(ch, rtu, point, values, time);
-  }
-  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
-                          uint16_t point) override {
-    return tm_.tmaEnumObjects(cls, max, buffer, ch, rtu, point);
-  }
-  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
-                           std::string& name, uint32_t size) override {
-    return tm_.tmaGetObjectName(cls, ch, rtu, point, name, size);
-  }
-
- private:
-  static std::string Address(uint16_t ch, uint16_t rtu, uint16_t point) {
-    return std::to_string(ch) + ":" + std::to_string(rtu) + ":" + std::to_string(point);
-  }
-  TmOperations& tm_;
-};
-
 // A file name in a folder of its own that goes with the test.
 class TemporaryPath {
  public:
@@ -380,7 +342,7 @@ TEST_P(ProtectedSheetPass, EndsAtTheFirstCellThatCannotBeWritten) {
   TmsimProcess tmsim;
   TmAccess access;
   ASSERT_NE(access.tmaConnect(tmsim.Address() + "\\TMS", "$Excel$") & 0xFFFF, 0);
-  LoggedTm tm(access);
+  RecordingTm tm(access);
 
   TemporaryPath file("protected.ods");
   LibreOfficeOptions options;
@@ -462,7 +424,7 @@ TEST(UpdateSheetEndToEnd, EmptyFirstCellEndsThePassWithCalculationAutomatic) {
   TmsimProcess tmsim;
   TmAccess access;
   ASSERT_NE(access.tmaConnect(tmsim.Address() + "\\TMS", "$Excel$") & 0xFFFF, 0);
-  LoggedTm tm(access);
+  RecordingTm tm(access);
   TemporaryPath file("empty.ods");
   std::unique_ptr<Application> application = LibreOfficeLauncher().Start();
   std::shared_ptr<Workbook> workbook = application->Add();

@@ -100,6 +100,42 @@ class TmOperations {
   }
 };
 
+// Hands every operation to another implementation; decorators override what they change.
+class ForwardingTm : public TmOperations {
+ public:
+  explicit ForwardingTm(TmOperations& tm) : tm_(tm) {}
+
+  int32_t tmaSystemTime(char* buffer, uint32_t reserved) override {
+    return tm_.tmaSystemTime(buffer, reserved);
+  }
+  int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
+    return tm_.tmaStatus(ch, rtu, point);
+  }
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    return tm_.tmaAnalog(ch, rtu, point, time, archive);
+  }
+  uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
+                        const std::string& time) override {
+    return tm_.tmaAccumFull(ch, rtu, point, values, time);
+  }
+  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
+                          uint16_t point) override {
+    return tm_.tmaEnumObjects(cls, max, buffer, ch, rtu, point);
+  }
+  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
+                           std::string& name, uint32_t size) override {
+    return tm_.tmaGetObjectName(cls, ch, rtu, point, name, size);
+  }
+  void tmaBatch(std::span<const TmBatchRequest> requests,
+                std::span<TmBatchAnswer> answers) override {
+    tm_.tmaBatch(requests, answers);
+  }
+
+ protected:
+  TmOperations& tm_;
+};
+
 inline void AnswerOneByOne(TmOperations& tm, std::span<const TmBatchRequest> requests,
                            std::span<TmBatchAnswer> answers) {
   for (size_t i = 0; i < requests.size() && i < answers.size(); ++i) {
