@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "FloatDecimal.h"
 #include "Grammar.h"
 
 namespace velt {
@@ -265,7 +266,7 @@ class Pass {
   }
 
   void WriteNumber(int32_t row, int32_t column, float value) {
-    sheet_.SetCellNumber(row, column, static_cast<double>(value));
+    sheet_.SetCellNumber(row, column, ShortestDouble(value));
     ++stats_.valuesWritten;
   }
 
