@@ -80,8 +80,8 @@ TEST(OfficeProcess, HeadlessOnlyWhenAsked) {
   FakeOffice fake("echo \"$@\"");
   OfficeProcess headless(fake.Path(), true);
   OfficeProcess windowed(fake.Path(), false);
-  ASSERT_TRUE(testsupport::Eventually(
-      [&] { return headless.HasExited() && windowed.HasExited(); }));
+  ASSERT_TRUE(
+      testsupport::Eventually([&] { return headless.HasExited() && windowed.HasExited(); }));
   EXPECT_NE(headless.OutputTail().find("--headless"), std::string::npos);
   EXPECT_EQ(windowed.OutputTail().find("--headless"), std::string::npos);
 }

@@ -40,6 +40,7 @@
 #include <exception>
 #include <filesystem>
 
+#include "DocumentLock.h"
 #include "LibreOfficeBatch.h"
 #include "LibreOfficeSession.h"
 
@@ -262,6 +263,7 @@ class LoWorkbook : public Workbook {
           args.getArray()[0] =
               Property("FilterName", Any(rtl::OUString::createFromAscii(FilterFor(absolute))));
           args.getArray()[1] = Property("Overwrite", Any(true));
+          session_->WatchLockFile(LockFileFor(absolute));
           Reference<css::frame::XStorable>(document_->model, UNO_QUERY_THROW)
               ->storeAsURL(url, args);
           document_->location = ToUtf8(url);
@@ -425,6 +427,10 @@ class LoApplication : public Application {
     if (access(absolute.c_str(), R_OK) != 0) {
       throw SpreadsheetError(what.Text() + ": the file cannot be read: " + std::strerror(errno));
     }
+
+    // A lock left by one of our offices that died is removed; a live holder is named.
+    ClearStaleLockOrThrow(absolute);
+    session_->WatchLockFile(LockFileFor(absolute));
 
     rtl::OUString url;
     Reference<css::lang::XComponent> component = session_->Call(

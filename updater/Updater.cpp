@@ -18,6 +18,7 @@
 #include "Progress.h"
 #include "Translation.h"
 #include "UpdateSheet.h"
+#include "WorkbookLocked.h"
 
 namespace velt {
 
@@ -115,6 +116,13 @@ int OpenSheet(const std::string& path, UpdaterContext& context, Report& report, 
   try {
     link.application->SetDisplayAlerts(false);
     link.workbook = link.application->Open(path);
+  } catch (const WorkbookLockedError& e) {
+    report.Error(
+        Tr("the workbook {} is open in another LibreOffice: {} on {}, since {} (lock "
+           "file {}). Close it there and run again; if no LibreOffice runs there any "
+           "more, delete the lock file",
+           {path, e.holder, e.host, e.since, e.lockFile}));
+    return kExitNoWorkbook;
   } catch (const SpreadsheetError& e) {
     report.Error(
         Tr("cannot open the workbook {}: it is not a spreadsheet, or it is damaged, or "
