@@ -125,6 +125,7 @@ class Session {
   std::vector<std::shared_ptr<DocumentState>> Documents() const;
   Batch& GetBatch() { return *batch_; }
 
+  std::string ProfileUrl() const { return process_ ? process_->ProfileUrl() : std::string(); }
   // See OfficeProcess::WatchLockFile.
   void WatchLockFile(const std::string& lockFile) {
     if (process_) process_->WatchLockFile(lockFile);
