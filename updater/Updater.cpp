@@ -54,7 +54,7 @@ class Report {
     err_ << LocalTimestamp() << " veltexcel-update: " << sentence << std::endl;
   }
   void Detail(const std::string& text) {
-    if (verbose_) err_ << "veltexcel-update: " << Tr("details: ") << text << "\n";
+    if (verbose_ && !text.empty()) err_ << "veltexcel-update: " << Tr("details: ") << text << "\n";
   }
 
  private:
@@ -95,6 +95,22 @@ class TerminalBar {
   Clock::time_point drawn_{};
   size_t width_ = 0;
 };
+
+// ", label N" when rows were skipped; nothing otherwise, so that a clean sheet's line is short.
+std::string Skipped(const char* label, const std::vector<int32_t>& rows) {
+  return rows.empty() ? std::string() : label + std::to_string(rows.size());
+}
+
+// "label 3, 7, 12", or nothing without rows.
+std::string RowList(const std::string& label, const std::vector<int32_t>& rows) {
+  if (rows.empty()) return {};
+  std::string text = label;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(rows[i]);
+  }
+  return text;
+}
 
 // The workbook held for the run: the application, the workbook and its data sheet.
 struct SheetLink {
@@ -283,8 +299,13 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
   context.out << "rows examined: " << statistics.rowsExamined
               << ", values written: " << statistics.valuesWritten
               << ", \"н\\д\" markers: " << statistics.noValueWritten
+              << Skipped(", rows not understood: ", statistics.rowsNotUnderstood)
+              << Skipped(", out of range: ", statistics.rowsOutOfRange)
               << ", spreadsheet: " << (failed ? "FAILED" : "ok") << ", "
               << Seconds(Clock::now() - started) << " s" << std::endl;
+  report.Detail(RowList(Tr("rows not understood (neither an address, a command nor empty): "),
+                        statistics.rowsNotUnderstood));
+  report.Detail(RowList(Tr("rows whose address is out of range: "), statistics.rowsOutOfRange));
   if (failed) {
     report.Error(problem);
     if (!detail.empty()) report.Detail(detail);
