@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -94,6 +95,7 @@ class UpdaterRun : public ::testing::Test {
         .stopRequested = [] { return false; },
         .out = out_,
         .err = err_,
+        .terminal = terminal_,
     };
     return RunUpdater(std::get<UpdaterOptions>(parsed), context);
   }
@@ -112,6 +114,7 @@ class UpdaterRun : public ::testing::Test {
   std::vector<std::string> connects_;
   int disconnects_ = 0;
   std::vector<int> waits_;
+  bool terminal_ = false;
   int failedConnects_ = 0;  // connects that fail before one succeeds
   // What the library says, one batch per look: after each connect and after each pass.
   std::vector<std::vector<std::string>> said_;
@@ -306,6 +309,28 @@ TEST_F(UpdaterRun, LostLinkIsReportedOnceAndFailsASingleRun) {
     EXPECT_TRUE(std::regex_match(line, stamped)) << line;
   }
   EXPECT_EQ(passes, 3);
+}
+
+TEST_F(UpdaterRun, ProgressShowsRowsAndTimeAtMostTenTimesASecondAndClearsItself) {
+  MemoryWorkbookData data;
+  MemorySheetData sheet;
+  sheet.name = "ВЕЛТ";
+  for (int32_t r = 1; r <= 5000; ++r) {
+    sheet.cells[{r, 1}] = MemoryCell{MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
+  }
+  data.sheets.push_back(sheet);
+  office_.PutFile(path_, data);
+  terminal_ = true;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--server", "srv", path_}), kExitDone);
+  const auto tenths = (std::chrono::steady_clock::now() - started) / std::chrono::milliseconds(100);
+  const std::string drawn = err_.str();
+  const size_t draws = Count(drawn, "\rrows examined: ");
+  EXPECT_GE(draws, 1u);
+  EXPECT_LE(draws, static_cast<size_t>(tenths) + 1);
+  EXPECT_EQ(drawn.find('%'), std::string::npos);
+  EXPECT_EQ(drawn.back(), '\r') << "the last line is left on the terminal";
+  EXPECT_NE(drawn.find(std::string(24, ' ') + "\r"), std::string::npos) << "not cleared";
 }
 
 TEST(DemoSheet, FormatsAlignedRowsAndSkipsEmptyOnes) {
