@@ -20,6 +20,7 @@ struct TmsimOptions {
   std::string name = "TMS";                   // --name
   std::vector<std::string> extra_args;        // appended to the command line
   std::string tz;                             // TZ of the simulator; empty: inherited
+  std::string stderr_path;                    // where its log goes; empty: inherited
 };
 
 class TmsimProcess {
