@@ -48,14 +48,12 @@ int IdleConnection(uint16_t port) {
 TEST(TmsimCrowd, IdleConnectionsDoNotLockClientsOutAndTheLogStaysBounded) {
   testsupport::TemporaryDirectory dir("tmsim-crowd");
   const fs::path log = dir.path() / "tmsim.log";
-  TmsimOptions options;
-  options.stderr_path = log.string();
   // The simulator gets the usual limit of 1024 descriptors, which the crowd would exhaust.
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
   const rlimit usual{std::min<rlim_t>(1024, limit.rlim_max), limit.rlim_max};
   setrlimit(RLIMIT_NOFILE, &usual);
-  TmsimProcess sim(options);
+  TmsimProcess sim({}, log.string());
   setrlimit(RLIMIT_NOFILE, &limit);
   std::vector<int> idle;
   for (int i = 0; i < 2000; ++i) {

@@ -50,7 +50,8 @@ std::string ReadFirstLine(int fd, Clock::time_point deadline) {
 
 }  // namespace
 
-TmsimProcess::TmsimProcess(TmsimOptions options) : options_(std::move(options)) {
+TmsimProcess::TmsimProcess(TmsimOptions options, std::string stderrPath)
+    : options_(std::move(options)), stderr_path_(std::move(stderrPath)) {
   Start(0);
 }
 
@@ -86,7 +87,7 @@ void TmsimProcess::Start(uint16_t port) {
 
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("tmsim: pipe failed");
-  const std::string log = options_.stderr_path;
+  const std::string log = stderr_path_;
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
