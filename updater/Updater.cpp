@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "DataSheet.h"
+#include "Grammar.h"
 #include "LinkEvents.h"
 #include "Preflight.h"
 #include "Progress.h"
@@ -178,8 +179,8 @@ class LinkWatch {
           if (up_ && !connecting_) {
             report_.Event(
                 Tr("the connection to the TM server was lost ({}); values not received "
-                   "are marked \"н\\д\"",
-                   {event.where}));
+                   "are marked \"{}\"",
+                   {event.where, kNoValue}));
           }
           up_ = false;
           break;
@@ -320,24 +321,26 @@ std::variant<UpdaterOptions, ParseOutcome> ParseUpdaterArguments(
   UpdaterOptions options;
   int cycle = 0;
   std::string saveAs;
-  CLI::App app{
-      "Fills the sheet \"ВЕЛТ\" of a workbook with telemetry from a TM server, once or on a "
-      "cycle, and saves it.\nExit codes: 0 done, 1 the spreadsheet failed, 2 bad arguments, "
-      "3 no connection to the server (or, in a single run, the connection was lost during the "
-      "pass), 4 the workbook cannot be opened or saved, or has no sheet \"ВЕЛТ\".",
-      "veltexcel-update"};
+  CLI::App app{Tr("Fills the sheet \"{}\" of a workbook with telemetry from a TM server, once or "
+                  "on a cycle, and saves it.\nExit codes: 0 done, 1 the spreadsheet failed, 2 bad "
+                  "arguments, 3 no connection to the server (or, in a single run, the connection "
+                  "was lost during the pass), 4 the workbook cannot be opened or saved, or has no "
+                  "sheet \"{}\".",
+                  {kDataSheetName, kDataSheetName}),
+               "veltexcel-update"};
   app.add_option("--server", options.server,
-                 "server text: HOST[:PORT][\\NAME], or the pair form A{B}")
+                 Tr("server text: HOST[:PORT][\\NAME], or the pair form A{B}"))
       ->required();
-  app.add_option("workbook", options.workbook, "the workbook to fill (it must exist)")->required();
+  app.add_option("workbook", options.workbook, Tr("the workbook to fill (it must exist)"))
+      ->required();
   auto* cycleOption = app.add_option("--cycle", cycle,
-                                     "repeat every SECONDS until stopped; a server that is down "
-                                     "is tried again on every cycle")
+                                     Tr("repeat every SECONDS until stopped; a server that is "
+                                        "down is tried again on every cycle"))
                           ->check(CLI::Range(1, 86400));
-  auto* saveAsOption =
-      app.add_option("--save-as", saveAs, "save to PATH (.xls, .xlsx or .ods) instead of WORKBOOK");
-  app.add_flag("--quiet,-q", options.quiet, "no progress bar");
-  app.add_flag("--verbose,-v", options.verbose, "the details behind each failure");
+  auto* saveAsOption = app.add_option("--save-as", saveAs,
+                                      Tr("save to PATH (.xls, .xlsx or .ods) instead of WORKBOOK"));
+  app.add_flag("--quiet,-q", options.quiet, Tr("no progress bar"));
+  app.add_flag("--verbose,-v", options.verbose, Tr("the details behind each failure"));
   app.set_version_flag("--version", std::string("veltexcel-update ") + VELT_VERSION);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());

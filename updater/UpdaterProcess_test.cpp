@@ -44,7 +44,9 @@ std::string ReadFile(const fs::path& path) {
 // A child process with stdout and stderr in files and TMPDIR of its own, ended by pid.
 class Child {
  public:
-  Child(const std::vector<std::string>& args, const fs::path& dir) : dir_(dir) {
+  // Messages come in the C locale's English unless the test names another locale.
+  Child(const std::vector<std::string>& args, const fs::path& dir, const char* locale = "C")
+      : dir_(dir) {
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -59,6 +61,8 @@ class Child {
       dup2(o, 1);
       dup2(e, 2);
       setenv("TMPDIR", tmp.c_str(), 1);
+      setenv("LC_ALL", locale, 1);
+      unsetenv("LANGUAGE");
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -273,6 +277,10 @@ TEST_F(UpdaterProcess, ConnectionFailuresNameTheirCause) {
     EXPECT_EQ(child.Wait(30s), 3) << c.server;
     EXPECT_NE(child.Err().find(c.says), std::string::npos) << child.Err();
   }
+  // The people who run it read Russian: in a Russian locale it says the same in Russian.
+  Child russian(Command(nothing), dir_, "ru_RU.UTF-8");
+  EXPECT_EQ(russian.Wait(30s), 3);
+  EXPECT_NE(russian.Err().find("нет связи с сервером ТМ"), std::string::npos) << russian.Err();
 }
 
 TEST_F(UpdaterProcess, UnsavableWorkbookIsRefusedBeforeAnyRequest) {
