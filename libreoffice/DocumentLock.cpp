@@ -101,11 +101,12 @@ bool StaleOwnLock(const DocumentLock& lock) {
   return !ProfileInUse(lock.profileUrl);
 }
 
-void ClearStaleLockOrThrow(const std::string& documentPath) {
+void ClearStaleLockOrThrow(const std::string& documentPath, const std::string& ownProfileUrl) {
   const auto lock = ReadDocumentLock(documentPath);
   // A lock that names nobody is left to the office to judge.
   if (!lock || (lock->user.empty() && lock->displayName.empty() && lock->profileUrl.empty()))
     return;
+  if (!ownProfileUrl.empty() && lock->profileUrl == ownProfileUrl) return;
   if (StaleOwnLock(*lock)) {
     std::error_code ec;
     fs::remove(lock->file, ec);

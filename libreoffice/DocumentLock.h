@@ -26,7 +26,8 @@ std::optional<DocumentLock> ReadDocumentLock(const std::string& documentPath);
 bool StaleOwnLock(const DocumentLock& lock);
 
 // Before opening documentPath: removes its lock file when it is a stale one of ours; throws
-// WorkbookLockedError when a live office, ours or a person's, holds the document.
-void ClearStaleLockOrThrow(const std::string& documentPath);
+// WorkbookLockedError when another live office, ours or a person's, holds the document. A lock
+// of the opening office itself (ownProfileUrl) is left to that office.
+void ClearStaleLockOrThrow(const std::string& documentPath, const std::string& ownProfileUrl);
 
 }  // namespace velt::lo

@@ -455,7 +455,7 @@ class LoApplication : public Application {
     }
 
     // A lock left by one of our offices that died is removed; a live holder is named.
-    ClearStaleLockOrThrow(absolute);
+    ClearStaleLockOrThrow(absolute, session_->ProfileUrl());
     session_->WatchLockFile(LockFileFor(absolute));
 
     rtl::OUString url;

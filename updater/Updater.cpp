@@ -278,7 +278,8 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
       detail = e.what();
     }
   }
-  if (failed) problem = Tr("the spreadsheet application failed during the pass");
+  if (failed)
+    problem = Tr("the spreadsheet application failed during the pass; the workbook was not saved");
 
   if (!failed) {
     const std::string target = options.saveAs && !savedAs ? *options.saveAs : std::string();
