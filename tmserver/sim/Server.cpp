@@ -67,7 +67,7 @@ class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
     if (ec) {
       if (ec != asio::error::eof && ec != asio::error::operation_aborted &&
           ec != asio::error::connection_reset) {
-        Log("read failed: " + ec.message());
+        server_.Log("read failed", "tmsim: " + Peer() + ": read failed: " + ec.message());
       } else if (server_.Verbose()) {
         Log("disconnected");
       }
@@ -78,7 +78,8 @@ class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
     std::string problem;
     const ClientSession::Outcome outcome = session_.Feed(in_, out_, problem);
     const bool close = outcome == ClientSession::Outcome::kClose;
-    if (close) Log(problem + "; connection closed");
+    // A client sending garbage in a loop must not fill the log.
+    if (close) server_.Log("protocol", "tmsim: " + Peer() + ": " + problem + "; connection closed");
     if (out_.empty()) {
       if (close) {
         Finish();
