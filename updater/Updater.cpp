@@ -188,8 +188,12 @@ class LinkWatch {
           report_.Detail(Tr("the TM server says: {}", {text}));
           break;
         default:
-          failures_.push_back(event);
-          report_.Detail(text);
+          // Only the attempts of a connect are told; the library's own retries during an
+          // outage would repeat the same line for every request.
+          if (connecting_) {
+            failures_.push_back(event);
+            report_.Detail(text);
+          }
           break;
       }
     }
