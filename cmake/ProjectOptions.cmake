@@ -26,17 +26,22 @@ target_compile_definitions(velt_qt_options INTERFACE
 
 include(GoogleTest)
 
-# velt_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l1 l2] [TIMEOUT s])
-# One test executable per call, linked only to what it tests plus GoogleTest.
+# velt_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LABELS l1 l2] [TIMEOUT s] [SERIAL])
+# One test executable per call, linked only to what it tests plus GoogleTest. SERIAL: its tests
+# run alone (they drive a visible office through timing-sensitive paths).
 function(velt_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE velt_options ${T_LIBS} GTest::gmock GTest::gtest_main)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  set(serial OFF)
+  if(T_SERIAL)
+    set(serial ON)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+                       PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" RUN_SERIAL ${serial})
 endfunction()
 
 # Qt Widgets belong to gui/ alone: configuring fails when a target elsewhere links them (or the

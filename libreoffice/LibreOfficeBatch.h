@@ -1,12 +1,19 @@
-// Internal to the LibreOffice backend: cell traffic in bulk while screen updating is off.
+// Internal to the LibreOffice backend: cell traffic in bulk while screen updating is off, and the
+// cell-by-cell access it shares with the direct path.
 //
-// Reads are served from blocks fetched with getDataArray: a strip down the column on a miss, or
-// a strip along the row when reads walk rightward. Texts come from the block; numbers, dates and
-// errors are displayed through the cell's number format and the office locale, so their text is
-// asked from that one cell when it is first read. Writes are buffered and stored with
-// setDataArray over rectangles made only of written cells. As long as automatic calculation may
-// be on, a write can change any formula's value: it drops every fetched block, and a fetch stores
-// the buffer first.
+// A cell reads as its value as text in the user's locale (CellValueText.h): texts as they are,
+// numbers by the type of their number format (date/time, boolean, other), error results as the
+// empty text. Both paths read through the same bulk call (a 1x1 block for a direct read), so they
+// give the same text. Reads are served from blocks fetched with getDataArray: a strip down the
+// column on a miss, or a strip along the row when reads walk rightward; the number formats of a
+// block's numbers cost a few calls per block, not one per cell. Writes are buffered and stored
+// with setDataArray over rectangles made only of written cells. As long as automatic calculation
+// may be on, a write can change any formula's value: it drops every fetched block, and a fetch
+// stores the buffer first.
+//
+// A cell that cannot be written (a locked cell of a protected sheet) is refused by the write
+// call itself, buffered or not, before anything is stored: the failure is reported where a
+// cell-by-cell write would report it, and the buffer holds only writes that Calc accepts.
 #pragma once
 
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
@@ -14,10 +21,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "LibreOfficeSession.h"
 
@@ -26,8 +35,16 @@ namespace velt::lo {
 // A value as written: a number (also 16-bit integers) or a literal text.
 using CellValue = std::variant<double, std::string>;
 
-// Cell-by-cell access, also used by the batch for single cells.
-std::string DirectCellText(const Reference<css::sheet::XSpreadsheet>& sheet, int32_t row,
+// The value texts of a rectangle (1-based, inclusive), row by row. Runs UNO calls: call it
+// inside Session::Call.
+std::vector<std::string> ReadValueTexts(Session& session, DocumentState& document,
+                                        const Reference<css::sheet::XSpreadsheet>& sheet,
+                                        int32_t top, int32_t left, int32_t bottom, int32_t right);
+
+// Cell-by-cell access, also used by the batch for single cells. DirectWrite refuses a locked
+// cell of a protected sheet (Calc's setValue and setString would write it).
+std::string DirectCellText(Session& session, DocumentState& document,
+                           const Reference<css::sheet::XSpreadsheet>& sheet, int32_t row,
                            int32_t column);
 void DirectWrite(const Reference<css::sheet::XSpreadsheet>& sheet, int32_t row, int32_t column,
                  const CellValue& value);
@@ -65,21 +82,22 @@ class Batch {
   size_t Pending() const { return pendingCount_; }
 
  private:
-  struct Entry {
-    bool known = false;  // text is the display text; otherwise ask the cell
-    std::string text;
-  };
   struct SheetCache {
     Reference<css::sheet::XSpreadsheet> sheet;
     std::shared_ptr<DocumentState> document;
-    std::unordered_map<int64_t, Entry> reads;
+    std::unordered_map<int64_t, std::string> reads;
     std::map<std::pair<int32_t, int32_t>, CellValue> pending;  // (row, column)
+    // Whether the sheet is protected, asked at its first write of the batch; then which cells
+    // are locked, fetched in strips down the column.
+    std::optional<bool> isProtected;
+    std::unordered_map<int64_t, bool> locked;
   };
   static int64_t Key(int32_t row, int32_t column) {
     return (static_cast<int64_t>(row) << 16) | static_cast<int64_t>(column);
   }
   SheetCache& Cache(const SheetRef& sheet);
   void Fetch(SheetCache& cache, int32_t top, int32_t left, int32_t bottom, int32_t right);
+  bool Locked(SheetCache& cache, int32_t row, int32_t column);
 
   Session& session_;
   bool active_ = false;

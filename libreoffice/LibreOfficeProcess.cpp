@@ -36,7 +36,10 @@ std::string ErrnoText(int error) {
 }
 
 // Extra settings for the fresh profile: macros stay off even if a load argument is ignored, no
-// autosave writes happen in the background, and a visible office greets nobody with a dialog.
+// autosave writes happen in the background, a visible office greets nobody with a dialog, a
+// save in Calc does not ask whether to keep an Excel format (the user's "save changes?" stays
+// the one question), and formulas of .xlsx and .ods files are calculated on load (Calc would
+// take the results stored in the file, which other programs may have left out).
 constexpr const char* kRegistryModifications =
     R"(<?xml version="1.0" encoding="UTF-8"?>
 <oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
@@ -45,6 +48,9 @@ constexpr const char* kRegistryModifications =
 <item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Recovery/AutoSave"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
 <item oor:path="/org.openoffice.Office.Recovery/RecoveryInfo"><prop oor:name="Enabled" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Save/Document"><prop oor:name="WarnAlienFormat" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Calc/Formula/Load"><prop oor:name="OOXMLRecalcMode" oor:op="fuse"><value>0</value></prop></item>
+<item oor:path="/org.openoffice.Office.Calc/Formula/Load"><prop oor:name="ODFRecalcMode" oor:op="fuse"><value>0</value></prop></item>
 </oor:items>
 )";
 

@@ -28,6 +28,7 @@
 #include <sstream>
 
 #include "LibreOfficeBatch.h"
+#include "UserLocale.h"
 
 namespace velt::lo {
 
@@ -150,17 +151,60 @@ void DocumentState::Silence() {
   handler_ = nullptr;
 }
 
+namespace {
+
+// Runs `run` on the program's thread through `poster`, or here without one. Runs on the office's
+// thread: nothing may escape into the office.
+void Post(const Poster& poster, std::function<void()> run) {
+  try {
+    if (poster) {
+      poster(std::move(run));
+    } else {
+      run();
+    }
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+bool DocumentState::WantsCloseRequests() {
+  std::lock_guard lock(mutex_);
+  return handler_ && !silenced_ && !closed_;
+}
+
+void DocumentState::UserAsksToClose() {
+  {
+    std::lock_guard lock(mutex_);
+    if (silenced_ || closed_ || requested_) return;
+    requested_ = true;
+  }
+  std::weak_ptr<DocumentState> weak = weak_from_this();
+  Post(poster_, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    std::function<void()> handler;
+    {
+      std::lock_guard lock(self->mutex_);
+      self->requested_ = false;
+      if (self->silenced_ || self->closed_) return;
+      handler = self->handler_;
+    }
+    if (handler) handler();
+  });
+}
+
 void DocumentState::UserClosed() {
   {
     std::lock_guard lock(mutex_);
-    if (silenced_ || fired_) return;
-    fired_ = true;
     closed_ = true;
+    if (silenced_ || fired_ || !handler_) return;
+    fired_ = true;
   }
   // The handler is looked up when it runs: our own release may have come in between, and then
   // nothing runs against objects that are gone.
   std::weak_ptr<DocumentState> weak = weak_from_this();
-  auto run = [weak] {
+  Post(poster_, [weak] {
     auto self = weak.lock();
     if (!self) return;
     std::function<void()> handler;
@@ -170,16 +214,7 @@ void DocumentState::UserClosed() {
       handler = self->handler_;
     }
     if (handler) handler();
-  };
-  // This runs on the office's thread: nothing may escape into the office.
-  try {
-    if (poster_) {
-      poster_(std::move(run));
-    } else {
-      run();
-    }
-  } catch (...) {
-  }
+  });
 }
 
 Session::Scope::Scope(Session& s, Milliseconds limit) : session(s) {
@@ -196,6 +231,7 @@ Session::Scope::~Scope() {
 
 Session::Session(const LibreOfficeOptions& options)
     : options_(options), bridgeGone_(std::make_shared<std::atomic<bool>>(false)) {
+  lcid_ = options_.lcid != 0 ? options_.lcid : UserLocaleId();
   batch_ = std::make_unique<Batch>(*this);
   LocalContext();
   canShow_ = !options_.headless &&

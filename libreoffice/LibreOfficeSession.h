@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "LibreOfficeProcess.h"
@@ -57,8 +58,25 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   Reference<css::frame::XModel> model;
   Reference<css::uno::XInterface> listener;
   bool controllersLocked = false;
+  // The document's number formats, and the type (css::util::NumberFormat) of each format key
+  // met so far: a key keeps its format for the document's life.
+  Reference<css::uno::XInterface> numberFormats;
+  std::unordered_map<int32_t, int16_t> formatTypes;
 
-  // The user closed it in the office: runs the handler through the poster, once.
+  // The frame's interceptor of the close commands (CloseInterceptor), while registered.
+  Reference<css::uno::XInterface> interceptor;
+  // Whether the document was modified when screen updating went off: a pass's writes are not
+  // the user's changes, and do not leave it modified.
+  bool modifiedBeforeBatch = true;
+
+  // The user asked the office to close the document (a close command, intercepted): runs the
+  // handler through the poster while the document is still there. A request that comes while
+  // one waits for the handler is the same request.
+  void UserAsksToClose();
+  // Whether a close command is for the handler (otherwise the office closes as it would).
+  bool WantsCloseRequests();
+  // The document is gone (closed by a way that was not intercepted): marks it closed and runs
+  // the handler through the poster, once.
   void UserClosed();
   bool Closed() const { return closed_; }
   void SetHandler(std::function<void()> handler);
@@ -73,6 +91,7 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   std::function<void()> handler_;
   bool silenced_ = false;
   bool fired_ = false;
+  bool requested_ = false;
   std::atomic<bool> closed_{false};
 };
 
@@ -111,6 +130,8 @@ class Session {
   void Release();
 
   const LibreOfficeOptions& Options() const { return options_; }
+  // The user's locale, for cell texts.
+  int32_t Lcid() const { return lcid_; }
   const Reference<css::uno::XComponentContext>& Context() const { return context_; }
   const Reference<css::frame::XDesktop2>& Desktop() const { return desktop_; }
   LibreOfficeInstance Instance() const;
@@ -146,6 +167,7 @@ class Session {
   void CloseEverything();
 
   LibreOfficeOptions options_;
+  int32_t lcid_ = 0;
   bool canShow_ = false;
   std::unique_ptr<OfficeProcess> process_;
 

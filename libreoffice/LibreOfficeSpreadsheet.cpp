@@ -14,9 +14,17 @@
 #include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/document/XDocumentEventBroadcaster.hpp>
 #include <com/sun/star/document/XDocumentEventListener.hpp>
+#include <com/sun/star/frame/DispatchDescriptor.hpp>
+#include <com/sun/star/frame/FeatureStateEvent.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XDispatch.hpp>
+#include <com/sun/star/frame/XDispatchProvider.hpp>
+#include <com/sun/star/frame/XDispatchProviderInterception.hpp>
+#include <com/sun/star/frame/XDispatchProviderInterceptor.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
+#include <com/sun/star/frame/XInterceptorInfo.hpp>
+#include <com/sun/star/frame/XStatusListener.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/sheet/XCalculatable.hpp>
@@ -30,15 +38,19 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <cppuhelper/implbase1.hxx>
+#include <cppuhelper/implbase3.hxx>
 #include <osl/file.hxx>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <iterator>
+#include <mutex>
 
 #include "DocumentLock.h"
 #include "LibreOfficeBatch.h"
@@ -125,6 +137,114 @@ class CloseListener : public cppu::WeakImplHelper1<css::document::XDocumentEvent
   std::weak_ptr<DocumentState> state_;
 };
 
+// The user's ways of closing a document in Calc: File > Close, Ctrl+W, the window's close box,
+// File > Exit and Ctrl+Q. Intercepted on the document's frame, they reach the program's close
+// handler while the document is still there; the program then closes it (and the office) itself.
+const char* const kCloseCommands[] = {".uno:CloseDoc", ".uno:CloseWin", ".uno:CloseFrame",
+                                      ".uno:Quit"};
+
+bool IsCloseCommand(const rtl::OUString& url) {
+  for (const char* command : kCloseCommands) {
+    if (url.equalsAscii(command)) return true;
+  }
+  return false;
+}
+
+class CloseInterceptor
+    : public cppu::WeakImplHelper3<css::frame::XDispatchProviderInterceptor,
+                                   css::frame::XInterceptorInfo, css::frame::XDispatch> {
+ public:
+  explicit CloseInterceptor(std::weak_ptr<DocumentState> state) : state_(std::move(state)) {}
+
+  // XDispatchProvider
+  Reference<css::frame::XDispatch> SAL_CALL queryDispatch(const css::util::URL& url,
+                                                          const rtl::OUString& target,
+                                                          sal_Int32 flags) override {
+    // Ours whether or not a handler is set yet: callers keep the dispatch they got.
+    if (IsCloseCommand(url.Complete)) return this;
+    Reference<css::frame::XDispatchProvider> slave = Slave();
+    return slave.is() ? slave->queryDispatch(url, target, flags)
+                      : Reference<css::frame::XDispatch>();
+  }
+  Sequence<Reference<css::frame::XDispatch>> SAL_CALL
+  queryDispatches(const Sequence<css::frame::DispatchDescriptor>& requests) override {
+    Sequence<Reference<css::frame::XDispatch>> result(requests.getLength());
+    auto* out = result.getArray();
+    for (sal_Int32 i = 0; i < requests.getLength(); ++i) {
+      out[i] =
+          queryDispatch(requests[i].FeatureURL, requests[i].FrameName, requests[i].SearchFlags);
+    }
+    return result;
+  }
+
+  // XDispatchProviderInterceptor
+  Reference<css::frame::XDispatchProvider> SAL_CALL getSlaveDispatchProvider() override {
+    return Slave();
+  }
+  void SAL_CALL
+  setSlaveDispatchProvider(const Reference<css::frame::XDispatchProvider>& slave) override {
+    std::lock_guard lock(mutex_);
+    slave_ = slave;
+  }
+  Reference<css::frame::XDispatchProvider> SAL_CALL getMasterDispatchProvider() override {
+    std::lock_guard lock(mutex_);
+    return master_;
+  }
+  void SAL_CALL
+  setMasterDispatchProvider(const Reference<css::frame::XDispatchProvider>& master) override {
+    std::lock_guard lock(mutex_);
+    master_ = master;
+  }
+
+  // XInterceptorInfo: only these commands come here (without it, every command would).
+  Sequence<rtl::OUString> SAL_CALL getInterceptedURLs() override {
+    Sequence<rtl::OUString> urls(static_cast<sal_Int32>(std::size(kCloseCommands)));
+    for (size_t i = 0; i < std::size(kCloseCommands); ++i) {
+      urls.getArray()[i] = rtl::OUString::createFromAscii(kCloseCommands[i]);
+    }
+    return urls;
+  }
+
+  // XDispatch: a close command of the user's.
+  void SAL_CALL dispatch(const css::util::URL& url,
+                         const Sequence<css::beans::PropertyValue>& args) override {
+    auto state = state_.lock();
+    if (state && state->WantsCloseRequests()) {
+      state->UserAsksToClose();
+      return;
+    }
+    // Nobody to tell: the office closes as it would without us.
+    Reference<css::frame::XDispatchProvider> slave = Slave();
+    if (!slave.is()) return;
+    Reference<css::frame::XDispatch> next = slave->queryDispatch(url, "", 0);
+    if (next.is()) next->dispatch(url, args);
+  }
+  void SAL_CALL addStatusListener(const Reference<css::frame::XStatusListener>& listener,
+                                  const css::util::URL& url) override {
+    // The menu entries stay enabled.
+    if (!listener.is()) return;
+    css::frame::FeatureStateEvent event;
+    event.Source = static_cast<cppu::OWeakObject*>(this);
+    event.FeatureURL = url;
+    event.IsEnabled = true;
+    event.Requery = false;
+    listener->statusChanged(event);
+  }
+  void SAL_CALL removeStatusListener(const Reference<css::frame::XStatusListener>&,
+                                     const css::util::URL&) override {}
+
+ private:
+  Reference<css::frame::XDispatchProvider> Slave() {
+    std::lock_guard lock(mutex_);
+    return slave_;
+  }
+
+  std::weak_ptr<DocumentState> state_;
+  std::mutex mutex_;
+  Reference<css::frame::XDispatchProvider> slave_;
+  Reference<css::frame::XDispatchProvider> master_;
+};
+
 Reference<css::frame::XController> ControllerOf(const Reference<css::frame::XModel>& model) {
   Reference<css::frame::XController> controller = model->getCurrentController();
   if (!controller.is()) throw SpreadsheetError("the workbook has no window");
@@ -191,7 +311,7 @@ class LoWorksheet : public Worksheet {
       if (batch.Active() && CellInRange(row, column)) {
         return batch.Read({sheet_, key_.get(), document_}, row, column);
       }
-      return DirectCellText(sheet_, row, column);
+      return DirectCellText(*session_, *document_, sheet_, row, column);
     });
   }
 
@@ -371,6 +491,28 @@ class LoWorkbook : public Workbook {
     document_->SetHandler(std::move(handler));
   }
 
+  bool ConfirmUserClose() override {
+    What what{"ask whether to save the workbook"};
+    Check(what);
+    bool modified = session_->Call(what, [&] {
+      Settle(*session_);
+      return static_cast<bool>(
+          Reference<css::util::XModifiable>(document_->model, UNO_QUERY_THROW)->isModified());
+    });
+    if (!modified || !session_->CanShow() || !session_->visible) return true;
+    // Calc's own question (Save, Don't Save, Cancel), as for a close in Calc; Save stores the
+    // workbook in its own format. The user may take their time.
+    return session_->Call(
+        what,
+        [&] {
+          Reference<css::frame::XController> controller = ControllerOf(document_->model);
+          if (controller->suspend(true)) return true;
+          controller->suspend(false);
+          return false;
+        },
+        std::chrono::hours(24));
+  }
+
  private:
   void Check(const What& what) {
     session_->CheckUsable(what);
@@ -534,7 +676,11 @@ class LoApplication : public Application {
     if (!on) {
       if (batch.Active()) return;
       for (auto& document : session_->Documents()) {
-        session_->Call(what, [&] { LockControllers(*document, true); });
+        session_->Call(what, [&] {
+          document->modifiedBeforeBatch =
+              Reference<css::util::XModifiable>(document->model, UNO_QUERY_THROW)->isModified();
+          LockControllers(*document, true);
+        });
       }
       batch.Begin();
       return;
@@ -546,10 +692,17 @@ class LoApplication : public Application {
     } catch (...) {
       failure = std::current_exception();
     }
-    // Unlocked even when storing failed: the documents must not stay frozen.
+    // Unlocked even when storing failed: the documents must not stay frozen. A pass's writes
+    // are not changes of the user's: a workbook unchanged before stays unchanged for Calc, so
+    // that closing it asks nothing about them.
     for (auto& document : session_->Documents()) {
       try {
-        session_->Call(what, [&] { LockControllers(*document, false); });
+        session_->Call(what, [&] {
+          if (!document->modifiedBeforeBatch) {
+            Reference<css::util::XModifiable>(document->model, UNO_QUERY_THROW)->setModified(false);
+          }
+          LockControllers(*document, false);
+        });
       } catch (...) {
         if (!failure) failure = std::current_exception();
       }
@@ -573,6 +726,12 @@ class LoApplication : public Application {
 
   static void Calculation(DocumentState& document, bool automatic) {
     Reference<css::sheet::XCalculatable> calculatable(document.model, UNO_QUERY_THROW);
+    // Formula results are brought up to date before they are held. Calc calculates formulas
+    // only when they are looked at, and not at all while calculation is manual: the formulas of
+    // an .xls or .xlsx file (which Calc does not take the stored results of) or of a workbook
+    // saved with manual calculation would read as 0 for the whole pass. Only formulas not yet
+    // calculated are calculated.
+    if (!automatic) calculatable->calculate();
     if (calculatable->isAutomaticCalculationEnabled() == automatic) return;
     calculatable->enableAutomaticCalculation(automatic);
     if (automatic) calculatable->calculateAll();
@@ -594,6 +753,15 @@ class LoApplication : public Application {
       Reference<css::document::XDocumentEventBroadcaster>(document->model, UNO_QUERY_THROW)
           ->addDocumentEventListener(listener);
       document->listener = listener;
+      Reference<css::frame::XController> controller = document->model->getCurrentController();
+      Reference<css::frame::XDispatchProviderInterception> frame(
+          controller.is() ? controller->getFrame() : Reference<css::frame::XFrame>(), UNO_QUERY);
+      if (frame.is()) {
+        Reference<css::frame::XDispatchProviderInterceptor> interceptor =
+            new CloseInterceptor(std::weak_ptr<DocumentState>(document));
+        frame->registerDispatchProviderInterceptor(interceptor);
+        document->interceptor = interceptor;
+      }
       if (!session_->autoCalculation) Calculation(*document, false);
       if (session_->GetBatch().Active()) LockControllers(*document, true);
     });

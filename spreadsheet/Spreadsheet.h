@@ -36,8 +36,9 @@ class Worksheet {
   // Makes this sheet the active one of its workbook.
   virtual void Select() = 0;
 
-  // The text the spreadsheet displays for the cell: numbers and dates in the locale's form,
-  // the empty text for an empty cell.
+  // The cell's value as text in the user's locale (CellValueText.h):
+  // numbers and dates in the locale's form whatever the cell's number format, a formula's
+  // result, the empty text for an empty cell.
   virtual std::string CellText(int32_t row, int32_t column) = 0;
   virtual void SetCellNumber(int32_t row, int32_t column, double value) = 0;
   virtual void SetCellInteger(int32_t row, int32_t column, int16_t value) = 0;
@@ -65,8 +66,14 @@ class Workbook {
   virtual std::shared_ptr<Worksheet> AddWorksheet() = 0;
 
   // Called, on the program's thread, when the user closes the workbook in the spreadsheet
-  // application. The close itself always goes ahead. An empty function unregisters.
+  // application, while the workbook is still open: the program then closes it (by releasing
+  // the application). An empty function unregisters.
   virtual void SetBeforeCloseHandler(std::function<void()> handler) = 0;
+  // For a close by the user that the program will not save: when the workbook holds changes of
+  // the user's (update passes' writes do not count), asks the user, as the spreadsheet
+  // application does, whether to save them, and saves them on yes. false: the user cancelled,
+  // and the workbook stays open. Nobody is asked when nobody can answer (no window).
+  virtual bool ConfirmUserClose() = 0;
 };
 
 // One running instance of the spreadsheet application, started for the program alone.

@@ -13,9 +13,6 @@
 
 namespace velt {
 
-// The client name the program gives the TM server.
-inline constexpr char kClientName[] = "$Excel$";
-
 // The nine library functions. The default is libtmconn; tests put recorders in their place.
 struct TmcFunctions {
   decltype(&::tmcConnect) connect;

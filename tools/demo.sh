@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The demo: a TM server simulator on the demo database, a demo workbook that uses every form of
-# the data sheet, one headless update of it, and the filled sheet printed as a table.
+# The demo: a TM server simulator on the demo database and a demo workbook that uses every form
+# of the data sheet. With a display, veltexcel runs on it in command-line mode: LibreOffice Calc
+# shows the workbook, refreshed every second, and closing the workbook ends the demo. Without
+# one, the headless updater fills the workbook once and the filled sheet is printed as a table.
 # Run through ./run demo, which builds first.
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
@@ -33,6 +35,21 @@ echo "   tmsim listens on $address (server name TMS)"
 
 echo "== creating the demo workbook"
 "$bin/updater/veltexcel-demo-workbook" create "$workbook"
+
+if [ -n "${DISPLAY:-}" ] && [ -x "$bin/gui/veltexcel" ] &&
+  xdotool getdisplaygeometry >/dev/null 2>&1; then
+  settings="$workdir/demo.ini"
+  # Values are saved after every pass, so the save on close is left off.
+  printf '[TForm1]\nEdit1_Text=%s\\TMS\nOpenDialog1_FileName=%s\nRxSpinEdit1_Value=1\nTimer1_Interval=1000\nN8_Checked=True\nN9_Checked=False\nN21_Checked=True\n' \
+    "$address" "$workbook" >"$settings"
+  echo "== veltexcel in command-line mode on $DISPLAY (settings: $settings)"
+  echo "   LibreOffice Calc shows the workbook, refreshed every second; the program waits in the"
+  echo "   notification area. Close the workbook in Calc to end the demo."
+  status=0
+  "$bin/gui/veltexcel" "$settings" || status=$?
+  echo "== veltexcel ended (exit code $status); the workbook is at $workbook"
+  exit "$status"
+fi
 
 echo "== updating it once with veltexcel-update"
 "$bin/updater/veltexcel-update" --server "$address\\TMS" "$workbook"

@@ -155,6 +155,19 @@ void WorkbookOperations::Close() {
 
 void WorkbookOperations::WorkbookClosing() {
   if (closing_) return;
+  // Close saves only with a data sheet and autosave on. Otherwise the values of the passes go
+  // unsaved without a word, but changes of the user's own are theirs: the spreadsheet asks about
+  // them as it would, and a Cancel there keeps the workbook open.
+  const bool saves = sheetReady_ && view_.AutosaveOnExit();
+  if (link_.ExWb && !saves) {
+    bool close = true;
+    try {
+      close = link_.ExWb->ConfirmUserClose();
+    } catch (const SpreadsheetError&) {
+      // Cannot ask: the workbook is closed as the user asked.
+    }
+    if (!close || closing_ || !link_.ExWb) return;
+  }
   Close();
   view_.StartCloseTimer(kCloseTimerMs);
 }

@@ -76,10 +76,12 @@ class WorkbookOperations {
   // released all the same, so that nothing stays half-closed. Never throws.
   void Close();
 
-  // The user closed the workbook in the spreadsheet application. Ignored while Closing;
-  // otherwise Close runs and Timer2 is started with kCloseTimerMs. The handler registered on
-  // the workbook calls this (on the program's thread); a notification from a workbook that is
-  // no longer linked is ignored.
+  // The user closed the workbook in the spreadsheet application; the workbook is still open.
+  // Ignored while Closing; otherwise Close runs (saving with autosave on) and Timer2 is started
+  // with kCloseTimerMs. When Close will not save, the spreadsheet first asks the user about
+  // changes of their own (Workbook::ConfirmUserClose); a Cancel there keeps the workbook open
+  // and nothing else happens. The handler registered on the workbook calls this (on the
+  // program's thread); a notification from a workbook that is no longer linked is ignored.
   void WorkbookClosing();
 
   // The save after an update pass ("Сохранение после обновления"). SpreadsheetError escapes.

@@ -339,25 +339,110 @@ TEST(Close, AtExitWithNothingOpenOnlyResetsTheCommands) {
   EXPECT_TRUE(w.dialogs.shown.empty());
 }
 
+// As production has it: the notification arrives through the event loop while the workbook is
+// still open (the user's close is held until the program closes it), so that autosave can save
+// the values of the last pass.
 TEST(CloseNotification, RunsCloseExactlyOnceAndStartsTimer2) {
   World w;
+  std::vector<std::function<void()>> queue;  // the program's event loop
+  w.office.SetPoster([&](std::function<void()> work) { queue.push_back(std::move(work)); });
   w.office.PutFile(kBook, BookWithDataSheet());
   w.ops.ExOpen(kBook);
+  // A pass's write.
+  w.ops.ExAp()->SetScreenUpdating(false, 0);
   w.ops.ExWs()->SetCellNumber(3, 4, 7);
-  auto workbook = w.Linked();  // kept alive: the handler runs inside its call
+  w.ops.ExAp()->SetScreenUpdating(true, 0);
+  auto workbook = w.Linked();
   workbook->CloseByUser();
+  workbook->CloseByUser();  // the same request, before the program got to it
+  EXPECT_FALSE(workbook->IsClosed());
+  EXPECT_TRUE(w.view.timers.empty());
+  ASSERT_EQ(queue.size(), 1u);
+  queue[0]();
   EXPECT_EQ(w.view.timers, std::vector<int>{1000});
   EXPECT_EQ(w.Count("save"), 1);
+  EXPECT_EQ(w.Count("confirmclose"), 0);  // autosave on: nobody is asked
   EXPECT_EQ(std::count(w.view.openStates.begin(), w.view.openStates.end(), false), 1);
   EXPECT_EQ(w.office.Running(), 0);
+  EXPECT_TRUE(workbook->IsClosed());
   EXPECT_EQ(StoredSheet(w.office, kBook, "ВЕЛТ")->cells.at({3, 4}).text, "7");
+  EXPECT_TRUE(w.dialogs.shown.empty());
 
   // Further notifications while Closing change nothing.
   w.ops.WorkbookClosing();
   workbook->CloseByUser();
+  EXPECT_EQ(queue.size(), 1u);
   EXPECT_EQ(w.view.timers.size(), 1u);
   EXPECT_EQ(std::count(w.view.openStates.begin(), w.view.openStates.end(), false), 1);
 }
+
+// Autosave off: the program does not save. The values of passes go without a question; the
+// user's own changes are asked about once, and the answer is obeyed.
+struct UserCloseCase {
+  const char* name;
+  bool userChange;
+  MemoryOffice::CloseAnswer answer;
+  int questions;
+  bool closed;
+  bool saved;  // the file holds the user's change and the pass's value
+};
+
+void PrintTo(const UserCloseCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class UserCloseWithoutAutosave : public testing::TestWithParam<UserCloseCase> {};
+
+TEST_P(UserCloseWithoutAutosave, AsksOnlyAboutTheUsersChanges) {
+  const UserCloseCase& c = GetParam();
+  World w;
+  std::vector<std::function<void()>> queue;
+  w.office.SetPoster([&](std::function<void()> work) { queue.push_back(std::move(work)); });
+  w.office.SetUserCloseAnswer(c.answer);
+  w.view.autosave = false;
+  w.office.PutFile(kBook, BookWithDataSheet());
+  w.ops.ExOpen(kBook);
+  w.ops.ExAp()->SetScreenUpdating(false, 0);
+  w.ops.ExWs()->SetCellNumber(2, 4, 7);
+  w.ops.ExAp()->SetScreenUpdating(true, 0);
+  if (c.userChange) w.Linked()->Sheet("ВЕЛТ")->Put(5, 2, "заметка");
+  if (c.userChange) w.ops.ExWb()->SetSaved(false);  // as the user's typing leaves it
+  auto workbook = w.Linked();
+  workbook->CloseByUser();
+  ASSERT_EQ(queue.size(), 1u);
+  queue[0]();
+  const auto& log = w.office.Log();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const MemoryCall& call) {
+                            return call.op == "confirmclose" && call.detail == "asked";
+                          }),
+            c.questions);
+  EXPECT_EQ(w.Count("save"), c.saved ? 1 : 0);
+  EXPECT_EQ(workbook->IsClosed(), c.closed);
+  EXPECT_EQ(w.ops.IsOpen(), !c.closed);
+  EXPECT_EQ(w.view.timers, c.closed ? std::vector<int>{1000} : std::vector<int>{});
+  const auto* stored = StoredSheet(w.office, kBook, "ВЕЛТ");
+  EXPECT_EQ(stored->cells.count({2, 4}), c.saved ? 1u : 0u);
+  EXPECT_TRUE(w.dialogs.shown.empty());
+  if (!c.closed) {
+    // A later close asks again.
+    workbook->CloseByUser();
+    ASSERT_EQ(queue.size(), 2u);
+    w.office.SetUserCloseAnswer(MemoryOffice::CloseAnswer::DontSave);
+    queue[1]();
+    EXPECT_TRUE(workbook->IsClosed());
+    EXPECT_EQ(w.view.timers, std::vector<int>{1000});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UserCloseWithoutAutosave,
+    testing::Values(
+        UserCloseCase{"OnlyPassValues", false, MemoryOffice::CloseAnswer::Cancel, 0, true, false},
+        UserCloseCase{"UserSaves", true, MemoryOffice::CloseAnswer::Save, 1, true, true},
+        UserCloseCase{"UserDoesNotSave", true, MemoryOffice::CloseAnswer::DontSave, 1, true, false},
+        UserCloseCase{"UserCancels", true, MemoryOffice::CloseAnswer::Cancel, 1, false, false}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(CloseNotification, IgnoredAfterTheCloseCommand) {
   World w;

@@ -25,7 +25,9 @@
 //   ignore it silently.
 // - A headless instance ignores SetVisible(true). Its documents are hidden, and Calc does not
 //   save the active sheet of a hidden document (Select has no lasting effect there).
-// - The office locale (number and date display) is that of the program's environment.
+// - The office locale (number and date display) is that of the program's environment. Cells are
+//   read as their value as text in the user's locale (CellValueText.h), not as Calc displays
+//   them; an error result reads as the empty text.
 //
 // Threads: all calls on one thread (the program's). Close notifications arrive on the office's
 // threads and are handed to `poster`, which must be safe to call from any thread.
@@ -34,6 +36,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +57,9 @@ struct LibreOfficeOptions {
   // A call that takes longer means the office hangs. Loading and saving a document get five
   // times as long.
   std::chrono::milliseconds callTimeout{20000};
+  // The user's locale (a Windows locale identifier) in which cells are read as text; 0: the
+  // program's environment (UserLocaleId).
+  int32_t lcid = 0;
 };
 
 class LibreOfficeLauncher : public SpreadsheetLauncher {

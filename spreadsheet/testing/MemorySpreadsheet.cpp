@@ -121,6 +121,14 @@ void MemoryApplication::SetCalculation(int32_t mode, int32_t /*lcid*/) {
 
 void MemoryApplication::SetScreenUpdating(bool on, int32_t /*lcid*/) {
   office_.Call("screenupdating", 0, 0, on ? "true" : "false");
+  // As the LibreOffice backend: a pass's writes do not make an unchanged workbook changed.
+  if (!on && screenUpdating_) {
+    for (auto& wb : workbooks_) wb->savedBeforeBatch_ = wb->saved_;
+  } else if (on && !screenUpdating_) {
+    for (auto& wb : workbooks_) {
+      if (wb->savedBeforeBatch_) wb->saved_ = true;
+    }
+  }
   screenUpdating_ = on;
 }
 
@@ -214,15 +222,44 @@ void MemoryWorkbook::SetBeforeCloseHandler(std::function<void()> handler) {
 
 void MemoryWorkbook::CloseByUser() {
   if (closed_) return;
-  auto handler = beforeClose_;
-  if (handler) {
-    if (office_.poster_) {
-      office_.poster_(handler);
-    } else {
-      handler();
-    }
+  if (!beforeClose_) {
+    // Nobody to tell: the application closes it as it would.
+    closed_ = true;
+    return;
   }
-  closed_ = true;
+  // The handler runs while the workbook is still open; the program closes it, by releasing the
+  // application. A request while one waits for the handler is the same request.
+  if (closeRequested_) return;
+  closeRequested_ = true;
+  std::weak_ptr<MemoryWorkbook> weak = shared_from_this();
+  auto run = [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->closeRequested_ = false;
+    if (self->closed_ || !self->beforeClose_) return;
+    auto handler = self->beforeClose_;
+    handler();
+  };
+  if (office_.poster_) {
+    office_.poster_(run);
+  } else {
+    run();
+  }
+}
+
+bool MemoryWorkbook::ConfirmUserClose() {
+  Check("confirmclose", saved_ ? "" : "asked");
+  if (saved_) return true;
+  switch (office_.closeAnswer_) {
+    case MemoryOffice::CloseAnswer::Save:
+      Save();
+      return true;
+    case MemoryOffice::CloseAnswer::DontSave:
+      return true;
+    case MemoryOffice::CloseAnswer::Cancel:
+      return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -48,7 +48,8 @@ struct MemoryWorkbookData {
 
 // One logged call. `op` names the operation: "start", "visible", "alerts", "open", "add",
 // "calculation", "screenupdating", "quit", "saveas", "save", "saved", "sheet", "addsheet",
-// "name", "select", "read", "write", "width". `detail` carries its argument as text.
+// "name", "select", "read", "write", "width", "confirmclose". `detail` carries its argument as
+// text.
 struct MemoryCall {
   std::string op;
   int32_t row = 0;
@@ -89,7 +90,7 @@ class MemoryWorksheet : public Worksheet {
   class MemoryWorkbook* owner_ = nullptr;
 };
 
-class MemoryWorkbook : public Workbook {
+class MemoryWorkbook : public Workbook, public std::enable_shared_from_this<MemoryWorkbook> {
  public:
   explicit MemoryWorkbook(MemoryOffice& office);
 
@@ -99,6 +100,9 @@ class MemoryWorkbook : public Workbook {
   std::shared_ptr<Worksheet> WorksheetByName(const std::string& name) override;
   std::shared_ptr<Worksheet> AddWorksheet() override;
   void SetBeforeCloseHandler(std::function<void()> handler) override;
+  // Logged as "confirmclose" ("asked" when the workbook is changed). Unchanged: true. Changed:
+  // the office's scripted answer (SetUserCloseAnswer); Save saves to the workbook's path first.
+  bool ConfirmUserClose() override;
 
   // For tests.
   const std::string& Path() const { return path_; }
@@ -108,8 +112,10 @@ class MemoryWorkbook : public Workbook {
   std::shared_ptr<MemoryWorksheet> AddSheetDirect(const std::string& name);
   const std::vector<std::shared_ptr<MemoryWorksheet>>& Sheets() const { return sheets_; }
   const std::string& ActiveSheet() const { return active_; }
-  // The user closes the workbook in the application: the handler runs (through the
-  // office's poster), and the workbook is gone for every later call.
+  // The user closes the workbook in the application, as the LibreOffice backend reports it:
+  // the handler runs (through the office's poster) while the workbook is still open, and the
+  // program closes it by releasing the application. Without a handler the workbook is gone at
+  // once for every later call.
   void CloseByUser();
 
  private:
@@ -125,7 +131,9 @@ class MemoryWorkbook : public Workbook {
   std::string active_;
   std::function<void()> beforeClose_;
   bool saved_ = true;
+  bool savedBeforeBatch_ = true;
   bool closed_ = false;
+  bool closeRequested_ = false;
   int nextSheetNumber_ = 1;
 };
 
@@ -192,6 +200,9 @@ class MemoryOffice : public SpreadsheetLauncher {
 
   // How BeforeClose handlers are delivered; by default they run at once.
   void SetPoster(Poster poster) { poster_ = std::move(poster); }
+  // The user's answer when ConfirmUserClose asks about a changed workbook.
+  enum class CloseAnswer { Save, DontSave, Cancel };
+  void SetUserCloseAnswer(CloseAnswer answer) { closeAnswer_ = answer; }
 
  private:
   friend class MemoryApplication;
@@ -211,6 +222,7 @@ class MemoryOffice : public SpreadsheetLauncher {
   int running_ = 0;
   MemoryApplication* last_ = nullptr;
   Poster poster_;
+  CloseAnswer closeAnswer_ = CloseAnswer::DontSave;
 };
 
 }  // namespace velt

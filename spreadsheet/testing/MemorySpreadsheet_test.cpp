@@ -53,16 +53,48 @@ TEST(MemorySpreadsheet, FaultsHitTheArmedCallsOnly) {
   EXPECT_THROW(wb->Save(), SpreadsheetError);
 }
 
-TEST(MemorySpreadsheet, UserCloseRunsTheHandlerOnceAndEndsTheWorkbook) {
+// As the LibreOffice backend: the handler runs while the workbook is open, once per request; the
+// program closes the workbook by releasing the application. Without a handler the close is
+// Calc's own.
+TEST(MemorySpreadsheet, UserCloseRunsTheHandlerWhileTheWorkbookIsOpen) {
   MemoryOffice office;
   auto app = office.Start();
   auto wb = std::static_pointer_cast<MemoryWorkbook>(app->Add());
   int calls = 0;
-  wb->SetBeforeCloseHandler([&] { ++calls; });
-  wb->CloseByUser();
+  wb->SetBeforeCloseHandler([&] {
+    ++calls;
+    EXPECT_NO_THROW(wb->AddWorksheet());
+  });
   wb->CloseByUser();
   EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(wb->IsClosed());
+  app.reset();
+  EXPECT_TRUE(wb->IsClosed());
   EXPECT_THROW(wb->AddWorksheet(), SpreadsheetError);
+  wb->CloseByUser();
+  EXPECT_EQ(calls, 1);
+
+  auto app2 = office.Start();
+  auto plain = std::static_pointer_cast<MemoryWorkbook>(app2->Add());
+  plain->CloseByUser();
+  EXPECT_TRUE(plain->IsClosed());
+}
+
+TEST(MemorySpreadsheet, PassWritesLeaveAnUnchangedWorkbookUnchanged) {
+  MemoryOffice office;
+  auto app = office.Start();
+  auto wb = std::static_pointer_cast<MemoryWorkbook>(app->Add());
+  auto sheet = wb->AddWorksheet();
+  wb->SetSaved(true);
+  app->SetScreenUpdating(false, 0);
+  sheet->SetCellNumber(1, 1, 2);
+  app->SetScreenUpdating(true, 0);
+  EXPECT_TRUE(wb->IsSaved());
+  EXPECT_TRUE(wb->ConfirmUserClose());
+  sheet->SetCellNumber(1, 2, 3);  // not in a pass
+  EXPECT_FALSE(wb->IsSaved());
+  office.SetUserCloseAnswer(MemoryOffice::CloseAnswer::Cancel);
+  EXPECT_FALSE(wb->ConfirmUserClose());
 }
 
 }  // namespace

@@ -3,9 +3,29 @@
 // Every cell of the used area is checked afterwards against what tmsim serves when asked
 // directly.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/sheet/XCalculatable.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/util/CellProtection.hpp>
+#include <com/sun/star/util/XProtectable.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <osl/file.hxx>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -15,7 +35,9 @@
 #include "FloatDecimal.h"
 #include "Grammar.h"
 #include "HeadlessDataSheet.h"
+#include "LibreOfficeSpreadsheet.h"
 #include "SheetTexts.h"
+#include "TmOperations.h"
 #include "TmsimProcess.h"
 #include "UpdateSheet.h"
 #include "tmaccess.h"
@@ -181,6 +203,292 @@ TEST(UpdateSheetEndToEnd, LibreOfficeSheetGetsWhatTmsimServes) {
   EXPECT_EQ(statistics.valuesWritten + statistics.noValueWritten,
             static_cast<int64_t>(expected.size()) + 2);
   tm.tmaDisconnect();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Write failures on a real office: a protected sheet whose result cells become unwritable at some
+// row. The pass must end there, as its cell-by-cell form would: the result flag set, no cell
+// after the failing one changed, no row after it requested, screen updating and automatic
+// calculation back.
+
+namespace css = ::com::sun::star;
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+rtl::OUString U(const std::string& text) {
+  return rtl::OStringToOUString(rtl::OString(text.data(), static_cast<sal_Int32>(text.size())),
+                                RTL_TEXTENCODING_UTF8);
+}
+
+// A second UNO connection to the office, as a user's hands: protects a sheet, and looks at the
+// document's calculation mode and controller locks.
+class OfficeHands {
+ public:
+  explicit OfficeHands(const std::string& pipe) {
+    static Reference<css::uno::XComponentContext> local = [] {
+      setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
+      return cppu::defaultBootstrap_InitialComponentContext();
+    }();
+    auto connection = css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    bridge_ =
+        css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    Reference<css::uno::XComponentContext> context(
+        bridge_->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
+    desktop_ = css::frame::Desktop::create(context);
+  }
+  ~OfficeHands() {
+    try {
+      Reference<css::lang::XComponent>(bridge_, UNO_QUERY_THROW)->dispose();
+    } catch (...) {
+    }
+  }
+
+  Reference<css::frame::XModel> Model(const std::string& path) {
+    rtl::OUString url;
+    osl::FileBase::getFileURLFromSystemPath(U(path), url);
+    auto e = desktop_->getComponents()->createEnumeration();
+    while (e->hasMoreElements()) {
+      Reference<css::frame::XModel> model(e->nextElement(), UNO_QUERY);
+      if (model.is() && model->getURL() == url) return model;
+    }
+    throw std::runtime_error("no document " + path);
+  }
+
+  // Unlocks the rectangles (row, column, row, column; 1-based), then protects the sheet.
+  void Protect(const std::string& path, const std::string& name,
+               const std::vector<std::array<int32_t, 4>>& unlocked) {
+    Reference<css::sheet::XSpreadsheet> sheet(
+        Reference<css::sheet::XSpreadsheetDocument>(Model(path), UNO_QUERY_THROW)
+            ->getSheets()
+            ->getByName(U(name)),
+        UNO_QUERY_THROW);
+    for (const auto& [top, left, bottom, right] : unlocked) {
+      Reference<css::beans::XPropertySet> range(
+          sheet->getCellRangeByPosition(left - 1, top - 1, right - 1, bottom - 1), UNO_QUERY_THROW);
+      css::util::CellProtection protection;
+      range->getPropertyValue("CellProtection") >>= protection;
+      protection.IsLocked = false;
+      range->setPropertyValue("CellProtection", Any(protection));
+    }
+    Reference<css::util::XProtectable>(sheet, UNO_QUERY_THROW)->protect("");
+  }
+
+  bool AutomaticCalculation(const std::string& path) {
+    return Reference<css::sheet::XCalculatable>(Model(path), UNO_QUERY_THROW)
+        ->isAutomaticCalculationEnabled();
+  }
+  bool ControllersLocked(const std::string& path) { return Model(path)->hasControllersLocked(); }
+
+ private:
+  Reference<css::bridge::XBridge> bridge_;
+  Reference<css::frame::XDesktop2> desktop_;
+};
+
+// The requests as the server gets them, in order: "analog 1:2:3 N/A 0", "accum 1:3:2 ", ...
+class LoggedTm : public TmOperations {
+ public:
+  explicit LoggedTm(TmOperations& tm) : tm_(tm) {}
+  std::vector<std::string> log;
+
+  int32_t tmaSystemTime(char* buffer, uint32_t reserved) override {
+    return tm_.tmaSystemTime(buffer, reserved);
+  }
+  int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
+    log.push_back("status " + Address(ch, rtu, point));
+    return tm_.tmaStatus(ch, rtu, point);
+  }
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    log.push_back("analog " + Address(ch, rtu, point) + " " + time + " " + std::to_string(archive));
+    return tm_.tmaAnalog(ch, rtu, point, time, archive);
+  }
+  uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
+                        const std::string& time) override {
+    log.push_back("accum " + Address(ch, rtu, point) + " " + time);
+    return tm_.tmaAccumFull(ch, rtu, point, values, time);
+  }
+  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
+                          uint16_t point) override {
+    return tm_.tmaEnumObjects(cls, max, buffer, ch, rtu, point);
+  }
+  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
+                           std::string& name, uint32_t size) override {
+    return tm_.tmaGetObjectName(cls, ch, rtu, point, name, size);
+  }
+
+ private:
+  static std::string Address(uint16_t ch, uint16_t rtu, uint16_t point) {
+    return std::to_string(ch) + ":" + std::to_string(rtu) + ":" + std::to_string(point);
+  }
+  TmOperations& tm_;
+};
+
+class TemporaryPath {
+ public:
+  explicit TemporaryPath(const std::string& name) {
+    char pattern[] = "/tmp/velt-pass-soffice-XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+    path_ = dir_ + "/" + name;
+  }
+  ~TemporaryPath() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string dir_, path_;
+};
+
+// Rows 2-9: current analog requests, one point each; row 10 an accumulator (meter reading into
+// column 5, then reduced power into column 4); row 11 one more analog row. Every result cell
+// holds "old" before the pass.
+const std::vector<Row> kProtectedSheet = {
+    {"ТМ адрес", "Наименование параметра", "№ архива", "Значение"},
+    {"#TT1:2:1", "", "", "old"},
+    {"#TT1:2:2", "", "", "old"},
+    {"#TT1:2:3", "", "", "old"},
+    {"#TT1:2:4", "", "", "old"},
+    {"#TT1:2:5", "", "", "old"},
+    {"#TT1:2:6", "", "", "old"},
+    {"#TT1:3:1", "", "", "old"},
+    {"#TT1:1:1", "", "", "old"},
+    {"#TI1:3:2", "", "", "old", "old"},
+    {"#TT1:1:2", "", "", "old"},
+};
+
+const std::vector<std::string> kAllRequests = {
+    "analog 1:2:1 N/A 0", "analog 1:2:2 N/A 0", "analog 1:2:3 N/A 0", "analog 1:2:4 N/A 0",
+    "analog 1:2:5 N/A 0", "analog 1:2:6 N/A 0", "analog 1:3:1 N/A 0", "analog 1:1:1 N/A 0",
+    "accum 1:3:2 ",       "analog 1:1:2 N/A 0"};
+
+struct ProtectionCase {
+  const char* name;
+  std::vector<std::array<int32_t, 4>> unlocked;  // result cells that stay writable
+  bool failed;
+  size_t requests;                   // how many of kAllRequests are made
+  std::vector<std::string> changed;  // "row,column" of the cells written
+};
+
+void PrintTo(const ProtectionCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ProtectedSheetPass : public testing::TestWithParam<ProtectionCase> {};
+
+TEST_P(ProtectedSheetPass, EndsAtTheFirstCellThatCannotBeWritten) {
+  const ProtectionCase& c = GetParam();
+  TmsimProcess tmsim;
+  TmAccess access;
+  ASSERT_NE(access.tmaConnect(tmsim.Address() + "\\TMS", "$Excel$") & 0xFFFF, 0);
+  LoggedTm tm(access);
+
+  TemporaryPath file("protected.ods");
+  LibreOfficeOptions options;
+  options.lcid = 0x0419;
+  std::unique_ptr<Application> application = LibreOfficeLauncher(options).Start();
+  std::shared_ptr<Workbook> workbook = application->Add();
+  std::shared_ptr<Worksheet> sheet = workbook->AddWorksheet();
+  sheet->SetName("ВЕЛТ");
+  for (size_t r = 0; r < kProtectedSheet.size(); ++r) {
+    for (size_t col = 0; col < kProtectedSheet[r].size(); ++col) {
+      if (!kProtectedSheet[r][col].empty()) {
+        sheet->SetCellText(static_cast<int32_t>(r) + 1, static_cast<int32_t>(col) + 1,
+                           kProtectedSheet[r][col]);
+      }
+    }
+  }
+  workbook->SaveAs(file.Path());
+  OfficeHands hands(LibreOfficeInstanceOf(*application)->pipeName);
+  hands.Protect(file.Path(), "ВЕЛТ", c.unlocked);
+
+  ProgressBarModel progress;
+  EXPECT_EQ(UpdateSheet(*application, 0x0419, *sheet, progress, tm), c.failed);
+  EXPECT_TRUE(hands.AutomaticCalculation(file.Path()));
+  EXPECT_FALSE(hands.ControllersLocked(file.Path()));
+  EXPECT_EQ(tm.log, std::vector<std::string>(kAllRequests.begin(),
+                                             kAllRequests.begin() + static_cast<long>(c.requests)));
+  std::vector<std::string> changed;
+  for (int32_t row = 1; row <= static_cast<int32_t>(kProtectedSheet.size()) + 1; ++row) {
+    for (int32_t column = 1; column <= 6; ++column) {
+      const size_t r = static_cast<size_t>(row - 1), col = static_cast<size_t>(column - 1);
+      const std::string typed = r < kProtectedSheet.size() && col < kProtectedSheet[r].size()
+                                    ? kProtectedSheet[r][col]
+                                    : "";
+      const std::string text = sheet->CellText(row, column);
+      if (text == typed) continue;
+      changed.push_back(std::to_string(row) + "," + std::to_string(column));
+      // A result: a number or the failure marker.
+      EXPECT_TRUE(text == kNoValue || DisplayedNumber(text).has_value()) << text;
+    }
+  }
+  EXPECT_EQ(changed, c.changed);
+  // The instance goes on working cell by cell and batched.
+  EXPECT_NO_THROW(application->Add()->AddWorksheet()->SetCellText(1, 1, "x"));
+  tm.log.clear();
+  access.tmaDisconnect();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProtectedSheetPass,
+    testing::Values(
+        ProtectionCase{"WholeSheetLocked", {}, true, 1, {}},
+        ProtectionCase{"ResultCellsUnlockedToRow6",
+                       {{2, 4, 6, 4}},
+                       true,
+                       6,
+                       {"2,4", "3,4", "4,4", "5,4", "6,4"}},
+        ProtectionCase{"LockedCellBetweenUnlockedOnes",
+                       {{2, 4, 3, 4}, {5, 4, 11, 5}},
+                       true,
+                       3,
+                       {"2,4", "3,4"}},
+        // The accumulator writes its meter reading (column 5) before its power (column 4).
+        ProtectionCase{"OnlyTheMeterColumnOfTheAccumulatorRow",
+                       {{2, 4, 9, 4}, {10, 5, 10, 5}},
+                       true,
+                       9,
+                       {"2,4", "3,4", "4,4", "5,4", "6,4", "7,4", "8,4", "9,4", "10,5"}},
+        ProtectionCase{
+            "EveryResultCellUnlocked",
+            {{2, 4, 11, 5}},
+            false,
+            10,
+            {"2,4", "3,4", "4,4", "5,4", "6,4", "7,4", "8,4", "9,4", "10,4", "10,5", "11,4"}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// A sheet whose cell (1, 1) is empty, in a workbook left with manual calculation: the pass ends
+// at row 1, writes and requests nothing, and leaves calculation automatic.
+TEST(UpdateSheetEndToEnd, EmptyFirstCellEndsThePassWithCalculationAutomatic) {
+  TmsimProcess tmsim;
+  TmAccess access;
+  ASSERT_NE(access.tmaConnect(tmsim.Address() + "\\TMS", "$Excel$") & 0xFFFF, 0);
+  LoggedTm tm(access);
+  TemporaryPath file("empty.ods");
+  std::unique_ptr<Application> application = LibreOfficeLauncher().Start();
+  std::shared_ptr<Workbook> workbook = application->Add();
+  std::shared_ptr<Worksheet> sheet = workbook->AddWorksheet();
+  sheet->SetCellText(2, 1, "#TT1:3:1");
+  workbook->SaveAs(file.Path());
+  OfficeHands hands(LibreOfficeInstanceOf(*application)->pipeName);
+  application->SetCalculation(xlCalculationManual, 0);
+  ASSERT_FALSE(hands.AutomaticCalculation(file.Path()));
+
+  ProgressBarModel progress;
+  EXPECT_FALSE(UpdateSheet(*application, 0, *sheet, progress, tm));
+  EXPECT_TRUE(hands.AutomaticCalculation(file.Path()));
+  EXPECT_FALSE(hands.ControllersLocked(file.Path()));
+  EXPECT_TRUE(tm.log.empty());
+  EXPECT_EQ(sheet->CellText(1, 1), "");
+  EXPECT_EQ(sheet->CellText(2, 4), "");
+  access.tmaDisconnect();
 }
 
 }  // namespace

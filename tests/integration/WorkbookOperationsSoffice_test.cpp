@@ -1,11 +1,42 @@
 // The workbook operations on a real headless LibreOffice.
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/frame/DispatchHelper.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XDispatchProvider.hpp>
+#include <com/sun/star/frame/XFrame.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <osl/file.hxx>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "LibreOfficeSpreadsheet.h"
 #include "TemporaryDirectory.h"
@@ -64,6 +95,340 @@ TEST(WorkbookOperationsOnLibreOffice, NewWorkbookWithDataSheetReopensFromItsFile
   EXPECT_EQ(sheet->CellText(1, 4), "Значение");
   EXPECT_EQ(sheet->CellText(2, 1), "");
 }
+
+namespace css = ::com::sun::star;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+rtl::OUString U(const std::string& text) {
+  return rtl::OStringToOUString(rtl::OString(text.data(), static_cast<sal_Int32>(text.size())),
+                                RTL_TEXTENCODING_UTF8);
+}
+
+// Sends a command to the frame of the document at `path`, from a connection of its own, as the
+// document's menu or keys would.
+void DispatchLikeUser(const std::string& pipe, const std::string& path, const char* command) {
+  static Reference<css::uno::XComponentContext> local = [] {
+    setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
+    return cppu::defaultBootstrap_InitialComponentContext();
+  }();
+  auto connection = css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
+  sigset_t pipeSignal, previous;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+  Reference<css::bridge::XBridge> bridge =
+      css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  Reference<css::uno::XComponentContext> context(bridge->getInstance("StarOffice.ComponentContext"),
+                                                 UNO_QUERY_THROW);
+  rtl::OUString url;
+  osl::FileBase::getFileURLFromSystemPath(U(path), url);
+  auto components = css::frame::Desktop::create(context)->getComponents()->createEnumeration();
+  Reference<css::frame::XModel> model;
+  while (components->hasMoreElements() && !model.is()) {
+    Reference<css::frame::XModel> candidate(components->nextElement(), UNO_QUERY);
+    if (candidate.is() && candidate->getURL() == url) model = candidate;
+  }
+  ASSERT_TRUE(model.is()) << path;
+  Reference<css::frame::XDispatchProvider> frame(model->getCurrentController()->getFrame(),
+                                                 UNO_QUERY_THROW);
+  css::frame::DispatchHelper::create(context)->executeDispatch(
+      frame, rtl::OUString::createFromAscii(command), "", 0, {});
+  Reference<css::lang::XComponent>(bridge, UNO_QUERY_THROW)->dispose();
+}
+
+// The program's event loop: close notifications are posted to it.
+class EventLoop {
+ public:
+  Poster MakePoster() {
+    return [this](std::function<void()> work) {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(std::move(work));
+    };
+  }
+  // Runs what was posted until `done`, for at most `limit`.
+  bool RunUntil(const std::function<bool()>& done,
+                std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::deque<std::function<void()>> work;
+      {
+        std::lock_guard lock(mutex_);
+        work.swap(queue_);
+      }
+      for (auto& w : work) w();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+  bool Busy() {
+    std::lock_guard lock(mutex_);
+    return !queue_.empty();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::function<void()>> queue_;
+};
+
+struct UserCloseCase {
+  const char* command;
+  bool autosave;
+};
+
+class UserClosesInCalc : public testing::TestWithParam<UserCloseCase> {};
+
+// The user closes the workbook in Calc. The program's Close runs once while the
+// workbook is still there: with autosave on the file then holds the last pass's value, and
+// nobody is asked anything; with autosave off the program does not save (a pass's value is no
+// change of the user's, so Calc asks nothing either). No error is shown.
+TEST_P(UserClosesInCalc, CloseRunsOnceWhileTheWorkbookIsThere) {
+  const UserCloseCase& c = GetParam();
+  TemporaryDirectory dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string path = (dir.path() / "книга.xls").string();
+
+  EventLoop loop;
+  LibreOfficeOptions options;
+  options.headless = true;
+  options.poster = loop.MakePoster();
+  LibreOfficeLauncher launcher(options);
+  ScriptedDialogs dialogs;
+  dialogs.answers = {true, true};
+  RecordingView view;
+  view.autosave = c.autosave;
+  WorkbookOperations ops(launcher, dialogs, view);
+  ops.ExOpen(path);
+  ASSERT_TRUE(ops.SheetReady()) << testing::PrintToString(dialogs.shown);
+  const auto instance = LibreOfficeInstanceOf(*ops.ExAp());
+  ASSERT_TRUE(instance);
+
+  // The workbook as saved before the pass (the header row came after the file was made).
+  ops.SaveWorkbook();
+  // A pass writes a value.
+  ops.ExAp()->SetCalculation(xlCalculationManual, 0);
+  ops.ExAp()->SetScreenUpdating(false, 0);
+  ops.ExWs()->SetCellNumber(2, 4, 36.5);
+  ops.ExAp()->SetScreenUpdating(true, 0);
+  ops.ExAp()->SetCalculation(xlCalculationAutomatic, 0);
+
+  try {
+    DispatchLikeUser(instance->pipeName, path, c.command);
+  } catch (const css::uno::Exception& e) {
+    std::cerr << "dispatch: " << rtl::OUStringToOString(e.Message, RTL_TEXTENCODING_UTF8).getStr()
+              << std::endl;
+  }
+  ASSERT_TRUE(loop.RunUntil([&] { return !ops.IsOpen(); }));
+  EXPECT_EQ(view.timers, std::vector<int>{kCloseTimerMs});
+  EXPECT_EQ(view.OpenState(), false);
+  EXPECT_TRUE(ops.Closing());
+  EXPECT_FALSE(LibreOfficeInstanceRunning(*instance));
+  // Only the two questions of the open; no error box.
+  EXPECT_EQ(dialogs.shown, (std::vector<std::string>{"ask: Нет указанного файла - Создать?",
+                                                     "ask: Нет листа ВЕЛТ - Создать?"}));
+  // Later notifications change nothing.
+  ops.WorkbookClosing();
+  EXPECT_EQ(view.timers.size(), 1u);
+
+  auto app = LibreOfficeLauncher().Start();
+  auto sheet = app->Open(path)->WorksheetByName("ВЕЛТ");
+  EXPECT_EQ(sheet->CellText(1, 1), "ТМ адрес");
+  EXPECT_EQ(sheet->CellText(2, 4), c.autosave ? "36.5" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, UserClosesInCalc,
+    testing::Values(UserCloseCase{".uno:CloseDoc", true}, UserCloseCase{".uno:CloseDoc", false},
+                    UserCloseCase{".uno:CloseWin", true}, UserCloseCase{".uno:CloseFrame", true},
+                    UserCloseCase{".uno:Quit", true}, UserCloseCase{".uno:Quit", false}),
+    [](const auto& test) {
+      return std::string(test.param.command + 5) +
+             (test.param.autosave ? "_autosave" : "_noautosave");
+    });
+
+// ---------------------------------------------------------------------------------------------
+// A visible Calc under Xvfb: without autosave, changes of the user's own are asked about with
+// Calc's own question, once, and the answer is obeyed; xdotool answers as the user would.
+
+// An X server for this test; `display` is empty when it did not come up.
+class VirtualDisplay {
+ public:
+  VirtualDisplay() {
+    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    std::string fd = std::to_string(ready[1]);
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+            "1280x1024x24", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(ready[1]);
+    std::string number;
+    char c = 0;
+    while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+    close(ready[0]);
+    if (c == '\n' && !number.empty()) display = ":" + number;
+    const char* saved = std::getenv("DISPLAY");
+    if (saved) saved_ = saved;
+    hadDisplay_ = saved != nullptr;
+    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+  }
+  ~VirtualDisplay() {
+    if (hadDisplay_) {
+      setenv("DISPLAY", saved_.c_str(), 1);
+    } else {
+      unsetenv("DISPLAY");
+    }
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  std::string display;
+
+ private:
+  pid_t pid_ = -1;
+  std::string saved_;
+  bool hadDisplay_ = false;
+};
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, p)) out += buffer;
+    pclose(p);
+  }
+  return out;
+}
+
+// Types a text into a cell of the document at `path` as the user would (not in a pass).
+void TypeIntoCell(const std::string& pipe, const std::string& path, int row, int column,
+                  const std::string& text) {
+  static Reference<css::uno::XComponentContext> local = [] {
+    setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
+    return cppu::defaultBootstrap_InitialComponentContext();
+  }();
+  auto connection = css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
+  Reference<css::bridge::XBridge> bridge =
+      css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
+  Reference<css::uno::XComponentContext> context(bridge->getInstance("StarOffice.ComponentContext"),
+                                                 UNO_QUERY_THROW);
+  rtl::OUString url;
+  osl::FileBase::getFileURLFromSystemPath(U(path), url);
+  auto components = css::frame::Desktop::create(context)->getComponents()->createEnumeration();
+  while (components->hasMoreElements()) {
+    Reference<css::frame::XModel> model(components->nextElement(), UNO_QUERY);
+    if (!model.is() || model->getURL() != url) continue;
+    Reference<css::sheet::XSpreadsheet> sheet(
+        Reference<css::sheet::XSpreadsheetDocument>(model, UNO_QUERY_THROW)
+            ->getSheets()
+            ->getByName(U("ВЕЛТ")),
+        UNO_QUERY_THROW);
+    sheet->getCellByPosition(column - 1, row - 1)->setFormula(U(text));
+  }
+  Reference<css::lang::XComponent>(bridge, UNO_QUERY_THROW)->dispose();
+}
+
+struct QuestionCase {
+  const char* name;
+  const char* key;  // the answer: Return saves, Escape cancels
+  bool closed;
+  bool saved;
+};
+
+void PrintTo(const QuestionCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class UserChangesWithoutAutosave : public testing::TestWithParam<QuestionCase> {};
+
+TEST_P(UserChangesWithoutAutosave, CalcAsksOnceAndTheAnswerIsObeyed) {
+  const QuestionCase& c = GetParam();
+  if (access("/usr/bin/xdotool", X_OK) != 0) GTEST_SKIP() << "xdotool is not installed";
+  VirtualDisplay x;
+  ASSERT_FALSE(x.display.empty()) << "Xvfb did not come up";
+  TemporaryDirectory dir;
+  const std::string path = (dir.path() / "book.xls").string();
+
+  EventLoop loop;
+  LibreOfficeOptions options;
+  options.headless = false;
+  options.poster = loop.MakePoster();
+  LibreOfficeLauncher launcher(options);
+  ScriptedDialogs dialogs;
+  dialogs.answers = {true, true};
+  RecordingView view;
+  view.autosave = false;
+  WorkbookOperations ops(launcher, dialogs, view);
+  ops.ExOpen(path);
+  ASSERT_TRUE(ops.SheetReady()) << testing::PrintToString(dialogs.shown);
+  const auto instance = LibreOfficeInstanceOf(*ops.ExAp());
+  ASSERT_TRUE(instance && instance->canShow);
+  ops.SaveWorkbook();
+  ops.ExAp()->SetScreenUpdating(false, 0);
+  ops.ExWs()->SetCellNumber(2, 4, 36.5);  // a pass's value
+  ops.ExAp()->SetScreenUpdating(true, 0);
+  TypeIntoCell(instance->pipeName, path, 3, 2, "заметка");  // the user's own change
+
+  // The user: answers every question Calc shows within the next seconds, counting them.
+  std::atomic<int> questions{0};
+  std::atomic<bool> stop{false};
+  std::thread user([&] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!stop && std::chrono::steady_clock::now() < end) {
+      std::string id = Shell("xdotool search --onlyvisible --name 'Save Document' 2>/dev/null");
+      if (!id.empty()) {
+        id = id.substr(0, id.find('\n'));
+        ++questions;
+        Shell("xdotool windowfocus --sync " + id + " key --clearmodifiers " + c.key);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  struct Join {
+    std::atomic<bool>& stop;
+    std::thread& thread;
+    ~Join() {
+      stop = true;
+      if (thread.joinable()) thread.join();
+    }
+  } join{stop, user};
+  try {
+    DispatchLikeUser(instance->pipeName, path, ".uno:CloseDoc");
+    loop.RunUntil([&] { return questions > 0 && !loop.Busy(); });
+    // Time for a second question, if there were one.
+    loop.RunUntil([] { return false; }, std::chrono::seconds(2));
+  } catch (const css::uno::Exception& e) {
+    FAIL() << rtl::OUStringToOString(e.Message, RTL_TEXTENCODING_UTF8).getStr();
+  }
+  stop = true;
+  user.join();
+  EXPECT_EQ(questions, 1);
+  EXPECT_EQ(ops.IsOpen(), !c.closed);
+  EXPECT_EQ(view.timers, c.closed ? std::vector<int>{kCloseTimerMs} : std::vector<int>{});
+  if (!c.closed) ops.Close();  // the program's own Close command, at exit
+  EXPECT_FALSE(LibreOfficeInstanceRunning(*instance));
+  EXPECT_EQ(dialogs.shown.size(), 2u);  // the two questions of the open, no error
+
+  auto app = LibreOfficeLauncher().Start();
+  auto sheet = app->Open(path)->WorksheetByName("ВЕЛТ");
+  EXPECT_EQ(sheet->CellText(3, 2), c.saved ? "заметка" : "");
+  EXPECT_EQ(sheet->CellText(2, 4), c.saved ? "36.5" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, UserChangesWithoutAutosave,
+                         testing::Values(QuestionCase{"Save", "Return", true, true},
+                                         QuestionCase{"Cancel", "Escape", false, false}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace velt

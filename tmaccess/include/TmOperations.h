@@ -16,6 +16,9 @@
 
 namespace velt {
 
+// The client name the program gives the TM server.
+inline constexpr char kClientName[] = "$Excel$";
+
 // The result flag of the library and of the connection module.
 inline constexpr int16_t kTmaTrue = 1;
 inline constexpr int16_t kTmaFalse = 0;

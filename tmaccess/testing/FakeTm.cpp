@@ -136,6 +136,10 @@ void FakeTm::AddPoint(uint16_t objectClass, uint16_t ch, uint16_t rtu, uint16_t 
   objects_[{objectClass, ch, rtu, point}] = std::move(name);
 }
 
+void FakeTm::FailName(uint16_t objectClass, uint16_t ch, uint16_t rtu, uint16_t point) {
+  failedNames_.insert({objectClass, ch, rtu, point});
+}
+
 std::vector<std::string> FakeTm::Described() const {
   std::vector<std::string> lines;
   lines.reserve(requests_.size());
@@ -230,7 +234,7 @@ int16_t FakeTm::tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16
   Log(request);
   if (!connected_ || size == 0) return kTmaFalse;
   auto it = objects_.find({cls, ch, rtu, point});
-  if (it == objects_.end()) return kTmaFalse;
+  if (it == objects_.end() || failedNames_.count(it->first) != 0) return kTmaFalse;
   name = Truncated(it->second, size);
   return kTmaTrue;
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -69,6 +70,8 @@ class FakeTm : public TmOperations {
   void AddChannel(uint16_t ch, std::string name);
   void AddRtu(uint16_t ch, uint16_t rtu, std::string name);
   void AddPoint(uint16_t objectClass, uint16_t ch, uint16_t rtu, uint16_t point, std::string name);
+  // The object stays in enumerations, but its name request fails.
+  void FailName(uint16_t objectClass, uint16_t ch, uint16_t rtu, uint16_t point);
   // Every later request of any kind fails as it would without a connection.
   void SetConnected(bool connected) { connected_ = connected; }
 
@@ -103,6 +106,7 @@ class FakeTm : public TmOperations {
   std::function<float(const TmRequest&)> analogFallback_;
   std::function<AccumAnswer(const TmRequest&)> accumFallback_;
   std::map<Object, std::string> objects_;
+  std::set<Object> failedNames_;
   bool connected_ = true;
   bool logging_ = true;
   int64_t count_ = 0;

@@ -98,7 +98,7 @@ ClientSession::Outcome ClientSession::Handle(std::string_view payload, std::stri
     std::optional<float> v;
     if (analog->time == tp::kCurrentTime && analog->archive == 0) {
       v = db_.AnalogNow(analog->ch, analog->rtu, analog->point, clock_());
-    } else if (const auto slice = ParseSliceTime(analog->time)) {
+    } else if (const auto slice = ParseSliceTime(analog->time, MidnightOf(clock_()))) {
       v = db_.AnalogAt(analog->ch, analog->rtu, analog->point, analog->archive, *slice);
     }
     tp::Encode(tp::AnalogAnswer{v.has_value(), v.value_or(0.0f)}, out);
@@ -106,7 +106,7 @@ ClientSession::Outcome ClientSession::Handle(std::string_view payload, std::stri
     std::optional<std::pair<float, float>> v;
     if (accum->time.empty()) {
       v = db_.AccumNow(accum->ch, accum->rtu, accum->point, clock_());
-    } else if (const auto slice = ParseSliceTime(accum->time)) {
+    } else if (const auto slice = ParseSliceTime(accum->time, MidnightOf(clock_()))) {
       v = db_.AccumAt(accum->ch, accum->rtu, accum->point, *slice);
     }
     tp::AccumAnswer a;

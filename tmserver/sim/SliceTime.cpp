@@ -95,7 +95,45 @@ int64_t CivilSeconds(int year, int month, int day, int hour, int minute, int sec
          hour * 3600 + minute * 60 + second;
 }
 
-std::optional<int64_t> ParseSliceTime(std::string_view text) {
+namespace {
+
+// "H:MM[:SS]" and, where `ampm` allows, a following AM or PM; -1 when it is not a time.
+int64_t TimeOfDay(Cursor& c, bool ampm) {
+  int hour = c.Digits(1, 2);
+  if (hour < 0 || !c.Take(':')) return -1;
+  const int minute = c.Digits(2, 2);
+  if (minute < 0) return -1;
+  int second = 0;
+  if (c.Take(':')) {
+    second = c.Digits(2, 2);
+    if (second < 0) return -1;
+  }
+  if (ampm && !c.AtEnd()) {
+    c.SkipBlanks();
+    const bool am = c.TakeWord("AM");
+    const bool pm = !am && c.TakeWord("PM");
+    if (!am && !pm) return -1;
+    if (hour < 1 || hour > 12) return -1;
+    hour = (hour % 12) + (pm ? 12 : 0);
+  }
+  if (!c.AtEnd() || hour > 23 || minute > 59 || second > 59) return -1;
+  return hour * 3600 + minute * 60 + second;
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseSliceTime(std::string_view text, std::optional<int64_t> today) {
+  {
+    // A time of day alone, as a spreadsheet gives a time cell.
+    Cursor t(Trim(text));
+    if (t.Digits(1, 2) >= 0 && t.Take(':')) {
+      if (!today) return std::nullopt;
+      Cursor again(Trim(text));
+      const int64_t seconds = TimeOfDay(again, true);
+      if (seconds < 0) return std::nullopt;
+      return *today + seconds;
+    }
+  }
   Cursor c(Trim(text));
   int year = -1, month = -1, day = -1;
   size_t year_digits = 0;
@@ -133,29 +171,14 @@ std::optional<int64_t> ParseSliceTime(std::string_view text) {
     return std::nullopt;
   }
 
-  int hour = 0, minute = 0, second = 0;
+  int64_t seconds = 0;
   if (!c.AtEnd()) {
     const bool iso_t = form == Form::kIso && c.Take('T');
     if (!iso_t && c.SkipBlanks() == 0) return std::nullopt;
-    hour = c.Digits(1, 2);
-    if (hour < 0 || !c.Take(':')) return std::nullopt;
-    minute = c.Digits(2, 2);
-    if (minute < 0) return std::nullopt;
-    if (c.Take(':')) {
-      second = c.Digits(2, 2);
-      if (second < 0) return std::nullopt;
-    }
-    if (form == Form::kSlashed && !c.AtEnd()) {
-      c.SkipBlanks();
-      const bool am = c.TakeWord("AM");
-      const bool pm = !am && c.TakeWord("PM");
-      if (!am && !pm) return std::nullopt;
-      if (hour < 1 || hour > 12) return std::nullopt;
-      hour = (hour % 12) + (pm ? 12 : 0);
-    }
-    if (!c.AtEnd() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    seconds = TimeOfDay(c, form == Form::kSlashed);
+    if (seconds < 0) return std::nullopt;
   }
-  return CivilSeconds(year, month, day, hour, minute, second);
+  return CivilSeconds(year, month, day, 0, 0, 0) + seconds;
 }
 
 std::string FormatCivil(int64_t civil) {
@@ -172,6 +195,10 @@ std::string FormatCivil(int64_t civil) {
                 static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
                 static_cast<int>(rest % 60));
   return text;
+}
+
+int64_t MidnightOf(int64_t civil) {
+  return civil - ((civil % 86400) + 86400) % 86400;
 }
 
 int64_t CivilNow() {

@@ -17,8 +17,14 @@ int64_t CivilSeconds(int year, int month, int day, int hour, int minute, int sec
 //   DD.MM.YYYY HH:MM[:SS]   DD.MM.YY HH:MM[:SS]   (YY: 00-29 is 20YY, 30-99 is 19YY)
 //   YYYY-MM-DD HH:MM[:SS]   YYYY-MM-DDTHH:MM[:SS]
 //   MM/DD/YY HH:MM[:SS] [AM|PM]   MM/DD/YYYY HH:MM[:SS] [AM|PM]   (month first)
+//   HH:MM[:SS] [AM|PM]   (a time of day alone: that time on `today`, the civil time of a
+//                         midnight; refused when `today` is not given)
 // Day, month and hour may have one digit. Anything else is nullopt.
-std::optional<int64_t> ParseSliceTime(std::string_view text);
+std::optional<int64_t> ParseSliceTime(std::string_view text,
+                                      std::optional<int64_t> today = std::nullopt);
+
+// The civil time of the midnight that begins the day of `civil`.
+int64_t MidnightOf(int64_t civil);
 
 // "DD.MM.YYYY HH:MM:SS"
 std::string FormatCivil(int64_t civil);

@@ -50,6 +50,48 @@ TEST(SliceTime, AcceptedAndRefusedTexts) {
   }
 }
 
+// What the update pass hands over for a date/time cell (CellValueText.h) in the Russian,
+// English (US) and C locales (C reads as English): the short date, a blank and the long time;
+// the date alone at midnight; the time alone for a pure time, on the server's day.
+TEST(SliceTime, SpreadsheetValueTexts) {
+  const int64_t today = CivilSeconds(2026, 12, 8, 0, 0, 0);
+  struct Case {
+    const char* text;
+    std::optional<int64_t> civil;
+  };
+  const Case cases[] = {
+      {"01.12.2026 12:00:00", CivilSeconds(2026, 12, 1, 12, 0, 0)},
+      {"01.12.2026 9:05:07", CivilSeconds(2026, 12, 1, 9, 5, 7)},
+      {"01.12.2026 0:30:00", CivilSeconds(2026, 12, 1, 0, 30, 0)},
+      {"01.12.2026", CivilSeconds(2026, 12, 1, 0, 0, 0)},
+      {"12/1/2026 12:00:00 PM", CivilSeconds(2026, 12, 1, 12, 0, 0)},
+      {"12/1/2026 9:05:07 AM", CivilSeconds(2026, 12, 1, 9, 5, 7)},
+      {"12/1/2026 12:30:00 AM", CivilSeconds(2026, 12, 1, 0, 30, 0)},
+      {"12/1/2026 11:59:59 PM", CivilSeconds(2026, 12, 1, 23, 59, 59)},
+      {"12/1/2026", CivilSeconds(2026, 12, 1, 0, 0, 0)},
+      {"9:05:00", today + 9 * 3600 + 300},
+      {"0:00:00", today},
+      {"23:59:59", today + 86399},
+      {"9:05", today + 9 * 3600 + 300},
+      {"9:05:00 AM", today + 9 * 3600 + 300},
+      {"12:00:00 AM", today},
+      {"12:00:00 PM", today + 12 * 3600},
+      {"11:30:00 pm", today + 23 * 3600 + 1800},
+      {"24:00:00", std::nullopt},
+      {"13:00:00 PM", std::nullopt},
+      {"9:5:00", std::nullopt},
+      {"9:05:00 XM", std::nullopt},
+      {"9:05:00 1", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseSliceTime(c.text, today), c.civil) << '"' << c.text << '"';
+  }
+  // A time alone means nothing without a day (the database's times always have one).
+  EXPECT_EQ(ParseSliceTime("9:05:00"), std::nullopt);
+  EXPECT_EQ(MidnightOf(today + 3600), today);
+  EXPECT_EQ(MidnightOf(-1), -86400);
+}
+
 TEST(SliceTime, FormatsWhatItParses) {
   EXPECT_EQ(FormatCivil(CivilSeconds(2026, 12, 1, 9, 5, 7)), "01.12.2026 09:05:07");
   EXPECT_EQ(FormatCivil(0), "01.01.1970 00:00:00");

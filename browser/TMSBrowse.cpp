@@ -1,0 +1,336 @@
+#include "TMSBrowse.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <span>
+
+#include "BrowserSettings.h"
+#include "ScanFormatted.h"
+
+namespace velt {
+
+namespace {
+
+constexpr PointKind kKinds[] = {PointKind::Status, PointKind::Analog, PointKind::Accum};
+
+const char* Caption(PointKind kind) {
+  switch (kind) {
+    case PointKind::Status:
+      return kStatusCaption;
+    case PointKind::Analog:
+      return kAnalogCaption;
+    case PointKind::Accum:
+      return kAccumCaption;
+  }
+  return "";
+}
+
+uint16_t ClassCode(PointKind kind) {
+  switch (kind) {
+    case PointKind::Status:
+      return kClassStatus;
+    case PointKind::Analog:
+      return kClassAnalog;
+    case PointKind::Accum:
+      return kClassAccum;
+  }
+  return 0;
+}
+
+const char* FormatOf(PointKind kind) {
+  switch (kind) {
+    case PointKind::Status:
+      return kStatusFormat;
+    case PointKind::Analog:
+      return kAnalogFormat;
+    case PointKind::Accum:
+      return kAccumFormat;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ApplyAddressFormat(const std::string& format, uint16_t ch, uint16_t rtu,
+                               uint16_t point) {
+  const std::array<uint16_t, 3> numbers = {ch, rtu, point};
+  size_t next = 0;
+  std::string text;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd' &&
+        next < numbers.size()) {
+      text += std::to_string(numbers[next++]);
+      ++i;
+    } else {
+      text += format[i];
+    }
+  }
+  return text;
+}
+
+std::optional<ParsedAddress> ParseAddress(const std::string& text) {
+  for (PointKind kind : kKinds) {
+    ParsedAddress address;
+    address.kind = kind;
+    void* const targets[] = {&address.channel, &address.rtu, &address.point};
+    if (ScanFormatted(text.c_str(), FormatOf(kind), targets) == 3) return address;
+  }
+  return std::nullopt;
+}
+
+std::string BuildSelectionText(const std::vector<ListItem>& items, std::vector<int> selectedRows,
+                               bool appendAddress, bool appendName) {
+  std::sort(selectedRows.begin(), selectedRows.end());
+  selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
+  std::string text;
+  for (int row : selectedRows) {
+    if (row < 0 || static_cast<size_t>(row) >= items.size()) continue;
+    const ListItem& item = items[static_cast<size_t>(row)];
+    std::string line;
+    if (appendAddress) line = item.address;
+    if (appendAddress && appendName) line += '\t';
+    if (appendName) line += item.caption;
+    if (!text.empty()) text += "\r\n";
+    text += line;
+  }
+  return text;
+}
+
+bool DragWanted(const MouseState& mouse, Point start, Point now) {
+  if (!mouse.left || mouse.right || mouse.middle || mouse.shift || mouse.ctrl || mouse.alt) {
+    return false;
+  }
+  return std::abs(now.x - start.x) > 10 || std::abs(now.y - start.y) > 10;
+}
+
+std::string SearchTextFromDrop(const std::string& dropped) {
+  return dropped.substr(0, dropped.find_first_of("\r\n"));
+}
+
+TfrmTMSBrowse::TfrmTMSBrowse(TmOperations& tm, BrowserView& view, BrowserSettingsStore& settings,
+                             PanelFont defaultFont)
+    : tm_(tm), view_(view), settings_(settings), font_(std::move(defaultFont)) {}
+
+NodeId TfrmTMSBrowse::AddNode(NodeId parent, const std::string& caption, uint16_t number) {
+  const auto id = static_cast<NodeId>(nodes_.size());
+  TreeNode node;
+  node.caption = caption;
+  node.number = number;
+  node.parent = parent;
+  if (parent == kNoNode) {
+    roots_.push_back(id);
+  } else {
+    node.level = nodes_[static_cast<size_t>(parent)].level + 1;
+    nodes_[static_cast<size_t>(parent)].children.push_back(id);
+  }
+  nodes_.push_back(std::move(node));
+  view_.AddTreeNode(id, parent, caption);
+  return id;
+}
+
+std::optional<PointKind> TfrmTMSBrowse::KindOf(NodeId id) const {
+  if (id < 0 || static_cast<size_t>(id) >= nodes_.size()) return std::nullopt;
+  const TreeNode& node = nodes_[static_cast<size_t>(id)];
+  if (node.level != 3 || !node.children.empty()) return std::nullopt;
+  for (PointKind kind : kKinds) {
+    if (node.caption == Caption(kind)) return kind;
+  }
+  return std::nullopt;
+}
+
+template <class Each>
+void TfrmTMSBrowse::Enumerate(uint16_t cls, uint16_t ch, uint16_t rtu, Each each) {
+  uint16_t start = 1;
+  for (;;) {
+    std::array<uint16_t, kBatch> batch{};
+    const uint32_t result = cls == kClassRtu
+                                ? tm_.tmaEnumObjects(cls, kBatch, batch.data(), ch, start, 0)
+                                : tm_.tmaEnumObjects(cls, kBatch, batch.data(), ch, rtu, start);
+    const size_t count = result & 0xFFu;
+    for (size_t i = 0; i < count; ++i) each(batch[i]);
+    if (count != kBatch) return;
+    const uint16_t last = batch[count - 1];
+    // The next start would wrap to 0 and begin again; a server that does not move forward
+    // would keep the window busy for ever.
+    if (last == 0xFFFF || last < start) return;
+    start = static_cast<uint16_t>(last + 1);
+  }
+}
+
+void TfrmTMSBrowse::StepProgress() {
+  progress_ = progress_ >= kProgressMax ? 0 : progress_ + 1;
+  view_.SetProgress(progress_);
+}
+
+void TfrmTMSBrowse::ResetProgress() {
+  progress_ = 0;
+  view_.SetProgress(0);
+}
+
+void TfrmTMSBrowse::ReloadClick() {
+  view_.SetBusy(true);
+  view_.BeginTreeUpdate();
+  view_.ClearTree();
+  nodes_.clear();
+  roots_.clear();
+  lastListedNode_ = kNoNode;
+
+  std::array<uint16_t, kBatch> channels{};
+  const size_t count = tm_.tmaEnumObjects(kClassChannel, kBatch, channels.data(), 0, 0, 0) & 0xFFu;
+  for (size_t i = 0; i < count; ++i) {
+    const uint16_t ch = channels[i];
+    std::string name;
+    if (tm_.tmaGetObjectName(kClassChannel, ch, 0, 0, name, kNameSize) != kTmaTrue) continue;
+    const NodeId channelNode = AddNode(kNoNode, name, ch);
+    StepProgress();
+    Enumerate(kClassRtu, ch, 0, [&](uint16_t rtu) {
+      std::string rtuName;
+      if (tm_.tmaGetObjectName(kClassRtu, ch, rtu, 0, rtuName, kNameSize) != kTmaTrue) return;
+      const NodeId rtuNode = AddNode(channelNode, rtuName, rtu);
+      StepProgress();
+      for (PointKind kind : kKinds) AddNode(rtuNode, Caption(kind), 0);
+    });
+  }
+
+  view_.EndTreeUpdate();
+  ResetProgress();
+  view_.ClearList();
+  items_.clear();
+  view_.SetBusy(false);
+}
+
+void TfrmTMSBrowse::HETreeView1Click() {
+  const NodeId node = view_.SelectedTreeNode();
+  if (node == kNoNode || node == lastListedNode_) return;
+  view_.SetBusy(true);
+  view_.ClearList();
+  items_.clear();
+  view_.BeginListUpdate();
+  if (const auto kind = KindOf(node)) {
+    lastListedNode_ = node;
+    const TreeNode& rtuNode = nodes_[static_cast<size_t>(nodes_[static_cast<size_t>(node)].parent)];
+    const uint16_t rtu = rtuNode.number;
+    const uint16_t ch = nodes_[static_cast<size_t>(rtuNode.parent)].number;
+    const uint16_t cls = ClassCode(*kind);
+    const std::string& format = *kind == PointKind::Status   ? StatusFormat
+                                : *kind == PointKind::Analog ? AnalogFormat
+                                                             : AccumFormat;
+    Enumerate(cls, ch, rtu, [&](uint16_t point) {
+      StepProgress();
+      std::string name;
+      if (tm_.tmaGetObjectName(cls, ch, rtu, point, name, kNameSize) != kTmaTrue) return;
+      view_.AddListItem(name);
+      items_.push_back({std::move(name), point, ApplyAddressFormat(format, ch, rtu, point)});
+    });
+  } else {
+    lastListedNode_ = kNoNode;
+  }
+  view_.EndListUpdate();
+  ResetProgress();
+  view_.SetBusy(false);
+}
+
+void TfrmTMSBrowse::FindButtonClick(const std::string& searchText) {
+  const auto address = ParseAddress(searchText);
+  if (!address) return;
+  const auto childNumbered = [this](const std::vector<NodeId>& ids, int32_t number) {
+    const auto it = std::find_if(ids.begin(), ids.end(), [&](NodeId id) {
+      return nodes_[static_cast<size_t>(id)].number == number;
+    });
+    return it == ids.end() ? kNoNode : *it;
+  };
+  const NodeId channel = childNumbered(roots_, address->channel);
+  if (channel == kNoNode) return;
+  const NodeId rtu = childNumbered(nodes_[static_cast<size_t>(channel)].children, address->rtu);
+  if (rtu == kNoNode) return;
+  view_.MakeTreeNodeVisible(rtu);
+  view_.ExpandTreeNode(rtu);
+  const auto& kinds = nodes_[static_cast<size_t>(rtu)].children;
+  const auto kindNode = std::find_if(kinds.begin(), kinds.end(),
+                                     [&](NodeId id) { return KindOf(id) == address->kind; });
+  if (kindNode == kinds.end()) return;
+  view_.SelectTreeNode(*kindNode);
+  HETreeView1Click();
+  const auto item = std::find_if(items_.begin(), items_.end(), [&](const ListItem& listItem) {
+    return listItem.number == address->point;
+  });
+  if (item != items_.end()) view_.SelectOnlyListItem(static_cast<int>(item - items_.begin()));
+  view_.FocusList();
+}
+
+void TfrmTMSBrowse::ChangeFontClick() {
+  if (auto chosen = view_.ChooseFont(font_)) {
+    font_ = std::move(*chosen);
+    view_.SetPanelFont(font_);
+  }
+  view_.ArrangeList();
+}
+
+std::string TfrmTMSBrowse::BuildSelectionText() const {
+  return velt::BuildSelectionText(items_, view_.SelectedListItems(), appendAddress_, appendName_);
+}
+
+void TfrmTMSBrowse::ListView1DblClick() {
+  const std::string text = BuildSelectionText();
+  if (!text.empty()) view_.PutOnClipboard(text);
+}
+
+bool TfrmTMSBrowse::ListView1MouseMove(Point position, int row, const MouseState& mouse) {
+  const bool over = row >= 0 && static_cast<size_t>(row) < items_.size();
+  view_.SetListToolTip(over ? items_[static_cast<size_t>(row)].address : std::string());
+  if (!DragWanted(mouse, DragStartPoint, position)) return false;
+  if (view_.SelectedListItems().empty()) return false;
+  const std::string text = BuildSelectionText();
+  if (text.empty()) return false;
+  view_.RunTextDrag(text);
+  return true;
+}
+
+void TfrmTMSBrowse::DropTextTarget1Drop(const std::string& text) {
+  view_.SetSearchText(SearchTextFromDrop(text));
+}
+
+void TfrmTMSBrowse::FormShow() {
+  shownSinceClose_ = true;
+  ReadSettings();
+  if (nodes_.empty()) view_.PostReload();
+}
+
+void TfrmTMSBrowse::FormClose() {
+  if (!shownSinceClose_) return;
+  WriteSettings(false);
+  shownSinceClose_ = false;
+}
+
+void TfrmTMSBrowse::FormDestroy() {
+  if (!shownSinceClose_) return;
+  WriteSettings(true);
+  shownSinceClose_ = false;
+}
+
+void TfrmTMSBrowse::ReadSettings() {
+  const ScreenInfo screen = view_.Screen();
+  if (auto placement = ReadPlacement(settings_, screen, view_.Placement())) {
+    view_.SetPlacement(*placement);
+  }
+  font_ = ReadFont(settings_, font_, screen.pixelsPerInch);
+  view_.SetPanelFont(font_);
+  if (auto width = ReadInteger(settings_, kTreeWidthKey); width && *width >= 0) {
+    view_.SetTreeWidth(*width);
+  }
+  if (auto on = ReadBoolean(settings_, kAppendNameKey)) appendName_ = *on;
+  if (auto on = ReadBoolean(settings_, kAppendAddressKey)) appendAddress_ = *on;
+  view_.ShowOptions(appendAddress_, appendName_);
+}
+
+void TfrmTMSBrowse::WriteSettings(bool destroying) {
+  const ScreenInfo screen = view_.Screen();
+  WritePlacement(settings_, screen, view_.Placement(), destroying);
+  WriteFont(settings_, font_, screen.pixelsPerInch);
+  settings_.Write(kTreeWidthKey, std::to_string(view_.TreeWidth()));
+  settings_.Write(kAppendNameKey, BooleanText(appendName_));
+  settings_.Write(kAppendAddressKey, BooleanText(appendAddress_));
+}
+
+}  // namespace velt

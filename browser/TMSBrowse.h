@@ -1,0 +1,133 @@
+// The telemetry browser's logic: the tree of channels, RTUs and point kinds, the list of one
+// kind's points, find by address, the selection text, the drag decision and the settings.
+// The window (BrowserView) only shows what this decides and forwards the user's events here.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BrowserView.h"
+#include "TmOperations.h"
+
+namespace velt {
+
+enum class PointKind { Status, Analog, Accum };
+
+struct TreeNode {
+  std::string caption;
+  uint16_t number = 0;  // none for kind nodes
+  NodeId parent = kNoNode;
+  int level = 1;
+  std::vector<NodeId> children;
+};
+
+struct ListItem {
+  std::string caption;
+  uint16_t number = 0;
+  std::string address;  // the hidden sub-item
+};
+
+struct ParsedAddress {
+  PointKind kind = PointKind::Status;
+  int32_t channel = 0;
+  int32_t rtu = 0;
+  int32_t point = 0;
+  bool operator==(const ParsedAddress&) const = default;
+};
+
+inline constexpr const char* kStatusCaption = "ТС";
+inline constexpr const char* kAnalogCaption = "ТИТ";
+inline constexpr const char* kAccumCaption = "ТИИ";
+
+// Address formats by kind; the letters are Latin.
+inline constexpr const char* kStatusFormat = "#TC%d:%d:%d";
+inline constexpr const char* kAnalogFormat = "#TT%d:%d:%d";
+inline constexpr const char* kAccumFormat = "#TI%d:%d:%d";
+
+// Each "%d" of the format takes the next of channel, RTU and point; everything else is copied.
+std::string ApplyAddressFormat(const std::string& format, uint16_t ch, uint16_t rtu,
+                               uint16_t point);
+// Reads an address text against the status, analog and accumulator formats, in that order.
+std::optional<ParsedAddress> ParseAddress(const std::string& text);
+// One line per selected row in list order, joined by CR LF.
+std::string BuildSelectionText(const std::vector<ListItem>& items, std::vector<int> selectedRows,
+                               bool appendAddress, bool appendName);
+// Only the left button with no key, more than 10 pixels away in either direction.
+bool DragWanted(const MouseState& mouse, Point start, Point now);
+// The single-line search box shows the first line of a dropped text.
+std::string SearchTextFromDrop(const std::string& dropped);
+
+class TfrmTMSBrowse {
+ public:
+  static constexpr uint8_t kBatch = 255;
+  static constexpr uint32_t kNameSize = 260;
+  static constexpr int kProgressMax = 99;
+
+  const std::string StatusFormat = kStatusFormat;
+  const std::string AnalogFormat = kAnalogFormat;
+  const std::string AccumFormat = kAccumFormat;
+
+  TfrmTMSBrowse(TmOperations& tm, BrowserView& view, BrowserSettingsStore& settings,
+                PanelFont defaultFont = {});
+
+  // Commands.
+  void ReloadClick();
+  void HETreeView1Click();
+  void FindButtonClick(const std::string& searchText);
+  void ChangeFontClick();
+  void ListView1DblClick();  // also the copy button and the list's pop-up item
+  void SetAppendAddress(bool on) { appendAddress_ = on; }
+  void SetAppendName(bool on) { appendName_ = on; }
+
+  // Mouse over the list: row under the pointer (-1: none). True when a drag ran, which took
+  // the mouse: the list must not act on the move itself.
+  void ListView1MouseDown(Point position) { DragStartPoint = position; }
+  bool ListView1MouseMove(Point position, int row, const MouseState& mouse);
+  // Drops onto the search box: accepted only when the data offers plain text.
+  bool DropTextTarget1GetDropEffect(bool offersText) const { return offersText; }
+  void DropTextTarget1Drop(const std::string& text);
+
+  // Lifecycle: every show; a close by the user; the window's destruction.
+  void FormShow();
+  void FormClose();
+  void FormDestroy();
+
+  std::string BuildSelectionText() const;
+  bool TreeEmpty() const { return nodes_.empty(); }
+  const std::vector<TreeNode>& Nodes() const { return nodes_; }
+  const std::vector<ListItem>& Items() const { return items_; }
+  NodeId LastListedNode() const { return lastListedNode_; }
+  bool AppendAddress() const { return appendAddress_; }
+  bool AppendName() const { return appendName_; }
+  const PanelFont& Font() const { return font_; }
+
+  Point DragStartPoint;
+
+ private:
+  NodeId AddNode(NodeId parent, const std::string& caption, uint16_t number);
+  std::optional<PointKind> KindOf(NodeId node) const;
+  // Calls each(number) for every number of every batch, starting at 1.
+  template <class Each>
+  void Enumerate(uint16_t cls, uint16_t ch, uint16_t rtu, Each each);
+  void StepProgress();
+  void ResetProgress();
+  void ReadSettings();
+  void WriteSettings(bool destroying);
+
+  TmOperations& tm_;
+  BrowserView& view_;
+  BrowserSettingsStore& settings_;
+  std::vector<TreeNode> nodes_;
+  std::vector<NodeId> roots_;
+  std::vector<ListItem> items_;
+  NodeId lastListedNode_ = kNoNode;
+  int progress_ = 0;
+  bool appendAddress_ = true;
+  bool appendName_ = false;
+  PanelFont font_;
+  bool shownSinceClose_ = false;
+};
+
+}  // namespace velt

@@ -1,0 +1,167 @@
+// The real browser window on a virtual X display (an Xvfb of its own) against tmsim with the
+// demo database: reload, find #TT1:2:3 (which expands its RTU and lists its analog points),
+// then the window's picture is saved to the path given on the command line. Last, xdotool drags
+// the first list item onto the search box with the real pointer.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "BrowserQSettings.h"
+#include "BrowserWindow.h"
+#include "TmsimProcess.h"
+#include "tmaccess.h"
+
+namespace {
+
+// Starts Xvfb on a free display; returns its pid and sets DISPLAY.
+pid_t StartXvfb() {
+  int fds[2];
+  if (pipe(fds) != 0) return 0;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that dies takes its X server with it
+    close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string display;
+  char c = 0;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+  close(fds[0]);
+  if (pid < 0 || display.empty()) {
+    if (pid > 0) kill(pid, SIGKILL);
+    return 0;
+  }
+  setenv("DISPLAY", (":" + display).c_str(), 1);
+  return pid;
+}
+
+void StopXvfb(pid_t pid) {
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+// Runs xdotool with the arguments and waits for it; Qt's event loop runs meanwhile, so the drag
+// it drives is served.
+bool RunXdotool(const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("xdotool"));
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execvp("xdotool", argv.data());
+    _exit(127);
+  }
+  if (pid < 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) QTest::qWait(20);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "browser_screenshot_test: %s\n", what);
+  return 1;
+}
+
+int Run(int argc, char** argv) {
+  velt::TmsimProcess sim;
+  velt::TmAccess tm;
+  if (tm.tmaConnect(sim.Address(), "$Excel$") == 0) return Fail("no connection to tmsim");
+
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  QApplication app(argc, argv);
+  QTemporaryDir settingsDir;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+  velt::BrowserQSettings settings;
+  velt::BrowserWindow window(tm, settings);
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return Fail("the window was never exposed");
+  auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("HETreeView1"));
+  auto* list = window.findChild<QListWidget*>(QStringLiteral("ListView1"));
+  auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit1"));
+  if (!QTest::qWaitFor([&] { return tree->topLevelItemCount() > 0; })) {
+    return Fail("the queued reload gave no tree");
+  }
+  QTest::keyClicks(edit, QStringLiteral("#TT1:2:3"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  if (list->count() == 0 || list->selectedItems().size() != 1) return Fail("find listed nothing");
+  QTest::qWait(300);
+
+  const QImage shot = window.grab().toImage();
+  const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("browser.png");
+  if (!shot.save(path)) return Fail("cannot save the picture");
+  std::printf("saved %s (%dx%d)\n", path.toLocal8Bit().constData(), shot.width(), shot.height());
+
+  // A real drag: press on the first item, move past the 10-pixel threshold, drop on the box.
+  const QPoint from = list->viewport()->mapToGlobal(list->visualItemRect(list->item(0)).center());
+  const QPoint to = edit->mapToGlobal(edit->rect().center());
+  const auto number = [](int n) { return std::to_string(n); };
+  if (!RunXdotool({"mousemove",
+                   number(from.x()),
+                   number(from.y()),
+                   "sleep",
+                   "0.3",
+                   "mousedown",
+                   "1",
+                   "sleep",
+                   "0.3",
+                   "mousemove",
+                   number(from.x() + 30),
+                   number(from.y()),
+                   "sleep",
+                   "0.3",
+                   "mousemove",
+                   number(to.x()),
+                   number(to.y()),
+                   "sleep",
+                   "0.3",
+                   "mousemove",
+                   number(to.x() + 2),
+                   number(to.y()),
+                   "sleep",
+                   "0.3",
+                   "mouseup",
+                   "1"})) {
+    return Fail("xdotool failed");
+  }
+  if (!QTest::qWaitFor([&] { return edit->text() == QStringLiteral("#TT1:2:1"); }, 5000)) {
+    std::fprintf(stderr, "search box: %s\n", edit->text().toLocal8Bit().constData());
+    return Fail("the dragged address did not reach the search box");
+  }
+  tm.tmaDisconnect();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const pid_t xvfb = StartXvfb();
+  if (xvfb == 0) return Fail("cannot start Xvfb");
+  int status = 1;
+  try {
+    status = Run(argc, argv);
+  } catch (const std::exception& e) {
+    status = Fail(e.what());
+  }
+  StopXvfb(xvfb);
+  return status;
+}

@@ -1,0 +1,162 @@
+// A pass over 10 000 rows from the main window, on tmsim and a headless LibreOffice, against
+// the same pass as the headless updater makes it: the window must show its progress while the
+// pass runs and must not be slower for it. Prints both times.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QProgressBar>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "HelpWindow.h"
+#include "LibreOfficeSpreadsheet.h"
+#include "MainWindow.h"
+#include "TmsimProcess.h"
+#include "TrayIcon.h"
+#include "UpdateSheet.h"
+#include "tmaccess.h"
+
+namespace velt {
+namespace {
+
+constexpr int kRows = 10000;
+
+class Connection : public TmConnection {
+ public:
+  bool Connect(const std::string& server, const std::string& client) override {
+    return tm.tmaConnect(server, client) != 0;
+  }
+  void Disconnect() override { tm.tmaDisconnect(); }
+  TmOperations& Operations() override { return tm; }
+  TmAccess tm;
+};
+
+class Dialogs : public ShellDialogs {
+ public:
+  explicit Dialogs(std::string path) : path_(std::move(path)) {}
+  bool AskYesNo(const std::string&) override { return false; }
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+  std::optional<std::string> ChooseWorkbook(const std::string&) override { return path_; }
+  std::vector<std::string> errors;
+
+ private:
+  std::string path_;
+};
+
+class Browser : public BrowserWindow {
+ public:
+  void Reload() override {}
+  void Hide() override {}
+  void Show() override {}
+};
+
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  int paints = 0;
+};
+
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+TEST(MainWindowPass, TenThousandRowsAsFastAsTheHeadlessPassWithVisibleProgress) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "main_window_pass_test";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+
+  TmsimProcess tmsim;
+  const std::string server = tmsim.Address() + "\\TMS";
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("velt_window_pass_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string book = (dir / "big.xls").string();
+
+  LibreOfficeLauncher launcher;
+  {
+    auto office = launcher.Start();
+    auto workbook = office->Add();
+    auto sheet = workbook->AddWorksheet();
+    sheet->SetName("ВЕЛТ");
+    const char* addresses[] = {"#TT1:1:1", "#TT1:1:2", "#TC1:1:1", "#TI1:3:1", "#TT1:2:1"};
+    office->SetScreenUpdating(false, 0x0409);
+    for (int r = 1; r <= kRows; ++r) sheet->SetCellText(r, 1, addresses[r % 5]);
+    office->SetScreenUpdating(true, 0x0409);
+    workbook->SaveAs(book);
+  }
+
+  // The headless updater's pass: the same call with a bar nobody looks at.
+  double headless = 1e9;
+  {
+    Connection connection;
+    ASSERT_TRUE(connection.Connect(server, kClientName));
+    auto office = launcher.Start();
+    auto workbook = office->Open(book);
+    auto sheet = workbook->WorksheetByName("ВЕЛТ");
+    for (int i = 0; i < 2; ++i) {
+      ProgressBarModel bar;
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_FALSE(UpdateSheet(*office, 0x0409, *sheet, bar, connection.tm));
+      headless = std::min(headless, Seconds(std::chrono::steady_clock::now() - start));
+    }
+    connection.Disconnect();
+  }
+
+  // The same pass from the window: connect, open, tray "Обновить телеметрию".
+  double window = 1e9;
+  int paints = 0;
+  {
+    Connection connection;
+    Browser browser;
+    HelpWindow help;
+    Dialogs dialogs(book);
+    const std::string ini = (dir / "VeltExcel.ini").string();
+    std::FILE* f = std::fopen(ini.c_str(), "w");
+    std::fprintf(f, "[TForm1]\nEdit1_Text=%s\n", server.c_str());
+    std::fclose(f);
+    MainWindow main(MainWindowParts{.tm = connection,
+                                    .spreadsheet = launcher,
+                                    .browser = browser,
+                                    .help = help,
+                                    .settings = {ini, false},
+                                    .userLcid = 0x0409,
+                                    .places = {},
+                                    .dialogs = &dialogs});
+    main.show();
+    QApplication::processEvents();
+    main.Logic().N5Click();
+    main.findChild<QAction*>(QStringLiteral("N14"))->trigger();
+    ASSERT_TRUE(main.Logic().SheetReady());
+    PaintCounter counter;
+    main.findChild<QProgressBar*>(QStringLiteral("PB"))->installEventFilter(&counter);
+    QAction* refresh = main.Tray().Menu()->findChild<QAction*>(QStringLiteral("N20"));
+    for (int i = 0; i < 2; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      refresh->trigger();
+      window = std::min(window, Seconds(std::chrono::steady_clock::now() - start));
+    }
+    paints = counter.paints;
+    EXPECT_TRUE(dialogs.errors.empty()) << dialogs.errors.front();
+    main.Logic().N11Click();
+  }
+  std::filesystem::remove_all(dir);
+
+  std::printf("10000-row pass: headless %.3f s, main window %.3f s (%d progress paints)\n",
+              headless, window, paints);
+  // The times are reported, not judged: a shared machine makes them noisy.
+  EXPECT_GE(paints, 5);
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,229 @@
+// The main window's widgets on the offscreen platform, with fakes behind the logic.
+#include "MainWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QSpinBox>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QToolButton>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <thread>
+
+#include "FakeTm.h"
+#include "HelpWindow.h"
+#include "MemorySpreadsheet.h"
+#include "TrayIcon.h"
+
+namespace velt {
+namespace {
+
+const std::string kBook = "/data/book.xls";
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "main_window_widget_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+class Dialogs : public ShellDialogs {
+ public:
+  bool AskYesNo(const std::string&) override { return false; }
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+  std::optional<std::string> ChooseWorkbook(const std::string&) override { return kBook; }
+  std::vector<std::string> errors;
+};
+
+// Every request takes a little time, so that a pass lasts long enough to be watched.
+class SlowTm : public FakeTm {
+ public:
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+    return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
+  }
+  int delayUs = 0;
+};
+
+class Connection : public TmConnection {
+ public:
+  explicit Connection(TmOperations& ops) : ops_(ops) {}
+  bool Connect(const std::string&, const std::string&) override { return true; }
+  void Disconnect() override {}
+  TmOperations& Operations() override { return ops_; }
+
+ private:
+  TmOperations& ops_;
+};
+
+class Browser : public BrowserWindow {
+ public:
+  void Reload() override {}
+  void Hide() override {}
+  void Show() override {}
+};
+
+// Counts the paints of one widget.
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  int paints = 0;
+};
+
+struct Fixture {
+  explicit Fixture(int rows = 1) {
+    dir = std::filesystem::temp_directory_path() /
+          ("velt_gui_test_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
+    std::filesystem::create_directories(dir);
+    MemoryWorkbookData book;
+    MemorySheetData sheet{"ВЕЛТ", {}, {}};
+    for (int r = 1; r <= rows; ++r)
+      sheet.cells[{r, 1}] = {MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
+    book.sheets.push_back(sheet);
+    book.activeSheet = "ВЕЛТ";
+    office.PutFile(kBook, book);
+    tm.SetAnalog(1, 2, 3, 1.5f);
+    window = std::make_unique<MainWindow>(MainWindowParts{
+        .tm = connection,
+        .spreadsheet = office,
+        .browser = browser,
+        .help = help,
+        .settings = {(dir / "VeltExcel.ini").string(), false},
+        .userLcid = 0x0419,
+        .places = {},
+        .dialogs = &dialogs,
+    });
+    window->show();
+    QApplication::processEvents();
+  }
+  ~Fixture() {
+    window.reset();
+    std::filesystem::remove_all(dir);
+  }
+  template <typename T>
+  T* Find(const char* name) {
+    return window->findChild<T*>(QString::fromUtf8(name));
+  }
+  bool Enabled(const char* name) {
+    if (auto* w = Find<QWidget>(name)) return w->isEnabled();
+    if (auto* a = Find<QAction>(name)) return a->isEnabled();
+    ADD_FAILURE() << "no control " << name;
+    return false;
+  }
+
+  static inline int serial = 0;
+  QApplication& app = App();  // before any widget
+  std::filesystem::path dir;
+  SlowTm tm;
+  Connection connection{tm};
+  MemoryOffice office;
+  Browser browser;
+  Dialogs dialogs;
+  HelpWindow help;
+  std::unique_ptr<MainWindow> window;
+};
+
+TEST(MainWindowWidgets, ControlsFollowConnectOpenCloseDisconnect) {
+  Fixture f;
+  const char* names[] = {"SpeedButton2", "BitBtn2", "Button2", "RxSpinEdit1", "Edit1", "N14",
+                         "RecentItm",    "N17",     "N11",     "N5",          "N6"};
+  struct Step {
+    const char* name;
+    std::function<void()> run;
+    std::vector<bool> enabled;
+  };
+  const Step steps[] = {
+      {"start", [] {}, {0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0}},
+      {"connect",
+       [&] { QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton); },
+       {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}},
+      {"open", [&] { f.Find<QAction>("N14")->trigger(); }, {1, 1, 1, 1, 0, 0, 0, 1, 1, 0, 1}},
+      {"close", [&] { f.Find<QAction>("N11")->trigger(); }, {1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1}},
+      {"disconnect",
+       [&] { QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton); },
+       {0, 0, 0, 0, 1, 1, 1, 0, 0, 1, 0}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.run();
+    std::vector<bool> enabled;
+    for (const char* name : names) enabled.push_back(f.Enabled(name));
+    EXPECT_EQ(enabled, step.enabled);
+  }
+}
+
+TEST(MainWindowWidgets, SpinFieldChangesOnlyByItsArrows) {
+  Fixture f;
+  f.Find<QAction>("N14")->trigger();
+  auto* spin = f.Find<QSpinBox>("RxSpinEdit1");
+  ASSERT_TRUE(spin->isEnabled());
+  spin->setFocus();
+  QTest::keyClicks(spin, QStringLiteral("5"));
+  QTest::keyClick(spin, Qt::Key_Backspace);
+  EXPECT_EQ(spin->value(), 10);
+  QTest::keyClick(spin, Qt::Key_Up);
+  EXPECT_EQ(spin->value(), 11);
+  EXPECT_EQ(f.window->Logic().State().rxSpinEdit1Value, 11);
+}
+
+TEST(MainWindowWidgets, F1ShowsHelpWithoutBlocking) {
+  Fixture f;
+  QApplication::setActiveWindow(f.window.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(f.window.get()));
+  QTest::keyClick(f.window.get(), Qt::Key_F1);
+  EXPECT_TRUE(f.help.isVisible());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(f.help.Text().split(QLatin1Char('\n')).size(), 42);
+  f.help.close();
+  EXPECT_FALSE(f.help.isVisible());
+
+  // Pictures of both windows for a person to look at.
+  QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton);
+  f.Find<QAction>("N14")->trigger();
+  QDir().mkpath(QStringLiteral(VELT_SCREENSHOT_DIR));
+  f.help.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(f.window->grab().save(QStringLiteral(VELT_SCREENSHOT_DIR "/main-window.png")));
+  EXPECT_TRUE(f.help.grab().save(QStringLiteral(VELT_SCREENSHOT_DIR "/help-window.png")));
+  EXPECT_EQ(f.window->centralWidget()->size(),
+            QSize(MainWindow::kClientWidth, MainWindow::kClientHeight));
+  EXPECT_EQ(f.help.size(), QSize(HelpWindow::kClientWidth, HelpWindow::kClientHeight));
+}
+
+TEST(MainWindowWidgets, LongPassRepaintsProgressAndTurnsTheTrayIcon) {
+  Fixture f(3000);
+  f.tm.delayUs = 200;  // about 0.6 s in all
+  QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton);
+  f.Find<QAction>("N14")->trigger();
+  PaintCounter counter;
+  f.Find<QProgressBar>("PB")->installEventFilter(&counter);
+  f.window->StartTrayAnimation();
+  f.window->Tray().Menu()->findChild<QAction*>(QStringLiteral("N20"))->trigger();
+  const int frames = f.window->Tray().FramesShown();
+  f.window->StopTrayAnimation();
+  EXPECT_TRUE(f.dialogs.errors.empty());
+  EXPECT_GE(counter.paints, 5);
+  EXPECT_GE(frames, 3);  // 80 ms each
+}
+
+}  // namespace
+}  // namespace velt

@@ -1,0 +1,107 @@
+// The telemetry browser against tmsim on loopback, in the real window on the offscreen platform:
+//   reload  - the whole tree of a generated server, 50 channels x 100 RTUs (5 000 RTU nodes);
+//   listing - one RTU's 1 000 analog points into the list.
+// Prints the median, minimum and maximum of several runs, and the request count of one run.
+#include <QApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "BrowserWindow.h"
+#include "TmsimProcess.h"
+#include "tmaccess.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class NoSettings : public velt::BrowserSettingsStore {
+ public:
+  std::optional<std::string> Read(const std::string&) const override { return std::nullopt; }
+  void Write(const std::string&, const std::string&) override {}
+};
+
+void Report(const char* what, std::vector<double> seconds, double target) {
+  std::sort(seconds.begin(), seconds.end());
+  const double median = seconds[seconds.size() / 2];
+  std::printf("%-34s median %7.3f s  min %7.3f s  max %7.3f s  (target <= %.1f s: %s)\n", what,
+              median, seconds.front(), seconds.back(), target, median <= target ? "met" : "MISSED");
+}
+
+std::vector<double> Time(int runs, const std::function<void()>& once) {
+  std::vector<double> seconds;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    once();
+    seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    QApplication::processEvents();
+  }
+  return seconds;
+}
+
+std::string WriteThousandPoints(const QTemporaryDir& dir) {
+  const std::string path = dir.filePath(QStringLiteral("points.toml")).toStdString();
+  std::ofstream out(path);
+  out << "[[channel]]\nnumber = 1\nname = \"Канал\"\n\n  [[channel.rtu]]\n  number = 1\n"
+         "  name = \"КП\"\n";
+  for (int p = 1; p <= 1000; ++p) {
+    out << "\n    [[channel.rtu.analog]]\n    number = " << p << "\n    name = \"Ток фидера " << p
+        << ", А\"\n    value = " << p << ".5\n";
+  }
+  return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  NoSettings settings;
+  const int runs = 7;
+
+  {
+    velt::TmsimOptions options;
+    options.database.clear();
+    options.extra_args = {"--synthetic", "50x100"};
+    velt::TmsimProcess sim(options);
+    velt::TmAccess tm;
+    if (tm.tmaConnect(sim.Address(), "$Excel$") == 0) return 1;
+    velt::BrowserWindow window(tm, settings);
+    window.show();
+    QApplication::processEvents();
+    Report("reload 50 x 100 RTUs", Time(runs, [&] { window.ReloadClick(); }), 1.0);
+    std::printf("  %zu tree nodes\n", window.Logic().Nodes().size());
+    tm.tmaDisconnect();
+  }
+  {
+    QTemporaryDir dir;
+    velt::TmsimOptions options;
+    options.database = WriteThousandPoints(dir);
+    velt::TmsimProcess sim(options);
+    velt::TmAccess tm;
+    if (tm.tmaConnect(sim.Address(), "$Excel$") == 0) return 1;
+    velt::BrowserWindow window(tm, settings);
+    window.show();
+    window.ReloadClick();
+    // Kind node "ТИТ" of channel 1, RTU 1; the channel node between runs forgets the listing.
+    const velt::NodeId channel = 0, analog = 3;
+    Report("listing 1 000 analog points",
+           Time(runs,
+                [&] {
+                  window.SelectTreeNode(channel);
+                  window.Logic().HETreeView1Click();
+                  window.SelectTreeNode(analog);
+                  window.Logic().HETreeView1Click();
+                }),
+           0.2);
+    std::printf("  %zu list items\n", window.Logic().Items().size());
+    tm.tmaDisconnect();
+  }
+  return 0;
+}

@@ -1,0 +1,108 @@
+// veltexcel [SETTINGS.ini]: the main window. With an argument the settings come from that file
+// and the program runs in command-line mode (connect, open the stored workbook, wait in the
+// tray, end when the workbook is closed).
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include <atomic>
+#include <exception>
+#include <memory>
+
+#include "HelpWindow.h"
+#include "LibreOfficeSpreadsheet.h"
+#include "MainWindow.h"
+#include "UserLocale.h"
+#include "tmaccess.h"
+
+namespace {
+
+// The general error handler: an error that no command caught is shown with its own text, and
+// the program goes on.
+class VeltApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+      QMessageBox::critical(nullptr, QStringLiteral("Ошибка"), QString::fromUtf8(error.what()));
+    } catch (...) {
+      QMessageBox::critical(nullptr, QStringLiteral("Ошибка"),
+                            QStringLiteral("Неизвестная ошибка"));
+    }
+    return false;
+  }
+};
+
+class TmAccessConnection : public velt::TmConnection {
+ public:
+  bool Connect(const std::string& serverText, const std::string& clientName) override {
+    return tm_.tmaConnect(serverText, clientName) != 0;
+  }
+  void Disconnect() override { tm_.tmaDisconnect(); }
+  velt::TmOperations& Operations() override { return tm_; }
+
+ private:
+  velt::TmAccess tm_;
+};
+
+// The default settings file lives beside the executable; where that folder is not writable
+// (an installed program), in the user's configuration folder.
+velt::SettingsLocation ChooseSettings(int argc, char** argv) {
+  auto location = velt::SettingsLocationFromCommandLine(argc, argv);
+  if (location.commandLineMode) return location;
+  const QFileInfo file(QString::fromStdString(location.path));
+  if (::access(file.absolutePath().toLocal8Bit().constData(), W_OK) == 0) return location;
+  const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(dir);
+  location.path = QDir(dir).filePath(QString::fromUtf8(velt::kSettingsFileName)).toStdString();
+  return location;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  VeltApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("veltexcel"));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  std::atomic<velt::MainWindow*> window{nullptr};
+  velt::LibreOfficeOptions office;
+  office.headless = false;
+  // Close notifications come on the office's threads; the window takes them on its own.
+  office.poster = [&window](std::function<void()> work) {
+    if (velt::MainWindow* w = window.load()) w->Post(std::move(work));
+  };
+  velt::LibreOfficeLauncher launcher(office);
+  TmAccessConnection tm;
+  velt::BrowserPlaceholder browser;
+  velt::HelpWindow help;
+
+  velt::LauncherPlaces places;
+  places.desktopDir =
+      QStandardPaths::writableLocation(QStandardPaths::DesktopLocation).toStdString();
+  places.settingsDir =
+      QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+  places.executable = QCoreApplication::applicationFilePath().toStdString();
+
+  auto main = std::make_unique<velt::MainWindow>(velt::MainWindowParts{
+      .tm = tm,
+      .spreadsheet = launcher,
+      .browser = browser,
+      .help = help,
+      .settings = ChooseSettings(argc, argv),
+      .userLcid = velt::UserLocaleId(),
+      .places = places,
+  });
+  window = main.get();
+  main->show();
+  const int code = QApplication::exec();
+  window = nullptr;
+  main.reset();
+  return code;
+}

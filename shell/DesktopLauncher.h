@@ -1,0 +1,25 @@
+// "Создать иконку на столе": a desktop launcher that starts the program in command-line mode on
+// a settings file of its own for the open workbook, so that a double click connects, opens
+// that workbook and keeps it updated from the tray.
+#pragma once
+
+#include <string>
+
+#include "Settings.h"
+
+namespace velt {
+
+struct LauncherPlaces;
+
+// The settings file is `<settingsDir>/<workbook name>.ini` with the current settings and the
+// workbook as the one to open; the launcher is `<desktopDir>/veltexcel-<workbook name>.desktop`.
+// Existing files are updated in place (other keys of the settings file stay). Returns what
+// went wrong, or the empty text.
+std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::string& workbookPath,
+                                  const MainWindowSettings& current);
+
+// A value for the Exec key of a desktop entry that runs `program` with `argument`, each quoted
+// as the desktop entry format asks.
+std::string DesktopExecLine(const std::string& program, const std::string& argument);
+
+}  // namespace velt

@@ -1,0 +1,231 @@
+// The main window's decisions, without widgets: the state flags, what every control and menu
+// item shows and whether it is enabled, connect and disconnect, the refresh button in single
+// and cycle mode, the cycle timer, the one-shot timer of command-line mode, the tray commands,
+// the Open command and the recent list, and exit. The window (gui/) forwards its events here
+// and shows the MainViewState it is given; timers, dialogs, the TM connection, the spreadsheet
+// application and the browser window are seams that tests replace.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Dialogs.h"
+#include "Progress.h"
+#include "RecentList.h"
+#include "Settings.h"
+#include "TmOperations.h"
+#include "WorkbookOperations.h"
+
+namespace velt {
+
+inline constexpr char kMainCaption[] = "ВЕЛТ-Excel";
+inline constexpr char kHintConnect[] = "Подключение к серверу";
+inline constexpr char kHintDisconnect[] = "Отключение от сервера";
+inline constexpr char kTextAskConnect[] = "Соединиться с сервером ТМ?";
+inline constexpr char kTextNoServer[] = "Нет связи с сервером!";
+inline constexpr char kTextNoConnection[] = "Нет соединения!";
+
+inline constexpr int kTimer2OpenMs = 500;
+inline constexpr int kCycleMinSeconds = 1;
+inline constexpr int kCycleMaxSeconds = 1000;
+
+// Everything the window shows that the logic decides.
+struct MainViewState {
+  std::string caption = kMainCaption;  // the window's caption; the tray hint is the same
+  bool button1Down = false;
+  std::string button1Hint = kHintConnect;
+  bool speedButton2Enabled = false;  // "Список телеметрии"
+  bool bitBtn2Enabled = false;       // "Показать(Создать) лист ВЕЛТ"
+  bool button2Enabled = false;       // refresh
+  bool button2Down = false;
+  bool image1Visible = false;  // "Нет доступа к EXCEL"
+  bool rxSpinEdit1Enabled = false;
+  int32_t rxSpinEdit1Value = 10;
+  bool edit1Enabled = true;
+  std::string edit1Text = kDefaultServerText;
+  bool n14Enabled = true;         // "Открыть..."
+  bool recentItmEnabled = false;  // "Список"
+  std::vector<std::string> recent;
+  bool n17Enabled = false;  // "Создать иконку на столе"
+  bool n11Enabled = false;  // "Закрыть"
+  bool n5Enabled = true;    // "Соединение"
+  bool n6Enabled = false;   // "Разрыв"
+  bool n8Checked = true;
+  bool n9Checked = true;
+  bool n21Checked = false;
+
+  bool operator==(const MainViewState&) const = default;
+};
+
+// The window as the logic sees it.
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void Show(const MainViewState& state) = 0;
+  // Paints what changed at once: the window is about to block (connect, a pass step).
+  virtual void RepaintNow() = 0;
+  virtual void ShowProgress(int32_t position, int32_t maximum) = 0;
+  virtual void StartTrayAnimation() = 0;
+  virtual void StopTrayAnimation() = 0;
+  virtual bool WindowVisible() const = 0;
+  virtual void HideToTray() = 0;
+  // Restores the window from the tray (its show handling follows).
+  virtual void ShowWindow() = 0;
+  // Closes the window; OnClose follows and the program ends.
+  virtual void CloseWindow() = 0;
+  virtual WindowPlacement Placement() const = 0;
+  virtual void ApplyPlacement(const WindowPlacement& placement) = 0;
+};
+
+// A timer of the window system: enabling it starts a full interval.
+class Timer {
+ public:
+  virtual ~Timer() = default;
+  virtual void SetInterval(int milliseconds) = 0;
+  virtual void SetEnabled(bool enabled) = 0;
+  virtual bool Enabled() const = 0;
+};
+
+// Dialogs of the main window: the messages plus the file-open dialog.
+class ShellDialogs : public Dialogs {
+ public:
+  // "Книга Excel|*.xls"; nullopt when cancelled.
+  virtual std::optional<std::string> ChooseWorkbook(const std::string& current) = 0;
+};
+
+// The TM server connection (tmaccess): connect, disconnect, and the operations.
+class TmConnection {
+ public:
+  virtual ~TmConnection() = default;
+  virtual bool Connect(const std::string& serverText, const std::string& clientName) = 0;
+  virtual void Disconnect() = 0;
+  virtual TmOperations& Operations() = 0;
+};
+
+// The telemetry browser window.
+class BrowserWindow {
+ public:
+  virtual ~BrowserWindow() = default;
+  virtual void Reload() = 0;  // after each successful connect
+  virtual void Hide() = 0;    // on disconnect
+  virtual void Show() = 0;
+};
+
+// Where "Создать иконку на столе" puts its files, and what the launcher starts.
+struct LauncherPlaces {
+  std::string desktopDir;   // the user's desktop folder
+  std::string settingsDir;  // where per-workbook settings files go
+  std::string executable;   // the veltexcel executable
+};
+
+struct MainWindowSeams {
+  MainView& view;
+  Timer& timer1;
+  Timer& timer2;
+  ShellDialogs& dialogs;
+  TmConnection& tm;
+  SpreadsheetLauncher& spreadsheet;
+  BrowserWindow& browser;
+};
+
+class MainWindowLogic : private WorkbookView {
+ public:
+  MainWindowLogic(const MainWindowSeams& seams, SettingsLocation settings, int32_t userLcid,
+                  LauncherPlaces places = {});
+  ~MainWindowLogic() override;
+  MainWindowLogic(const MainWindowLogic&) = delete;
+  MainWindowLogic& operator=(const MainWindowLogic&) = delete;
+
+  // Events of the window. Each one runs to its end before the next: while a pass or a
+  // connect runs, ticks and close notifications are held back and run after it. An error
+  // that no command catches is shown with its own text, and the program goes on.
+  void OnShow();                           // every time the window becomes visible
+  void Button1Click();                     // connect / disconnect
+  void Button2Click(bool downAfterClick);  // refresh
+  void BitBtn2Click();                     // show or create the data sheet
+  void SpeedButton2Click();                // browser
+  void RxSpinEdit1Change(int32_t seconds);
+  void Edit1Change(const std::string& text);
+  void N14Click();                      // "Открыть..."
+  void RecentClick(std::size_t index);  // an entry of "Список"
+  void N17Click();                      // "Создать иконку на столе"
+  void N11Click();                      // "Закрыть"
+  void N5Click();                       // "Соединение"
+  void N6Click();                       // "Разрыв"
+  void N8Click();                       // check marks
+  void N9Click();
+  void N21Click();
+  void N20Click();  // tray "Обновить телеметрию"
+  void N7Click();   // tray "Основное окно", tray double click
+  void N13Click();  // tray "Навигатор"
+  void Timer1Timer();
+  void Timer2Timer();
+  // The window is closing (close box, "Выход", Timer2): disconnect, Close, save settings.
+  void OnClose();
+  // Runs work handed over from another thread (the workbook's close notification): now, or
+  // after the pass or connect in progress.
+  void Deliver(std::function<void()> work);
+
+  const MainViewState& State() const { return state_; }
+  bool Connected() const { return connected_; }
+  // An update pass is running: the window lets paints through, and nothing else may run.
+  bool InPass() const { return inPass_; }
+  bool SheetReady() const { return workbook_.SheetReady(); }
+  bool CommandLineMode() const { return settingsLocation_.commandLineMode; }
+  const std::string& SettingsPath() const { return settingsLocation_.path; }
+  ProgressIndicator& Progress() { return pb_; }
+  // The last settings save (a failure is also shown).
+  const SettingsSaveResult& LastSave() const { return lastSave_; }
+
+ private:
+  // WorkbookView
+  void SetOpenState(bool open) override;
+  void SetCaption(const std::string& caption) override;
+  void SetOpenFileName(const std::string& path) override;
+  void StartCloseTimer(int milliseconds) override;
+  bool AutosaveOnExit() const override { return form_.n9Checked; }
+
+  void Connect();
+  void Disconnect();
+  void TMChanges();
+  void OpenPath(const std::string& path);
+  void LoadSettings();
+  void Render();
+  // Runs a command: errors go to the general handler; work that arrives meanwhile waits.
+  void Guarded(const std::function<void()>& command);
+  void RunDeferred();
+
+  MainView& view_;
+  Timer& timer1_;
+  Timer& timer2_;
+  ShellDialogs& dialogs_;
+  TmConnection& tm_;
+  BrowserWindow& browser_;
+  SettingsLocation settingsLocation_;
+  int32_t userLcid_;
+  LauncherPlaces places_;
+
+  SettingsStorage storage_;
+  MainWindowSettings form_;
+  RecentList recent_;
+  SettingsSaveResult lastSave_;
+  ProgressBarModel pb_;
+  MainViewState state_;
+  std::optional<MainViewState> shown_;  // what the view shows
+  WorkbookOperations workbook_;
+
+  bool connected_ = false;
+  bool cycleToggle_ = false;
+  bool open_ = false;
+  bool busy_ = false;
+  bool draining_ = false;
+  bool inPass_ = false;
+  bool closed_ = false;
+  std::vector<std::function<void()>> deferred_;
+};
+
+}  // namespace velt

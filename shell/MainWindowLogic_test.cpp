@@ -1,0 +1,466 @@
+#include "MainWindowLogic.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DesktopLauncher.h"
+#include "FakeTm.h"
+#include "MemorySpreadsheet.h"
+
+namespace velt {
+namespace {
+
+const std::string kBook = "/data/book.xls";
+
+// Virtual time for the two timers: a timer fires `interval` ms after it was last enabled.
+struct Clock {
+  int64_t now = 0;
+};
+
+class FakeTimer : public Timer {
+ public:
+  explicit FakeTimer(Clock& clock) : clock_(clock) {}
+  void SetInterval(int ms) override {
+    interval = ms;
+    if (enabled) due = clock_.now + interval;
+  }
+  void SetEnabled(bool on) override {
+    if (on) due = clock_.now + interval;
+    enabled = on;
+  }
+  bool Enabled() const override { return enabled; }
+
+  bool enabled = false;
+  int interval = 0;
+  int64_t due = 0;
+
+ private:
+  Clock& clock_;
+};
+
+class FakeView : public MainView {
+ public:
+  void Show(const MainViewState& state) override { shown = state; }
+  void RepaintNow() override {}
+  void ShowProgress(int32_t, int32_t) override {}
+  void StartTrayAnimation() override { ++animations; }
+  void StopTrayAnimation() override {}
+  bool WindowVisible() const override { return visible; }
+  void HideToTray() override { visible = false; }
+  void ShowWindow() override { visible = true; }
+  void CloseWindow() override { ++closes; }
+  WindowPlacement Placement() const override { return {}; }
+  void ApplyPlacement(const WindowPlacement&) override {}
+
+  MainViewState shown;
+  bool visible = true;
+  int animations = 0;
+  int closes = 0;
+};
+
+class FakeDialogs : public ShellDialogs {
+ public:
+  bool AskYesNo(const std::string& text) override {
+    shown.push_back("ask: " + text);
+    if (answers.empty()) return false;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void ShowError(const std::string& text) override { shown.push_back("error: " + text); }
+  std::optional<std::string> ChooseWorkbook(const std::string&) override { return chosen; }
+
+  std::deque<bool> answers;
+  std::vector<std::string> shown;
+  std::optional<std::string> chosen;
+};
+
+// Each analog request takes `cost` ms of virtual time; its start times are the pass starts.
+class ClockedTm : public FakeTm {
+ public:
+  explicit ClockedTm(Clock& clock) : clock_(clock) {}
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    passStarts.push_back(clock_.now);
+    clock_.now += cost;
+    if (onAnalog) onAnalog();
+    return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
+  }
+  int64_t cost = 0;
+  std::vector<int64_t> passStarts;
+  std::function<void()> onAnalog;
+
+ private:
+  Clock& clock_;
+};
+
+class FakeConnection : public TmConnection {
+ public:
+  explicit FakeConnection(TmOperations& ops) : ops_(ops) {}
+  bool Connect(const std::string& server, const std::string& client) override {
+    connects.push_back(server + " " + client);
+    return reachable;
+  }
+  void Disconnect() override { ++disconnects; }
+  TmOperations& Operations() override { return ops_; }
+
+  bool reachable = true;
+  std::vector<std::string> connects;
+  int disconnects = 0;
+
+ private:
+  TmOperations& ops_;
+};
+
+class FakeBrowser : public BrowserWindow {
+ public:
+  void Reload() override { calls += "reload "; }
+  void Hide() override { calls += "hide "; }
+  void Show() override { calls += "show "; }
+  std::string calls;
+};
+
+MemoryWorkbookData BookWithDataSheet() {
+  MemoryWorkbookData data;
+  MemorySheetData sheet{"ВЕЛТ", {}, {}};
+  sheet.cells[{1, 1}] = {MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
+  data.sheets.push_back(sheet);
+  data.activeSheet = "ВЕЛТ";
+  return data;
+}
+
+// The window's world. Settings live in a fresh file; `ini` lines are written there first.
+struct World {
+  explicit World(bool commandLine = false, const std::string& ini = {}) {
+    dir = std::filesystem::temp_directory_path() /
+          ("velt_shell_test_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
+    std::filesystem::create_directories(dir);
+    settingsPath = (dir / "VeltExcel.ini").string();
+    if (!ini.empty()) std::ofstream(settingsPath) << ini;
+    office.PutFile(kBook, BookWithDataSheet());
+    tm.SetAnalog(1, 2, 3, 42.5f);
+    logic = std::make_unique<MainWindowLogic>(
+        MainWindowSeams{view, timer1, timer2, dialogs, connection, office, browser},
+        SettingsLocation{settingsPath, commandLine}, 0x0419);
+  }
+  ~World() {
+    logic.reset();
+    std::filesystem::remove_all(dir);
+  }
+
+  // Runs the timers up to `until` ms, firing each one when it is due.
+  void RunUntil(int64_t until) {
+    for (;;) {
+      FakeTimer* next = nullptr;
+      for (FakeTimer* t : {&timer1, &timer2})
+        if (t->enabled && t->due <= until && (!next || t->due < next->due)) next = t;
+      if (!next) break;
+      clock.now = std::max(clock.now, next->due);
+      if (next == &timer1)
+        logic->Timer1Timer();
+      else
+        logic->Timer2Timer();
+    }
+    clock.now = std::max(clock.now, until);
+  }
+  void Open() {
+    dialogs.chosen = kBook;
+    logic->N14Click();
+  }
+  std::string SavedValue() const {
+    const auto& cells = office.File(kBook).sheets[0].cells;
+    const auto cell = cells.find({1, 4});
+    return cell == cells.end() ? "" : cell->second.text;
+  }
+  std::string Settings() const {
+    std::ifstream in(settingsPath);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  MemoryWorkbook* Linked() const {
+    auto* app = office.LastApplication();
+    return app && !app->Workbooks().empty() ? app->Workbooks().back().get() : nullptr;
+  }
+
+  static inline int serial = 0;
+  std::filesystem::path dir;
+  std::string settingsPath;
+  Clock clock;
+  FakeTimer timer1{clock}, timer2{clock};
+  FakeView view;
+  FakeDialogs dialogs;
+  ClockedTm tm{clock};
+  FakeConnection connection{tm};
+  FakeBrowser browser;
+  MemoryOffice office;
+  std::unique_ptr<MainWindowLogic> logic;
+};
+
+TEST(MainWindowLogic, RefreshClick) {
+  struct Case {
+    const char* name;
+    bool connectedFirst;
+    bool openFirst;
+    bool cycleMode;
+    std::deque<bool> answers;
+    int clicks;
+    std::vector<bool> downAfterEachClick;
+    size_t passes;
+    int connects;
+  };
+  const Case cases[] = {
+      {"not connected, answered No", false, true, false, {false}, 1, {true}, 0, 0},
+      {"not connected, answered Yes, single", false, true, false, {true}, 1, {false}, 1, 1},
+      {"single mode releases after one pass", true, true, false, {}, 2, {false, false}, 2, 1},
+      {"cycle mode latches, no pass on click", true, true, true, {}, 3, {true, false, true}, 0, 1},
+      {"no workbook: button keeps the click's state", true, false, true, {}, 1, {true}, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    World w;
+    w.logic->OnShow();
+    if (w.logic->State().n8Checked != c.cycleMode) w.logic->N8Click();
+    if (c.connectedFirst) w.logic->Button1Click();
+    if (c.openFirst) w.Open();
+    w.dialogs.answers = c.answers;
+    for (int i = 0; i < c.clicks; ++i) {
+      w.logic->Button2Click(!w.logic->State().button2Down);
+      EXPECT_EQ(w.view.shown.button2Down, c.downAfterEachClick[static_cast<size_t>(i)]);
+    }
+    EXPECT_EQ(w.tm.passStarts.size(), c.passes);
+    EXPECT_EQ(w.connection.connects.size(), static_cast<size_t>(c.connects));
+  }
+}
+
+TEST(MainWindowLogic, CycleRunsOnTicksFromTheEndOfEachPass) {
+  World w;
+  w.logic->OnShow();
+  w.connection.reachable = false;
+  w.logic->Button1Click();
+  EXPECT_EQ(w.dialogs.shown.back(), std::string("error: ") + kTextNoServer);
+  EXPECT_FALSE(w.timer1.enabled);  // a failed connect leaves the cycle stopped
+  EXPECT_FALSE(w.logic->State().button1Down);
+
+  w.connection.reachable = true;
+  w.Open();
+  w.logic->RxSpinEdit1Change(1);
+  w.logic->Button1Click();
+  EXPECT_TRUE(w.timer1.enabled);
+  w.logic->Button2Click(true);  // cycle mode: down, no pass yet
+  EXPECT_TRUE(w.tm.passStarts.empty());
+
+  // Each pass takes 1.5 s; the next starts 1 s after the last ended.
+  const int64_t t0 = w.clock.now;
+  w.tm.cost = 1500;
+  w.RunUntil(t0 + 6100);
+  EXPECT_EQ(w.tm.passStarts, (std::vector<int64_t>{t0 + 1000, t0 + 3500, t0 + 6000}));
+  EXPECT_EQ(w.view.animations, 3);
+  EXPECT_EQ(w.SavedValue(), "");  // "Сохранение после обновления" is off
+
+  // A failing save after a pass is shown, and the cycle goes on.
+  w.logic->N21Click();
+  w.office.FailOperation("save");
+  w.RunUntil(w.clock.now + 2600);
+  EXPECT_EQ(w.tm.passStarts.size(), 4u);
+  EXPECT_TRUE(w.dialogs.shown.back().starts_with("error: "));
+  EXPECT_TRUE(w.timer1.enabled);
+  w.office.ClearFaults();
+  w.RunUntil(w.clock.now + 2600);
+  EXPECT_EQ(w.SavedValue(), "42.5");
+
+  // Lost connection: the tick releases the button and runs nothing.
+  w.logic->N6Click();
+  const auto passes = w.tm.passStarts.size();
+  w.RunUntil(w.clock.now + 3000);
+  EXPECT_FALSE(w.logic->State().button2Down);
+  EXPECT_EQ(w.tm.passStarts.size(), passes);
+}
+
+TEST(MainWindowLogic, CommandLineStart) {
+  const std::string ini = "[TForm1]\nOpenDialog1_FileName=" + kBook + "\nN8_Checked=True\n";
+  World w(true, ini);
+  w.connection.reachable = false;
+  w.logic->OnShow();
+  // The stored workbook opens although the server is unreachable, and the window goes to
+  // the tray half a second later.
+  EXPECT_TRUE(w.view.shown.n11Enabled);
+  EXPECT_EQ(w.connection.connects.size(), 1u);
+  EXPECT_TRUE(w.view.shown.button2Down);
+  w.RunUntil(w.clock.now + 500);
+  EXPECT_FALSE(w.view.visible);
+
+  // Shown again from the tray while still unconnected: connect and open again.
+  w.connection.reachable = true;
+  w.logic->N7Click();
+  w.logic->OnShow();
+  EXPECT_EQ(w.connection.connects.size(), 2u);
+  EXPECT_TRUE(w.logic->Connected());
+  EXPECT_TRUE(w.logic->SheetReady());
+  EXPECT_EQ(w.office.Running(), 1);
+  w.RunUntil(w.clock.now + 500);
+  EXPECT_FALSE(w.view.visible);
+
+  // Shown once more while connected: nothing is repeated.
+  w.view.visible = true;
+  w.logic->OnShow();
+  EXPECT_EQ(w.connection.connects.size(), 2u);
+}
+
+TEST(MainWindowLogic, WorkbookClosedInTheSpreadsheet) {
+  struct Case {
+    bool commandLine;
+    int closesAfterASecond;
+  };
+  for (const Case c : {Case{true, 1}, Case{false, 0}}) {
+    SCOPED_TRACE(c.commandLine);
+    World w(c.commandLine, "[TForm1]\nOpenDialog1_FileName=" + kBook + "\n");
+    w.logic->OnShow();
+    if (!c.commandLine) w.Open();
+    w.RunUntil(w.clock.now + 600);
+    ASSERT_NE(w.Linked(), nullptr);
+    w.Linked()->CloseByUser();
+    EXPECT_FALSE(w.logic->State().n11Enabled);
+    EXPECT_EQ(w.office.Running(), 0);
+    w.RunUntil(w.clock.now + 900);
+    EXPECT_EQ(w.view.closes, 0);
+    w.RunUntil(w.clock.now + 200);
+    EXPECT_EQ(w.view.closes, c.closesAfterASecond);
+  }
+}
+
+TEST(MainWindowLogic, CloseNotificationDuringAPassWaitsForItsEnd) {
+  World w;
+  w.logic->OnShow();
+  w.logic->N5Click();
+  w.Open();
+  MemoryWorkbook* book = w.Linked();
+  w.tm.onAnalog = [&] { w.logic->Deliver([book] { book->CloseByUser(); }); };
+  w.logic->N20Click();
+  EXPECT_EQ(w.SavedValue(), "42.5");  // the pass ended, then Close saved it
+  EXPECT_EQ(w.office.Running(), 0);
+}
+
+TEST(MainWindowLogic, TrayRefreshNeedsSheetAndConnection) {
+  struct Case {
+    bool connect;
+    bool open;
+    bool passRuns;
+  };
+  for (const Case c : {Case{false, false, false}, Case{true, false, false},
+                       Case{false, true, false}, Case{true, true, true}}) {
+    World w;
+    w.logic->OnShow();
+    if (c.connect) w.logic->N5Click();
+    if (c.open) w.Open();
+    w.logic->N20Click();
+    EXPECT_EQ(w.tm.passStarts.size(), c.passRuns ? 1u : 0u);
+    EXPECT_EQ(!w.dialogs.shown.empty() &&
+                  w.dialogs.shown.back() == std::string("error: ") + kTextNoConnection,
+              !c.passRuns);
+  }
+}
+
+TEST(MainWindowLogic, ExitDisconnectsClosesWithAutosaveAndWritesSettings) {
+  World w;
+  w.logic->OnShow();
+  w.logic->N5Click();
+  w.Open();
+  w.logic->N20Click();
+  w.logic->RxSpinEdit1Change(7);
+  w.logic->OnClose();
+  EXPECT_EQ(w.connection.disconnects, 1);
+  EXPECT_EQ(w.SavedValue(), "42.5");
+  EXPECT_EQ(w.office.Running(), 0);
+  const std::string ini = w.Settings();
+  for (const char* line : {"RxSpinEdit1_Value=7", "Timer1_Interval=7000", "Item_0=/data/book.xls",
+                           "openfilename=/data/book.xls"})
+    EXPECT_NE(ini.find(line), std::string::npos) << line;
+}
+
+TEST(MainWindowLogic, EnablingRules) {
+  World w;
+  w.logic->OnShow();
+  using Flags = std::vector<bool>;
+  // speedButton2, bitBtn2, button2, spin, edit1, n14, recent, n17, n11, n5, n6
+  auto flags = [&] {
+    const auto& s = w.view.shown;
+    return Flags{s.speedButton2Enabled, s.bitBtn2Enabled, s.button2Enabled,   s.rxSpinEdit1Enabled,
+                 s.edit1Enabled,        s.n14Enabled,     s.recentItmEnabled, s.n17Enabled,
+                 s.n11Enabled,          s.n5Enabled,      s.n6Enabled};
+  };
+  struct Step {
+    const char* name;
+    std::function<void()> run;
+    Flags expected;
+    const char* hint;
+  };
+  const Step steps[] = {
+      {"start", [] {}, {0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0}, kHintConnect},
+      {"connect",
+       [&] { w.logic->Button1Click(); },
+       {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1},
+       kHintDisconnect},
+      {"open", [&] { w.Open(); }, {1, 1, 1, 1, 0, 0, 0, 1, 1, 0, 1}, kHintDisconnect},
+      {"close", [&] { w.logic->N11Click(); }, {1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1}, kHintDisconnect},
+      {"disconnect",
+       [&] { w.logic->Button1Click(); },
+       {0, 0, 0, 0, 1, 1, 1, 0, 0, 1, 0},
+       kHintConnect},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.run();
+    EXPECT_EQ(flags(), step.expected);
+    EXPECT_EQ(w.view.shown.button1Hint, step.hint);
+  }
+  EXPECT_EQ(w.browser.calls, "reload hide ");
+}
+
+TEST(MainWindowLogic, DesktopLauncher) {
+  struct Case {
+    const char* program;
+    const char* argument;
+    const char* exec;
+  };
+  const Case cases[] = {
+      {"/usr/bin/veltexcel", "/home/a/b.ini", R"("/usr/bin/veltexcel" "/home/a/b.ini")"},
+      {"/opt/v e/veltexcel", R"(/h/$x "q" 100%\n.ini)",
+       R"("/opt/v e/veltexcel" "/h/\\$x \\"q\\" 100%%\\\\n.ini")"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DesktopExecLine(c.program, c.argument), c.exec);
+
+  // The launcher starts command-line mode on a settings file that opens this workbook.
+  World w;
+  const LauncherPlaces places{(w.dir / "Desktop").string(), (w.dir / "config").string(),
+                              "/usr/bin/veltexcel"};
+  MainWindowSettings current;
+  current.edit1Text = "host\\TMS";
+  EXPECT_EQ(CreateDesktopLauncher(places, "/data/отчёт 1.xls", current), "");
+  std::ifstream entry(w.dir / "Desktop" / "veltexcel-отчёт 1.desktop");
+  std::stringstream text;
+  text << entry.rdbuf();
+  EXPECT_NE(text.str().find(R"(Exec="/usr/bin/veltexcel" ")" + (w.dir / "config").string() +
+                            "/отчёт 1.ini\"\n"),
+            std::string::npos)
+      << text.str();
+  MainWindowSettings stored;
+  RecentList recent;
+  SettingsStorage((w.dir / "config" / "отчёт 1.ini").string()).Load(stored, recent);
+  EXPECT_EQ(stored.openDialog1FileName, "/data/отчёт 1.xls");
+  EXPECT_EQ(stored.edit1Text, "host\\TMS");
+}
+
+}  // namespace
+}  // namespace velt
