@@ -41,6 +41,14 @@ std::string HostName() {
   return name;
 }
 
+// Whether the lock's host is this machine: the office may record the full domain name.
+bool ThisHost(const std::string& host) {
+  const std::string name = HostName();
+  if (host.empty() || name.empty()) return false;
+  const auto shortName = [](const std::string& n) { return n.substr(0, n.find('.')); };
+  return host == name || shortName(host) == shortName(name);
+}
+
 // The path of a file URL with only ASCII in it, as our profiles are named.
 std::string PathOfUrl(const std::string& url) {
   constexpr std::string_view kScheme = "file://";
@@ -95,7 +103,7 @@ std::optional<DocumentLock> ReadDocumentLock(const std::string& documentPath) {
 bool StaleOwnLock(const DocumentLock& lock) {
   const std::string profile = PathOfUrl(lock.profileUrl);
   if (profile.find(kOwnProfile) == std::string::npos) return false;
-  if (lock.host.empty() || lock.host != HostName()) return false;
+  if (!ThisHost(lock.host)) return false;
   std::error_code ec;
   if (!fs::exists(profile, ec) && !ec) return true;
   return !ProfileInUse(lock.profileUrl);
