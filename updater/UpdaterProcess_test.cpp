@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -317,6 +318,23 @@ TEST_F(UpdaterProcess, CycleRunStartedWithTheServerDownFillsTheWorkbookOnceItIsU
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Wait(15s), 0) << child.Err();
   EXPECT_EQ(ReadSheet()(20, 4), "9");
+}
+
+TEST_F(UpdaterProcess, SingleRunThatLosesItsServerSavesSaysWhenAndExitsThree) {
+  CreateDemoWorkbook();
+  TmsimProcess sim;
+  Child child(Command(sim.Address()), dir_);
+  // It connects before it starts its office: once the office runs, the server goes away.
+  ASSERT_TRUE(testsupport::Eventually(
+      [&] { return ProcessesMentioning((dir_ / "tmp").string()) > 0; }, 60s, 10ms));
+  sim.Stop();
+  EXPECT_EQ(child.Wait(120s), 3) << child.Err();
+  EXPECT_TRUE(std::regex_search(
+      child.Err(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d veltexcel-update: )"
+                              R"(the connection to the TM server was lost)")))
+      << child.Err();
+  EXPECT_NE(child.Out().find("spreadsheet: ok"), std::string::npos) << child.Out();
+  EXPECT_EQ(ReadSheet()(20, 4), "н\\д");  // saved with the markers
 }
 
 TEST_F(UpdaterProcess, KilledOrHungUpRunLeavesNoLockAndTheNextRunSucceeds) {
