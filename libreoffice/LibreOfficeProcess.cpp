@@ -69,7 +69,7 @@ office=$!
 (
   trap '' TERM HUP
   locks=
-  while read -r line <&3; do
+  while IFS= read -r line <&3; do
     case $line in
       quit) exit 0 ;;
       "lock "*) locks="$locks
