@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "FloatDecimal.h"
 #include "Grammar.h"
 
 namespace velt {
@@ -101,17 +102,20 @@ class Pass {
     ++stats_.rowsExamined;
     std::string text = sheet_.CellText(r, kAddressColumn);
 
+    bool blockRow = false;  // a RETRO time row or the row that closes an XRETRO block
     if (block_ == Block::Retro) {
       if (EndsRetroBlock(text)) {
         block_ = Block::None;
       } else {
         // A time row then goes on as a row of kind none: one progress step, nothing more.
         RetroTimeRow(r, text);
+        blockRow = true;
       }
     }
     if (block_ == Block::XRetro) {
       if (EndsXRetroBlock(text)) {
         block_ = Block::None;
+        blockRow = true;
       } else {
         XRetroBlockRow(r, text);
         return r + 1;
@@ -134,6 +138,11 @@ class Pass {
       return r + 1;
     }
     if (text.empty()) return kEndOfData;
+    if (kind == RowKind::None && !blockRow && !BeginsWith(text, "XEND")) {
+      stats_.rowsNotUnderstood.push_back(r);
+    } else if (kind != RowKind::None && !InOrdinaryRange(address_)) {
+      stats_.rowsOutOfRange.push_back(r);
+    }
 
     // Rows without a kind see the address that the last scan left; it only picks the rule.
     if (!InOrdinaryRange(address_)) {
@@ -298,7 +307,7 @@ class Pass {
   }
 
   void WriteNumber(int32_t row, int32_t column, float value) {
-    sheet_.SetCellNumber(row, column, static_cast<double>(value));
+    sheet_.SetCellNumber(row, column, ShortestDouble(value));
     ++stats_.valuesWritten;
   }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "Progress.h"
 #include "Spreadsheet.h"
@@ -17,6 +18,10 @@ struct PassStatistics {
   int64_t valuesWritten = 0;   // numbers written
   int64_t noValueWritten = 0;  // failure markers written
   int64_t tmRequests = 0;      // status, analog and accumulator requests
+  // Rows outside blocks whose column 1 is neither an address, a command nor empty (headers,
+  // notes, mistyped addresses), and addresses outside the ranges; both are skipped.
+  std::vector<int32_t> rowsNotUnderstood;
+  std::vector<int32_t> rowsOutOfRange;
 
   bool operator==(const PassStatistics&) const = default;
 };

@@ -1,4 +1,5 @@
 #include "UpdateSheet.h"
+#include "FloatDecimal.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -206,9 +207,12 @@ TEST(UpdateSheet, ExampleSheetWritesEveryResultAndNothingElse) {
                           "read 12,1", "write 12,2 number 900.5", "write 12,3 number 901.5",
                           "read 13,1", "read 14,1",  //
                           "screenupdating true", "read 1,1", "calculation -4105"));
-  EXPECT_EQ(stats,
-            (PassStatistics{
-                .rowsExamined = 13, .valuesWritten = 16, .noValueWritten = 0, .tmRequests = 15}));
+  EXPECT_EQ(stats, (PassStatistics{.rowsExamined = 13,
+                                   .valuesWritten = 16,
+                                   .noValueWritten = 0,
+                                   .tmRequests = 15,
+                                   .rowsNotUnderstood = {1},  // the header
+                                   .rowsOutOfRange = {}}));
   EXPECT_EQ(s.App().Calculation(), xlCalculationAutomatic);
   EXPECT_TRUE(s.App().ScreenUpdating());
   // Steps: rows 1-5, two slice times, rows 8-9 (one analog entry each plus the row), the two
@@ -439,7 +443,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"analog 1:1:1 a 2", "analog 0:1:1 t 65535"}}),
     [](const auto& test) { return std::string(test.param.name); });
 
-TEST(UpdateSheet, AnalogValidityLimitAndExactWidening) {
+TEST(UpdateSheet, AnalogValidityLimitAndShortestDecimal) {
   struct Case {
     float answer;
     bool written;
@@ -466,7 +470,9 @@ TEST(UpdateSheet, AnalogValidityLimitAndExactWidening) {
       const MemoryCell cell = s.Cell(row, 4);
       if (c.written) {
         EXPECT_EQ(cell.kind, MemoryCell::Kind::Number);
-        EXPECT_EQ(cell.number, static_cast<double>(c.answer));
+        // The shortest decimal of the float, which reads back as the same float.
+        EXPECT_EQ(static_cast<float>(cell.number), c.answer);
+        EXPECT_EQ(cell.number, ShortestDouble(c.answer));
       } else {
         EXPECT_EQ(cell.kind, MemoryCell::Kind::Text);
         EXPECT_EQ(cell.text, kNoValue);
@@ -491,6 +497,29 @@ TEST(UpdateSheet, StatusAndAccumulatorFailures) {
   EXPECT_FALSE(s.Run());
   EXPECT_EQ(s.Cell(3, 5).number, 5.5);
   EXPECT_EQ(s.Cell(3, 4).text, kNoValue);
+}
+
+TEST(UpdateSheet, CountsTheRowsItSkips) {
+  Sheet s;
+  s.Fill({{"ТМ адрес"},
+          {"#TT7.4.1"},
+          {" #TT7:4:1"},
+          {"#TТ7:4:1"},  // Latin T, Cyrillic Т
+          {"#TT40000:4:1"},
+          {"#TC1:0:1"},
+          {"#TT1:1:1"},
+          {"XEND"},
+          {"RETRO", "#TT1:1:1"},
+          {"t"},
+          {"XRETRO", "t"},
+          {"a note inside the block"},
+          {"XEND"},
+          {"после блока"}});
+  PassStatistics stats;
+  EXPECT_FALSE(s.Run(&stats));
+  EXPECT_EQ(stats.rowsNotUnderstood, (std::vector<int32_t>{1, 2, 3, 4, 14}));
+  EXPECT_EQ(stats.rowsOutOfRange, (std::vector<int32_t>{5, 6}));
+  EXPECT_EQ(stats.tmRequests, 2);  // rows 7 and 10: the skipped rows ask for nothing
 }
 
 TEST(UpdateSheet, StopsAfterRowTenThousand) {

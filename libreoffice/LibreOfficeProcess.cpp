@@ -58,18 +58,33 @@ constexpr const char* kRegistryModifications =
 // helper holds the read end of a socket whose other end only this program holds: "quit" on it
 // means the program ends the office itself; end of file without it means the program is gone
 // (killed, crashed), and the helper ends the office and removes its profile and sockets, so that
-// nothing outlives the program. The shell exits with soffice's status, which is how a failed
+// nothing outlives the program. "lock PATH" lines name the lock files of the documents the
+// office opened; those that still name this profile then go too, or the documents would stay
+// locked for every later run. The shell exits with soffice's status, which is how a failed
 // start is seen.
-constexpr const char* kGuard = R"(profile=$1 socket1=$2 socket2=$3
-shift 3
+constexpr const char* kGuard = R"(profile=$1 socket1=$2 socket2=$3 url=$4
+shift 4
 "$@" 3<&- &
 office=$!
 (
-  trap '' TERM
-  if read -r line <&3; then exit 0; fi
+  trap '' TERM HUP
+  locks=
+  while IFS= read -r line <&3; do
+    case $line in
+      quit) exit 0 ;;
+      "lock "*) locks="$locks
+${line#lock }" ;;
+    esac
+  done
   kill -TERM 0
   sleep 2
   rm -rf "$profile" "$socket1" "$socket2"
+  printf '%s\n' "$locks" | while IFS= read -r lock; do
+    [ -n "$lock" ] || continue
+    content=
+    IFS= read -r content < "$lock" 2>/dev/null
+    case $content in *",$url;"*) rm -f -- "$lock" ;; esac
+  done
   kill -KILL 0
 ) &
 exec 3<&-
@@ -145,8 +160,8 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   }
 
   std::vector<std::string> sockets = SocketFiles();
-  std::vector<std::string> args = {"/bin/sh", "-c",       kGuard,     "sh",
-                                   profile_,  sockets[0], sockets[1], soffice};
+  std::vector<std::string> args = {"/bin/sh",  "-c",       kGuard,      "sh",   profile_,
+                                   sockets[0], sockets[1], profileUrl_, soffice};
   if (headless) args.push_back("--headless");
   for (const char* a : {"--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck"}) {
     args.push_back(a);
@@ -282,6 +297,13 @@ std::vector<std::string> OfficeProcess::SocketFiles() const {
   return {prefix + pipe_, prefix + "SingleOfficeIPC_" + hash};
 }
 
+void OfficeProcess::WatchLockFile(const std::string& lockFile) {
+  if (lockFile.find('\n') != std::string::npos) return;  // cannot travel as a line
+  const std::string line = "lock " + lockFile + "\n";
+  std::lock_guard lock(mutex_);
+  if (guard_ >= 0) send(guard_, line.data(), line.size(), MSG_NOSIGNAL);
+}
+
 bool OfficeProcess::GroupGoneLocked() {
   if (groupGone_) return true;
   // While the launcher is not reaped its pid keeps the group id reserved; afterwards an empty
@@ -320,10 +342,13 @@ bool OfficeProcess::Stop(std::chrono::milliseconds grace) {
   }
   bool exited = HasExited();
   // The guard leaves quietly; whatever is left of the office is ended below.
-  if (guard_ >= 0) {
-    send(guard_, "quit\n", 5, MSG_NOSIGNAL);
-    close(guard_);
-    guard_ = -1;
+  {
+    std::lock_guard lock(mutex_);
+    if (guard_ >= 0) {
+      send(guard_, "quit\n", 5, MSG_NOSIGNAL);
+      close(guard_);
+      guard_ = -1;
+    }
   }
   bool quit = pid_ <= 0 || (exited && WaitGone(std::chrono::milliseconds(2000)));
   if (!quit) {

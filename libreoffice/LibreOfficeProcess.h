@@ -36,6 +36,9 @@ class OfficeProcess {
   // The sockets the office makes in /tmp: its pipe for us and its single-instance pipe. A
   // killed office leaves them behind; Stop removes them.
   std::vector<std::string> SocketFiles() const;
+  // Tells the guard about the lock file of a document the office opened or saved: if this
+  // program dies, the guard removes it while it still names this office's profile.
+  void WatchLockFile(const std::string& lockFile);
   // The last lines soffice wrote to its output, for error messages.
   std::string OutputTail() const;
 

@@ -146,6 +146,12 @@ class Session {
   std::vector<std::shared_ptr<DocumentState>> Documents() const;
   Batch& GetBatch() { return *batch_; }
 
+  std::string ProfileUrl() const { return process_ ? process_->ProfileUrl() : std::string(); }
+  // See OfficeProcess::WatchLockFile.
+  void WatchLockFile(const std::string& lockFile) {
+    if (process_) process_->WatchLockFile(lockFile);
+  }
+
   // Limit for loading and storing documents.
   Milliseconds DocumentTimeout() const { return options_.callTimeout * 5; }
 

@@ -52,8 +52,10 @@
 #include <iterator>
 #include <mutex>
 
+#include "DocumentLock.h"
 #include "LibreOfficeBatch.h"
 #include "LibreOfficeSession.h"
+#include "SaveLeftovers.h"
 
 namespace velt {
 
@@ -382,36 +384,62 @@ class LoWorkbook : public Workbook {
     What what{"save the workbook as", 0, 0, Quoted(path)};
     Check(what);
     std::string absolute = AbsolutePath(path);
-    session_->Call(
-        what,
-        [&] {
-          Settle(*session_);
-          rtl::OUString url = UrlOf(absolute);
-          Sequence<css::beans::PropertyValue> args(2);
-          args.getArray()[0] =
-              Property("FilterName", Any(rtl::OUString::createFromAscii(FilterFor(absolute))));
-          args.getArray()[1] = Property("Overwrite", Any(true));
-          Reference<css::frame::XStorable>(document_->model, UNO_QUERY_THROW)
-              ->storeAsURL(url, args);
-          document_->location = ToUtf8(url);
-        },
-        session_->DocumentTimeout());
+    const SaveLeftovers leftovers(absolute);
+    GuardSave(what, leftovers, [&] {
+      session_->Call(
+          what,
+          [&] {
+            Settle(*session_);
+            rtl::OUString url = UrlOf(absolute);
+            Sequence<css::beans::PropertyValue> args(2);
+            args.getArray()[0] =
+                Property("FilterName", Any(rtl::OUString::createFromAscii(FilterFor(absolute))));
+            args.getArray()[1] = Property("Overwrite", Any(true));
+            session_->WatchLockFile(LockFileFor(absolute));
+            Reference<css::frame::XStorable>(document_->model, UNO_QUERY_THROW)
+                ->storeAsURL(url, args);
+            document_->location = ToUtf8(url);
+          },
+          session_->DocumentTimeout());
+    });
   }
 
   void Save() override {
     What what{"save the workbook"};
     Check(what);
-    session_->Call(
-        what,
-        [&] {
-          Settle(*session_);
-          Reference<css::frame::XStorable> storable(document_->model, UNO_QUERY_THROW);
-          if (!storable->hasLocation()) {
-            throw SpreadsheetError(what.Text() + ": it has not been saved to a file yet");
-          }
-          storable->store();
-        },
-        session_->DocumentTimeout());
+    rtl::OUString systemPath;
+    const bool local = osl::FileBase::getSystemPathFromFileURL(FromUtf8(document_->location),
+                                                               systemPath) == osl::FileBase::E_None;
+    const SaveLeftovers leftovers(local ? ToUtf8(systemPath) : std::string("/nonexistent/x"));
+    GuardSave(what, leftovers, [&] {
+      session_->Call(
+          what,
+          [&] {
+            Settle(*session_);
+            Reference<css::frame::XStorable> storable(document_->model, UNO_QUERY_THROW);
+            if (!storable->hasLocation()) {
+              throw SpreadsheetError(what.Text() + ": it has not been saved to a file yet");
+            }
+            storable->store();
+          },
+          session_->DocumentTimeout());
+    });
+  }
+
+  // Runs a save; when it fails because the office is gone, removes what the office left
+  // beside the document half-way through.
+  template <class F>
+  void GuardSave(const What& what, const SaveLeftovers& leftovers, F&& save) {
+    try {
+      save();
+    } catch (const SpreadsheetError&) {
+      try {
+        session_->CheckUsable(what);
+      } catch (const SpreadsheetError&) {
+        leftovers.RemoveNew(session_->ProfileUrl());
+      }
+      throw;
+    }
   }
 
   void SetSaved(bool saved) override {
@@ -576,6 +604,10 @@ class LoApplication : public Application {
     if (access(absolute.c_str(), R_OK) != 0) {
       throw SpreadsheetError(what.Text() + ": the file cannot be read: " + std::strerror(errno));
     }
+
+    // A lock left by one of our offices that died is removed; a live holder is named.
+    ClearStaleLockOrThrow(absolute, session_->ProfileUrl());
+    session_->WatchLockFile(LockFileFor(absolute));
 
     rtl::OUString url;
     Reference<css::lang::XComponent> component = session_->Call(

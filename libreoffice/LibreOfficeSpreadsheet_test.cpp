@@ -57,6 +57,7 @@
 #include <osl/file.hxx>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -1343,6 +1344,45 @@ TEST(LibreOfficeInstanceTest, VisibleInstanceShowsItsWindowsAndQuitsWithoutAskin
   kill(xvfb, SIGTERM);
   waitpid(xvfb, nullptr, 0);
   ASSERT_TRUE(up) << "Xvfb did not come up on " << display;
+}
+
+TEST(LibreOfficeInstanceTest, OfficeKilledDuringSaveLeavesNothingBesideTheWorkbook) {
+  auto application = LibreOfficeLauncher().Start();
+  auto instance = *LibreOfficeInstanceOf(*application);
+  TempDir dir;
+  const std::string path = dir / "big.xlsx";
+  auto workbook = application->Add();
+  auto sheet = workbook->AddWorksheet();
+  application->SetScreenUpdating(false, 0);  // buffered: the writes go in bulk
+  for (int32_t r = 1; r <= 20000; ++r) {
+    for (int32_t c = 1; c <= 8; ++c) sheet->SetCellNumber(r, c, r * 0.37 + c);
+  }
+  application->SetScreenUpdating(true, 0);
+  // Kill the office as soon as its temporary file shows beside the workbook.
+  const fs::path folder = fs::path(path).parent_path();
+  std::atomic<bool> done{false}, killed{false};
+  std::thread killer([&] {
+    while (!done && !killed) {
+      std::error_code ec;
+      for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().rfind("lu", 0) == 0) {
+          kill(-instance.processGroup, SIGKILL);
+          killed = true;
+          break;
+        }
+      }
+    }
+  });
+  EXPECT_THROW(workbook->SaveAs(path), SpreadsheetError);
+  done = true;
+  killer.join();
+  ASSERT_TRUE(killed) << "the save ended before its temporary file was seen";
+  application.reset();
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path() != path) left.push_back(entry.path().filename().string());
+  }
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -51,6 +54,33 @@ std::string ResolveTarget(const std::string& path) {
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
   return path;  // a dangling link is replaced by the file
+}
+
+// Removes the temporary files that earlier writes of target left when they were killed part
+// way: "NAME.XXXXXX" beside it that no live writer holds (each writer keeps its temporary file
+// locked until it is renamed or removed).
+void RemoveLeftovers(const std::string& directory, const std::string& target) {
+  const std::string name = target.substr(target.rfind('/') + 1) + ".";
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view file = entry->d_name;
+    if (file.size() != name.size() + 6 || file.substr(0, name.size()) != name) continue;
+    const std::string_view suffix = file.substr(name.size());
+    const bool temporary = std::all_of(suffix.begin(), suffix.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    });
+    if (!temporary) continue;
+    const std::string path = directory + "/" + std::string(file);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlink(path.c_str());
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
 }
 
 }  // namespace
@@ -111,6 +141,7 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
   const std::string target = ResolveTarget(path);
   const std::string directory = DirectoryOf(target);
 
+  RemoveLeftovers(directory, target);
   std::string temporary = target + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
@@ -118,6 +149,7 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
     return result;
   }
   Descriptor file(fd);
+  ::flock(fd, LOCK_EX);  // tells RemoveLeftovers that this one is alive
   auto fail = [&](std::string message) {
     ::unlink(temporary.c_str());
     result.message = std::move(message);

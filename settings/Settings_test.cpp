@@ -464,6 +464,14 @@ TEST_F(SettingsFile, CrashDuringSaveLeavesTheOldFileIntact) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << stage;
     EXPECT_EQ(Read(), old) << stage;
   }
+  // The next save removes the temporary files the crashes left beside the file.
+  EXPECT_GT(FilesInDirectory(), 1);
+  SettingsStorage storage(path_);
+  MainWindowSettings form;
+  RecentList recent;
+  storage.Load(form, recent);
+  EXPECT_EQ(storage.Save(form, recent, {}).status, SettingsSaveResult::Status::Saved);
+  EXPECT_EQ(FilesInDirectory(), 1);
 }
 
 TEST_F(SettingsFile, FailedReplaceReportsAnErrorAndLeavesNoTemporaryFile) {

@@ -71,7 +71,9 @@ void TmaMessageCallback(uint32_t length, const char* text, uint32_t /*unused*/) 
     if (n > 0) std::memcpy(message_buffer.data(), text, n);
     message_buffer[n] = '\0';
     listener = message_listener;
-    if (listener) utf8 = Cp1251ToUtf8(std::string_view(message_buffer.data(), n));
+    // The listener hears the whole text: a server's refusal may well be longer than the buffer.
+    if (listener && text != nullptr)
+      utf8 = Cp1251ToUtf8(std::string_view(text, strnlen(text, length)));
   }
   if (listener) listener(utf8);
 }

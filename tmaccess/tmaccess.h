@@ -48,7 +48,8 @@ inline constexpr uint32_t kServerMessageSize = 80;
 void TmaMessageCallback(uint32_t length, const char* text, uint32_t unused);
 std::string ServerMessageRaw();
 std::string ServerMessage();  // the same, in UTF-8
-// Called (on the library's thread, after the buffer is filled) with the new text in UTF-8.
+// Called (on the library's thread, after the buffer is filled) with the new text in UTF-8, whole
+// (not cut to the buffer's size).
 // Hand it to the event loop; do not call back into the library from it.
 void SetServerMessageListener(std::function<void(const std::string&)> listener);
 

@@ -10,6 +10,10 @@
 #include "LibreOfficeSpreadsheet.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << "veltexcel-demo-workbook " << VELT_VERSION << "\n";
+    return 0;
+  }
   if (argc != 3 || (std::string(argv[1]) != "create" && std::string(argv[1]) != "print")) {
     std::cerr << "usage: veltexcel-demo-workbook create|print PATH\n";
     return 2;

@@ -5,56 +5,112 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 #include "DataSheet.h"
+#include "Grammar.h"
+#include "LinkEvents.h"
+#include "Preflight.h"
 #include "Progress.h"
+#include "Translation.h"
 #include "UpdateSheet.h"
+#include "WorkbookLocked.h"
 
 namespace velt {
 
 namespace {
 
-// A text bar on the terminal, redrawn only when the shown percentage changes.
-class TerminalBar {
- public:
-  TerminalBar(ProgressBarModel& model, std::ostream& err, bool enabled)
-      : model_(model), err_(err), enabled_(enabled) {
-    if (enabled_) model_.SetChangeHandler([this] { Draw(); });
-  }
-  ~TerminalBar() {
-    model_.SetChangeHandler({});
-    if (drawn_) err_ << "\r" << std::string(kWidth + 8, ' ') << "\r" << std::flush;
-  }
+using Clock = std::chrono::steady_clock;
 
- private:
-  static constexpr int kWidth = 40;
-
-  void Draw() {
-    const int maximum = std::max(1, model_.Maximum());
-    const int percent = static_cast<int>(100LL * model_.Position() / maximum);
-    if (percent == shown_) return;
-    shown_ = percent;
-    const int filled = percent * kWidth / 100;
-    err_ << "\r[" << std::string(static_cast<size_t>(filled), '#')
-         << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] " << percent << "%"
-         << std::flush;
-    drawn_ = true;
-  }
-
-  ProgressBarModel& model_;
-  std::ostream& err_;
-  bool enabled_;
-  int shown_ = -1;
-  bool drawn_ = false;
-};
-
-std::string Seconds(std::chrono::steady_clock::duration elapsed) {
+std::string Seconds(Clock::duration elapsed) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.2f", std::chrono::duration<double>(elapsed).count());
   return buffer;
+}
+
+// Local time in ISO 8601 with the offset from UTC: 2026-12-01T12:00:05+03:00.
+std::string LocalTimestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[40];
+  const size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S%z", &local);
+  std::string text(buffer, n);
+  if (text.size() >= 5) text.insert(text.size() - 2, ":");  // +0300 -> +03:00
+  return text;
+}
+
+// The run's messages on stderr: each failure says what happened in a sentence; the office's or
+// library's own text behind it only with --verbose.
+class Report {
+ public:
+  Report(std::ostream& err, bool verbose) : err_(err), verbose_(verbose) {}
+  void Error(const std::string& sentence) { err_ << "veltexcel-update: " << sentence << "\n"; }
+  void Event(const std::string& sentence) {
+    err_ << LocalTimestamp() << " veltexcel-update: " << sentence << std::endl;
+  }
+  void Detail(const std::string& text) {
+    if (verbose_ && !text.empty()) err_ << "veltexcel-update: " << Tr("details: ") << text << "\n";
+  }
+
+ private:
+  std::ostream& err_;
+  bool verbose_;
+};
+
+// Rows examined and the time taken, redrawn at most ten times a second, cleared when the pass
+// ends. The pass's own bar model is scaled by the previous pass, so it cannot show a share.
+class TerminalBar {
+ public:
+  TerminalBar(ProgressBarModel& model, const PassStatistics& statistics, std::ostream& err,
+              bool enabled)
+      : model_(model), statistics_(statistics), err_(err), started_(Clock::now()) {
+    if (enabled) model_.SetChangeHandler([this] { Draw(); });
+  }
+  ~TerminalBar() {
+    model_.SetChangeHandler({});
+    if (width_ > 0) err_ << "\r" << std::string(width_, ' ') << "\r" << std::flush;
+  }
+
+ private:
+  void Draw() {
+    const auto now = Clock::now();
+    if (width_ > 0 && now - drawn_ < std::chrono::milliseconds(100)) return;
+    drawn_ = now;
+    const std::string text =
+        Tr("rows examined: {}, {} s",
+           {std::to_string(statistics_.rowsExamined), Seconds(now - started_)});
+    err_ << "\r" << text << std::flush;
+    width_ = std::max(width_, text.size());
+  }
+
+  ProgressBarModel& model_;
+  const PassStatistics& statistics_;
+  std::ostream& err_;
+  Clock::time_point started_;
+  Clock::time_point drawn_{};
+  size_t width_ = 0;
+};
+
+// ", label N" when rows were skipped; nothing otherwise, so that a clean sheet's line is short.
+std::string Skipped(const char* label, const std::vector<int32_t>& rows) {
+  return rows.empty() ? std::string() : label + std::to_string(rows.size());
+}
+
+// "label 3, 7, 12", or nothing without rows.
+std::string RowList(const std::string& label, const std::vector<int32_t>& rows) {
+  if (rows.empty()) return {};
+  std::string text = label;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(rows[i]);
+  }
+  return text;
 }
 
 // The workbook held for the run: the application, the workbook and its data sheet.
@@ -66,75 +122,201 @@ struct UpdaterWorkbook {
 
 // Opens the workbook and binds the data sheet; an exit code other than kExitDone after
 // printing why not.
-int OpenSheet(const std::string& path, UpdaterContext& context, UpdaterWorkbook& link) {
+int OpenSheet(const std::string& path, UpdaterContext& context, Report& report,
+              UpdaterWorkbook& link) {
   try {
     link.application = context.launcher.Start();
   } catch (const SpreadsheetError& e) {
-    context.err << "veltexcel-update: cannot start the spreadsheet application: " << e.what()
-                << "\n";
+    // These texts are the backend's own sentences (LibreOffice missing, no profile folder).
+    report.Error(Tr("cannot start the spreadsheet application: {}", {e.what()}));
     return kExitNoWorkbook;
   }
   try {
     link.application->SetDisplayAlerts(false);
     link.workbook = link.application->Open(path);
+  } catch (const WorkbookLockedError& e) {
+    report.Error(
+        Tr("the workbook {} is open in another LibreOffice: {} on {}, since {} (lock "
+           "file {}). Close it there and run again; if no LibreOffice runs there any "
+           "more, delete the lock file",
+           {path, e.holder, e.host, e.since, e.lockFile}));
+    return kExitNoWorkbook;
   } catch (const SpreadsheetError& e) {
-    context.err << "veltexcel-update: cannot open the workbook " << path << ": " << e.what()
-                << "\n";
+    report.Error(
+        Tr("cannot open the workbook {}: it is not a spreadsheet, or it is damaged, or "
+           "another program holds it open",
+           {path}));
+    report.Detail(e.what());
     return kExitNoWorkbook;
   }
   try {
     link.sheet = link.workbook->WorksheetByName(kDataSheetName);
   } catch (const SpreadsheetError&) {
-    context.err << "veltexcel-update: the workbook " << path << " has no sheet \"" << kDataSheetName
-                << "\"\n";
+    report.Error(Tr("the workbook {} has no sheet \"{}\"", {path, kDataSheetName}));
     return kExitNoWorkbook;
   }
   return kExitDone;
 }
 
+// Follows the connection library's messages: why a connection attempt failed, and when the
+// link was lost or came back. A cycle run reports each change once, not every pass.
+class LinkWatch {
+ public:
+  LinkWatch(UpdaterContext& context, Report& report) : context_(context), report_(report) {}
+
+  // Reads what the library said since the last look.
+  void Look() {
+    if (!context_.takeServerMessages) return;
+    for (const std::string& text : context_.takeServerMessages()) {
+      const LinkEvent event = ParseLinkMessage(text);
+      switch (event.kind) {
+        case LinkEventKind::kConnected:
+          if (!up_ && !connecting_)
+            report_.Event(Tr("the connection to the TM server is back ({})", {event.where}));
+          up_ = true;
+          break;
+        case LinkEventKind::kLost:
+          lost_ = true;
+          if (up_ && !connecting_) {
+            report_.Event(
+                Tr("the connection to the TM server was lost ({}); values not received "
+                   "are marked \"{}\"",
+                   {event.where, kNoValue}));
+          }
+          up_ = false;
+          break;
+        case LinkEventKind::kOther:
+          report_.Detail(Tr("the TM server says: {}", {text}));
+          break;
+        default:
+          // Only the attempts of a connect are told; the library's own retries during an
+          // outage would repeat the same line for every request.
+          if (connecting_) {
+            failures_.push_back(event);
+            report_.Detail(text);
+          }
+          break;
+      }
+    }
+  }
+
+  // Connects, saying why not when it fails (once while the cause stays the same).
+  bool Connect(const std::string& server) {
+    failures_.clear();
+    const bool connected = context_.connect(server);
+    connecting_ = true;
+    Look();
+    connecting_ = false;
+    up_ = connected;
+    if (connected) {
+      lost_ = false;
+      if (reported_) report_.Event(Tr("connected to the TM server \"{}\"", {server}));
+      reported_.reset();
+      return true;
+    }
+    std::string why = Tr("no connection to the TM server \"{}\"", {server});
+    for (const LinkEvent& failure : failures_) why += "\n  " + Describe(failure);
+    if (why != reported_) report_.Error(why);
+    reported_ = why;
+    return false;
+  }
+
+  // Whether the link was lost since the last call.
+  bool TakeLost() {
+    Look();
+    return std::exchange(lost_, false);
+  }
+
+ private:
+  static std::string Describe(const LinkEvent& e) {
+    switch (e.kind) {
+      case LinkEventKind::kNameRefused:
+        return Tr(
+            "{}: the server refused the connection: \"{}\"; check the server name after "
+            "\"\\\" (default TMS)",
+            {e.where, e.detail});
+      case LinkEventKind::kNothingListens:
+        return Tr(
+            "{}: nothing listens at this address; is the TM server running, and is the "
+            "port right?",
+            {e.where});
+      case LinkEventKind::kUnknownHost:
+        return Tr("{}: the host name cannot be resolved ({}); check its spelling and the DNS",
+                  {e.where, e.detail});
+      case LinkEventKind::kNoAnswer:
+        return Tr(
+            "{}: no answer within the time limit; check the address, the network and "
+            "any firewall",
+            {e.where});
+      default:
+        return Tr("{}: {}", {e.where, e.detail});
+    }
+  }
+
+  UpdaterContext& context_;
+  Report& report_;
+  bool up_ = false;
+  bool lost_ = false;
+  bool connecting_ = false;
+  std::vector<LinkEvent> failures_;
+  std::optional<std::string> reported_;  // the last failure reported
+};
+
 // One pass and the save after it; false when the spreadsheet failed.
-bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, UpdaterWorkbook& link,
-                 bool& savedAs) {
-  const auto started = std::chrono::steady_clock::now();
+bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report& report,
+                 UpdaterWorkbook& link, bool& savedAs) {
+  const auto started = Clock::now();
   char systemTime[81] = {};
   context.tm.tmaSystemTime(systemTime, 0);
 
   ProgressBarModel model;
   PassStatistics statistics;
   bool failed = false;
-  std::string problem;
+  std::string problem, detail;
   {
-    TerminalBar bar(model, context.err, context.terminal && !options.quiet);
+    TerminalBar bar(model, statistics, context.err, context.terminal && !options.quiet);
     try {
       failed =
           UpdateSheet(*link.application, context.lcid, *link.sheet, model, context.tm, &statistics);
     } catch (const SpreadsheetError& e) {
       failed = true;
-      problem = e.what();
+      detail = e.what();
     }
   }
-  if (failed && problem.empty()) problem = "a spreadsheet call failed during the pass";
+  if (failed)
+    problem = Tr("the spreadsheet application failed during the pass; the workbook was not saved");
 
   if (!failed) {
+    const std::string target = options.saveAs && !savedAs ? *options.saveAs : std::string();
     try {
-      if (options.saveAs && !savedAs) {
-        link.workbook->SaveAs(*options.saveAs);
+      if (!target.empty()) {
+        link.workbook->SaveAs(target);
         savedAs = true;
       } else {
         link.workbook->Save();
       }
     } catch (const SpreadsheetError& e) {
       failed = true;
-      problem = std::string("saving failed: ") + e.what();
+      problem = Tr("saving the workbook failed");
+      detail = e.what();
     }
   }
 
+  if (options.cycleSeconds) context.out << LocalTimestamp() << " ";
   context.out << "rows examined: " << statistics.rowsExamined
               << ", values written: " << statistics.valuesWritten
               << ", \"н\\д\" markers: " << statistics.noValueWritten
+              << Skipped(", rows not understood: ", statistics.rowsNotUnderstood)
+              << Skipped(", out of range: ", statistics.rowsOutOfRange)
               << ", spreadsheet: " << (failed ? "FAILED" : "ok") << ", "
-              << Seconds(std::chrono::steady_clock::now() - started) << " s" << std::endl;
-  if (failed) context.err << "veltexcel-update: " << problem << "\n";
+              << Seconds(Clock::now() - started) << " s" << std::endl;
+  report.Detail(RowList(Tr("rows not understood (neither an address, a command nor empty): "),
+                        statistics.rowsNotUnderstood));
+  report.Detail(RowList(Tr("rows whose address is out of range: "), statistics.rowsOutOfRange));
+  if (failed) {
+    report.Error(problem);
+    if (!detail.empty()) report.Detail(detail);
+  }
   return !failed;
 }
 
@@ -145,20 +327,27 @@ std::variant<UpdaterOptions, ParseOutcome> ParseUpdaterArguments(
   UpdaterOptions options;
   int cycle = 0;
   std::string saveAs;
-  CLI::App app{
-      "Fills the sheet \"ВЕЛТ\" of a workbook with telemetry from a TM server, once or on a "
-      "cycle, and saves it.\nExit codes: 0 done, 1 the spreadsheet failed, 2 bad arguments, "
-      "3 no connection to the server, 4 the workbook cannot be opened or has no sheet "
-      "\"ВЕЛТ\".",
-      "veltexcel-update"};
+  CLI::App app{Tr("Fills the sheet \"{}\" of a workbook with telemetry from a TM server, once or "
+                  "on a cycle, and saves it.\nExit codes: 0 done, 1 the spreadsheet failed, 2 bad "
+                  "arguments, 3 no connection to the server (or, in a single run, the connection "
+                  "was lost during the pass), 4 the workbook cannot be opened or saved, or has no "
+                  "sheet \"{}\".",
+                  {kDataSheetName, kDataSheetName}),
+               "veltexcel-update"};
   app.add_option("--server", options.server,
-                 "server text: HOST[:PORT][\\NAME], or the pair form A{B}")
+                 Tr("server text: HOST[:PORT][\\NAME], or the pair form A{B}"))
       ->required();
-  app.add_option("workbook", options.workbook, "the workbook to fill (it must exist)")->required();
-  auto* cycleOption = app.add_option("--cycle", cycle, "repeat every SECONDS until stopped")
+  app.add_option("workbook", options.workbook, Tr("the workbook to fill (it must exist)"))
+      ->required();
+  auto* cycleOption = app.add_option("--cycle", cycle,
+                                     Tr("repeat every SECONDS until stopped; a server that is "
+                                        "down is tried again on every cycle"))
                           ->check(CLI::Range(1, 86400));
-  auto* saveAsOption = app.add_option("--save-as", saveAs, "save to PATH instead of WORKBOOK");
-  app.add_flag("--quiet,-q", options.quiet, "no progress bar");
+  auto* saveAsOption = app.add_option("--save-as", saveAs,
+                                      Tr("save to PATH (.xls, .xlsx or .ods) instead of WORKBOOK"));
+  app.add_flag("--quiet,-q", options.quiet, Tr("no progress bar"));
+  app.add_flag("--verbose,-v", options.verbose, Tr("the details behind each failure"));
+  app.set_version_flag("--version", std::string("veltexcel-update ") + VELT_VERSION);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -180,26 +369,32 @@ std::variant<UpdaterOptions, ParseOutcome> ParseUpdaterArguments(
 }
 
 int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
+  Report report(context.err, options.verbose);
   std::error_code ec;
   const auto path = std::filesystem::absolute(options.workbook, ec);
-  if (ec || !std::filesystem::is_regular_file(path, ec)) {
-    context.err << "veltexcel-update: no workbook at " << options.workbook << "\n";
-    return kExitNoWorkbook;
+  if (const auto problem = CheckPaths(ec ? options.workbook : path.string(), options.saveAs)) {
+    report.Error(problem->message);
+    return problem->exitCode;
   }
 
-  if (!context.connect(options.server)) {
-    context.err << "veltexcel-update: no connection to the TM server \"" << options.server
-                << "\"\n";
-    return kExitNoConnection;
+  // A single run gives up at once; a cycle run tries again on every cycle.
+  LinkWatch watch(context, report);
+  while (!watch.Connect(options.server)) {
+    if (!options.cycleSeconds || context.stopRequested() ||
+        context.waitForStop(*options.cycleSeconds)) {
+      return kExitNoConnection;
+    }
   }
 
   int code = kExitDone;
   {
     UpdaterWorkbook link;
-    code = OpenSheet(path.string(), context, link);
+    code = OpenSheet(path.string(), context, report, link);
     bool savedAs = false;
     while (code == kExitDone) {
-      if (!PassAndSave(options, context, link, savedAs)) code = kExitSpreadsheetFailed;
+      if (!PassAndSave(options, context, report, link, savedAs)) code = kExitSpreadsheetFailed;
+      // A single run whose pass lost the link saved what it had, but did not finish its job.
+      if (watch.TakeLost() && !options.cycleSeconds && code == kExitDone) code = kExitNoConnection;
       if (!options.cycleSeconds || code != kExitDone || context.stopRequested()) break;
       if (context.waitForStop(*options.cycleSeconds)) break;
     }

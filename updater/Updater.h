@@ -30,7 +30,8 @@ struct UpdaterOptions {
   std::string workbook;
   std::optional<int> cycleSeconds;  // absent: one pass
   std::optional<std::string> saveAs;
-  bool quiet = false;  // no progress bar
+  bool quiet = false;    // no progress bar
+  bool verbose = false;  // the details behind each failure (office and library texts) on stderr
 };
 
 // The parsed options, or the exit code and the text to print (help goes to stdout with code 0;
@@ -48,6 +49,9 @@ struct UpdaterContext {
   TmOperations& tm;
   // Opens the connection; true when connected.
   std::function<bool(const std::string& server)> connect;
+  // The texts the connection library gave through its message callback since the last call,
+  // in order: why a connection failed, a lost link, a reconnection. May be empty.
+  std::function<std::vector<std::string>()> takeServerMessages;
   std::function<void()> disconnect;
   // Waits up to the given number of seconds; true when a stop was requested meanwhile.
   std::function<bool(int seconds)> waitForStop;

@@ -2,13 +2,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -42,7 +45,9 @@ std::string ReadFile(const fs::path& path) {
 // A child process with stdout and stderr in files and TMPDIR of its own, ended by pid.
 class Child {
  public:
-  Child(const std::vector<std::string>& args, const fs::path& dir) : dir_(dir) {
+  // Messages come in the C locale's English unless the test names another locale.
+  Child(const std::vector<std::string>& args, const fs::path& dir, const char* locale = "C")
+      : dir_(dir) {
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -57,6 +62,8 @@ class Child {
       dup2(o, 1);
       dup2(e, 2);
       setenv("TMPDIR", tmp.c_str(), 1);
+      setenv("LC_ALL", locale, 1);
+      unsetenv("LANGUAGE");
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -216,6 +223,165 @@ TEST_F(UpdaterProcess, TermDuringACyclicRunEndsItSaved) {
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Wait(15s), 0) << child.Err();
   EXPECT_EQ(ReadSheet()(20, 4), "9");
+}
+
+// A loopback socket that listens but never accepts: connections complete and get no answer.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+    listen(fd_, 16);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() { Close(); }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Whether anyone has connected.
+  bool Knocked() const {
+    const int peer = accept(fd_, nullptr, nullptr);
+    if (peer < 0) return false;
+    close(peer);
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+TEST_F(UpdaterProcess, ConnectionFailuresNameTheirCause) {
+  std::ofstream(workbook_) << "stand-in";  // never opened: the connection fails first
+  SilentListener silent;
+  SilentListener closed;
+  const std::string nothing = closed.Address();
+  closed.Close();
+  const struct {
+    std::string server;
+    const char* says;
+  } cases[] = {
+      {tmsim_->Address() + "\\WRONG", "the server refused the connection: \"wrong server name"},
+      {nothing, "nothing listens at this address"},
+      {"no such host!", "the host name cannot be resolved"},  // refused by the resolver, no query
+      {silent.Address(), "no answer within the time limit"},
+  };
+  for (const auto& c : cases) {
+    Child child(Command(c.server), dir_);
+    EXPECT_EQ(child.Wait(30s), 3) << c.server;
+    EXPECT_NE(child.Err().find(c.says), std::string::npos) << child.Err();
+  }
+  // The people who run it read Russian: in a Russian locale it says the same in Russian.
+  Child russian(Command(nothing), dir_, "ru_RU.UTF-8");
+  EXPECT_EQ(russian.Wait(30s), 3);
+  EXPECT_NE(russian.Err().find("нет связи с сервером ТМ"), std::string::npos) << russian.Err();
+}
+
+TEST_F(UpdaterProcess, UnsavableWorkbookIsRefusedBeforeAnyRequest) {
+  const fs::path folder = dir_ / "folder";
+  fs::create_directories(folder);
+  workbook_ = (folder / "demo.xls").string();
+  CreateDemoWorkbook();
+  SilentListener server;
+  const auto noWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  for (const fs::path& readOnly : {fs::path(workbook_), folder}) {
+    fs::permissions(readOnly, noWrite, fs::perm_options::remove);
+    Child child(Command(server.Address()), dir_);
+    EXPECT_EQ(child.Wait(30s), 4) << readOnly;
+    fs::permissions(readOnly, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_NE(child.Err().find(readOnly == folder ? "cannot be written" : "is read-only"),
+              std::string::npos)
+        << child.Err();
+    EXPECT_FALSE(server.Knocked()) << readOnly;
+  }
+}
+
+TEST_F(UpdaterProcess, CycleRunStartedWithTheServerDownFillsTheWorkbookOnceItIsUp) {
+  CreateDemoWorkbook();
+  TmsimProcess sim;
+  sim.Stop();
+  Child child(Command(sim.Address(), {"--cycle", "1"}), dir_);
+  ASSERT_TRUE(testsupport::Eventually(
+      [&] { return child.Err().find("nothing listens") != std::string::npos; }, 30s, 50ms))
+      << child.Err();
+  sim.Restart();
+  ASSERT_TRUE(testsupport::Eventually(
+      [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
+      << child.Err();
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.Wait(15s), 0) << child.Err();
+  EXPECT_EQ(ReadSheet()(20, 4), "9");
+}
+
+TEST_F(UpdaterProcess, SingleRunThatLosesItsServerSavesSaysWhenAndExitsThree) {
+  CreateDemoWorkbook();
+  TmsimProcess sim;
+  Child child(Command(sim.Address()), dir_);
+  // It connects before it starts its office: once the office runs, the server goes away.
+  ASSERT_TRUE(testsupport::Eventually(
+      [&] { return ProcessesMentioning((dir_ / "tmp").string()) > 0; }, 60s, 10ms));
+  sim.Stop();
+  EXPECT_EQ(child.Wait(120s), 3) << child.Err();
+  EXPECT_TRUE(std::regex_search(
+      child.Err(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d veltexcel-update: )"
+                              R"(the connection to the TM server was lost)")))
+      << child.Err();
+  EXPECT_NE(child.Out().find("spreadsheet: ok"), std::string::npos) << child.Out();
+  EXPECT_EQ(ReadSheet()(20, 4), "н\\д");  // saved with the markers
+}
+
+TEST_F(UpdaterProcess, KilledOrHungUpRunLeavesNoLockAndTheNextRunSucceeds) {
+  CreateDemoWorkbook();
+  const std::string lock = (dir_ / ".~lock.demo.xls#").string();
+  for (const int signal : {SIGKILL, SIGHUP}) {
+    {
+      fs::remove(dir_ / "stdout");  // the last run's, which said "spreadsheet: ok" too
+      Child child(Command(Server(), {"--cycle", "1"}), dir_);
+      ASSERT_TRUE(testsupport::Eventually(
+          [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
+          << child.Err();
+      EXPECT_TRUE(fs::exists(lock)) << signal;
+      child.Signal(signal);
+      child.Wait(15s);
+    }
+    // The office's guard ends it and removes its lock within a few seconds.
+    EXPECT_TRUE(testsupport::Eventually([&] { return !fs::exists(lock); }, 20s, 50ms)) << signal;
+    Child next(Command(Server()), dir_);
+    EXPECT_EQ(next.Wait(120s), 0) << next.Err();
+  }
+}
+
+TEST_F(UpdaterProcess, LockFilesOfGoneOfficesAreRemovedAndLiveOnesRespected) {
+  CreateDemoWorkbook();
+  const std::string lock = (dir_ / ".~lock.demo.xls#").string();
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const struct {
+    const char* profile;
+    int exitCode;
+    bool lockStays;
+  } cases[] = {
+      {"file:///tmp/velt-lo-gone00", 0, false},                // one of ours whose office is gone
+      {"file:///home/ivanov/.config/libreoffice/4", 4, true},  // a person's office
+  };
+  for (const auto& c : cases) {
+    std::ofstream(lock) << ",ivanov," << host << ",08.12.2026 09:00," << c.profile << ";";
+    Child child(Command(Server()), dir_);
+    EXPECT_EQ(child.Wait(120s), c.exitCode) << child.Err();
+    EXPECT_EQ(fs::exists(lock), c.lockStays) << c.profile;
+    if (c.lockStays) {
+      EXPECT_NE(child.Err().find("ivanov on " + std::string(host)), std::string::npos)
+          << child.Err();
+      fs::remove(lock);
+    }
+  }
 }
 
 }  // namespace

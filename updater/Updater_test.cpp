@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "DemoSheet.h"
@@ -73,7 +75,16 @@ class UpdaterRun : public ::testing::Test {
         .connect =
             [this](const std::string& server) {
               connects_.push_back(server);
-              return server != "wrong";
+              return server != "wrong" && static_cast<int>(connects_.size()) > failedConnects_;
+            },
+        .takeServerMessages =
+            [this] {
+              std::vector<std::string> said;
+              if (!said_.empty()) {
+                said = said_.front();
+                said_.erase(said_.begin());
+              }
+              return said;
             },
         .disconnect = [this] { ++disconnects_; },
         .waitForStop =
@@ -84,6 +95,7 @@ class UpdaterRun : public ::testing::Test {
         .stopRequested = [] { return false; },
         .out = out_,
         .err = err_,
+        .terminal = terminal_,
     };
     return RunUpdater(std::get<UpdaterOptions>(parsed), context);
   }
@@ -102,6 +114,10 @@ class UpdaterRun : public ::testing::Test {
   std::vector<std::string> connects_;
   int disconnects_ = 0;
   std::vector<int> waits_;
+  bool terminal_ = false;
+  int failedConnects_ = 0;  // connects that fail before one succeeds
+  // What the library says, one batch per look: after each connect and after each pass.
+  std::vector<std::vector<std::string>> said_;
   std::ostringstream out_, err_;
 };
 
@@ -179,6 +195,142 @@ TEST_F(UpdaterRun, CycleRepeatsUntilStopAndSavesEachPass) {
   for (const auto& call : office_.Log()) saves += call.op == "save";
   EXPECT_EQ(saves, 3);
   EXPECT_EQ(tm_.RequestCount(), 3 * 3);  // system time, analog, status per pass
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(UpdaterRun, PathsThatCannotBeSavedAreRefusedBeforeConnecting) {
+  struct Case {
+    const char* name;
+    std::function<std::vector<std::string>(const fs::path&)> arrange;  // extra arguments
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"read-only workbook",
+       [this](const fs::path&) {
+         fs::permissions(path_,
+                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                         fs::perm_options::remove);
+         return std::vector<std::string>{};
+       },
+       kExitNoWorkbook, "is read-only"},
+      {"folder not writable",
+       [](const fs::path& dir) {
+         fs::permissions(dir,
+                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                         fs::perm_options::remove);
+         return std::vector<std::string>{};
+       },
+       kExitNoWorkbook, "cannot be written"},
+      {"empty workbook",
+       [this](const fs::path&) {
+         std::ofstream(path_, std::ios::trunc).flush();
+         return std::vector<std::string>{};
+       },
+       kExitNoWorkbook, "is empty"},
+      {"save as pdf",
+       [](const fs::path& dir) {
+         return std::vector<std::string>{"--save-as", (dir / "out.pdf").string()};
+       },
+       kExitBadArguments, "not a spreadsheet format"},
+      {"save as csv",
+       [](const fs::path& dir) {
+         return std::vector<std::string>{"--save-as", (dir / "out.csv").string()};
+       },
+       kExitBadArguments, "not a spreadsheet format"},
+      {"save as without extension",
+       [](const fs::path& dir) {
+         return std::vector<std::string>{"--save-as", (dir / "out").string()};
+       },
+       kExitBadArguments, "not a spreadsheet format"},
+      {"save as into a missing folder",
+       [](const fs::path& dir) {
+         return std::vector<std::string>{"--save-as", (dir / "nowhere" / "out.xls").string()};
+       },
+       kExitBadArguments, "does not exist"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    connects_.clear();
+    err_.str("");
+    const auto calls = office_.CallCount();
+    std::vector<std::string> args{"--server", "srv", path_};
+    for (auto& more : c.arrange(dir_)) args.push_back(more);
+    EXPECT_EQ(Run(args), c.exitCode) << c.name;
+    EXPECT_NE(err_.str().find(c.says), std::string::npos) << c.name << ": " << err_.str();
+    EXPECT_TRUE(connects_.empty()) << c.name;
+    EXPECT_EQ(office_.CallCount(), calls) << c.name;
+    EXPECT_FALSE(fs::exists(dir_ / "nowhere")) << c.name;
+    fs::permissions(dir_, fs::perms::owner_all);
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+  }
+}
+
+TEST_F(UpdaterRun, CycleRunWaitsForTheServerAndSaysWhyOnce) {
+  failedConnects_ = 2;
+  const std::string why = "cannot connect to h:1\\TMS: nothing listens there";
+  said_ = {{why}, {why}, {"connected to h:1\\TMS"}};
+  EXPECT_EQ(Run({"--server", "srv", path_, "--cycle", "5"}, 4), kExitDone);
+  EXPECT_EQ(connects_.size(), 3u);
+  EXPECT_EQ(waits_, (std::vector<int>{5, 5, 5, 5}));
+  EXPECT_EQ(Count(err_.str(), "nothing listens at this address"), 1u) << err_.str();
+  EXPECT_EQ(Saved(path_, 1, 4).number, 115.5);
+  connects_.clear();
+  EXPECT_EQ(Run({"--server", "srv", path_}), kExitNoConnection);  // a single run gives up
+}
+
+TEST_F(UpdaterRun, LostLinkIsReportedOnceAndFailsASingleRun) {
+  const std::vector<std::vector<std::string>> said = {
+      {"connected to h:1\\TMS"},
+      {"connection lost: h:1\\TMS", "cannot connect to h:1\\TMS: nothing listens there"},
+      {"cannot connect to h:1\\TMS: nothing listens there"},
+      {"connected to h:1\\TMS"},
+  };
+  said_ = said;
+  EXPECT_EQ(Run({"--server", "srv", path_}), kExitNoConnection);
+  EXPECT_EQ(Saved(path_, 1, 4).number, 115.5);  // saved before giving up
+
+  said_ = said;
+  err_.str("");
+  out_.str("");
+  EXPECT_EQ(Run({"--server", "srv", path_, "--cycle", "1"}, 3), kExitDone);
+  EXPECT_EQ(Count(err_.str(), "was lost"), 1u) << err_.str();
+  EXPECT_EQ(Count(err_.str(), "is back"), 1u) << err_.str();
+  // In a cycle run every summary line starts with the local time.
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d rows examined: .*)");
+  std::istringstream lines(out_.str());
+  int passes = 0;
+  for (std::string line; std::getline(lines, line); ++passes) {
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+  }
+  EXPECT_EQ(passes, 3);
+}
+
+TEST_F(UpdaterRun, ProgressShowsRowsAndTimeAtMostTenTimesASecondAndClearsItself) {
+  MemoryWorkbookData data;
+  MemorySheetData sheet;
+  sheet.name = "ВЕЛТ";
+  for (int32_t r = 1; r <= 5000; ++r) {
+    sheet.cells[{r, 1}] = MemoryCell{MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
+  }
+  data.sheets.push_back(sheet);
+  office_.PutFile(path_, data);
+  terminal_ = true;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--server", "srv", path_}), kExitDone);
+  const auto tenths = (std::chrono::steady_clock::now() - started) / std::chrono::milliseconds(100);
+  const std::string drawn = err_.str();
+  const size_t draws = Count(drawn, "\rrows examined: ");
+  EXPECT_GE(draws, 1u);
+  EXPECT_LE(draws, static_cast<size_t>(tenths) + 1);
+  EXPECT_EQ(drawn.find('%'), std::string::npos);
+  EXPECT_EQ(drawn.back(), '\r') << "the last line is left on the terminal";
+  EXPECT_NE(drawn.find(std::string(24, ' ') + "\r"), std::string::npos) << "not cleared";
 }
 
 TEST(DemoSheet, FormatsAlignedRowsAndSkipsEmptyOnes) {

@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <iostream>
+#include <mutex>
+#include <utility>
 
 #include "LibreOfficeSpreadsheet.h"
+#include "Translation.h"
 #include "Updater.h"
 #include "UserLocale.h"
 #include "tmaccess.h"
@@ -32,6 +35,9 @@ void InstallStopHandlers() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or session ends the run the same way: the pass finishes, the office quits
+  // and leaves no lock file behind.
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 bool WaitForStop(int seconds) {
@@ -47,9 +53,15 @@ bool WaitForStop(int seconds) {
   return true;
 }
 
+// What the connection library said through its message callback, until the run takes it.
+std::mutex messagesMutex;
+std::vector<std::string> messages;
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const char* const localeDirs[] = {VELT_BUILD_LOCALE_DIR, VELT_SYSTEM_LOCALE_DIR};
+  velt::InitTranslation(VELT_TEXT_DOMAIN, localeDirs, 2);
   std::vector<std::string> args(argv + 1, argv + argc);
   auto parsed = velt::ParseUpdaterArguments(args);
   if (auto* outcome = std::get_if<velt::ParseOutcome>(&parsed)) {
@@ -64,6 +76,10 @@ int main(int argc, char** argv) {
   office.headless = true;
   velt::LibreOfficeLauncher launcher(office);
   velt::TmAccess tm;
+  velt::SetServerMessageListener([](const std::string& text) {
+    std::lock_guard lock(messagesMutex);
+    messages.push_back(text);
+  });
 
   velt::UpdaterContext context{
       .launcher = launcher,
@@ -71,6 +87,11 @@ int main(int argc, char** argv) {
       .connect =
           [&tm](const std::string& server) {
             return (tm.tmaConnect(server, velt::kClientName) & 0xFFFF) != 0;
+          },
+      .takeServerMessages =
+          [] {
+            std::lock_guard lock(messagesMutex);
+            return std::exchange(messages, std::vector<std::string>{});
           },
       .disconnect = [&tm] { tm.tmaDisconnect(); },
       .waitForStop = WaitForStop,

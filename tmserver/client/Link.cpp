@@ -92,7 +92,15 @@ bool Link::Open(const Target& target, const std::string& client, Clock::time_poi
   const std::string port = std::to_string(target.port);
   const int gai = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
   if (gai != 0) {
-    messages.push_back("cannot connect to " + target.label + ": " + gai_strerror(gai));
+    // Failures to resolve say "unknown host"; a caller tells them from the other causes by it.
+    const bool unknown = gai == EAI_NONAME || gai == EAI_AGAIN || gai == EAI_FAIL
+#ifdef EAI_NODATA
+                         || gai == EAI_NODATA
+#endif
+        ;
+    messages.push_back("cannot connect to " + target.label + ": " +
+                       (unknown ? std::string("unknown host (") + gai_strerror(gai) + ")"
+                                : std::string(gai_strerror(gai))));
     return false;
   }
   int error = ETIMEDOUT;
@@ -101,7 +109,10 @@ bool Link::Open(const Target& target, const std::string& client, Clock::time_poi
   }
   freeaddrinfo(found);
   if (fd_ < 0) {
-    messages.push_back("cannot connect to " + target.label + ": " + std::strerror(error));
+    std::string why = std::strerror(error);
+    if (error == ECONNREFUSED) why = "nothing listens there";
+    if (error == ETIMEDOUT) why = "no answer";
+    messages.push_back("cannot connect to " + target.label + ": " + why);
     return false;
   }
 

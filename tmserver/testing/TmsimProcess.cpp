@@ -50,7 +50,8 @@ std::string ReadFirstLine(int fd, Clock::time_point deadline) {
 
 }  // namespace
 
-TmsimProcess::TmsimProcess(TmsimOptions options) : options_(std::move(options)) {
+TmsimProcess::TmsimProcess(TmsimOptions options, std::string stderrPath)
+    : options_(std::move(options)), stderr_path_(std::move(stderrPath)) {
   Start(0);
 }
 
@@ -90,6 +91,7 @@ void TmsimProcess::Start(uint16_t port) {
 
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("tmsim: pipe failed");
+  const std::string log = stderr_path_;
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
@@ -102,6 +104,10 @@ void TmsimProcess::Start(uint16_t port) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     dup2(out[1], STDOUT_FILENO);
+    if (!log.empty()) {
+      const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (fd >= 0) dup2(fd, STDERR_FILENO);
+    }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

@@ -27,7 +27,8 @@ class TmsimProcess {
  public:
   // Starts tmsim on 127.0.0.1 with a free port; throws std::runtime_error (with what tmsim said
   // on stderr going to the test's stderr) when it does not come up within 10 s.
-  explicit TmsimProcess(TmsimOptions options = {});
+  // stderrPath: the file its log is appended to; empty: the test's own stderr.
+  explicit TmsimProcess(TmsimOptions options = {}, std::string stderrPath = {});
   ~TmsimProcess();
   TmsimProcess(const TmsimProcess&) = delete;
   TmsimProcess& operator=(const TmsimProcess&) = delete;
@@ -52,6 +53,7 @@ class TmsimProcess {
   void EndWith(int signal);
 
   TmsimOptions options_;
+  std::string stderr_path_;
   pid_t pid_ = 0;
   uint16_t port_ = 0;
   bool frozen_ = false;

@@ -1,0 +1,82 @@
+#include "Preflight.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "AsciiText.h"
+#include "Translation.h"
+#include "Updater.h"
+
+namespace velt {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Writable for us, and not marked read-only: a file or folder without any write permission is
+// refused even for root, who could write it anyway.
+bool Writable(const fs::path& path) {
+  std::error_code ec;
+  const auto permissions = fs::status(path, ec).permissions();
+  if (ec) return false;
+  const auto anyWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  return access(path.c_str(), W_OK) == 0 && (permissions & anyWrite) != fs::perms::none;
+}
+
+fs::path Folder(const fs::path& file) {
+  const fs::path parent = file.parent_path();
+  return parent.empty() ? fs::path(".") : parent;
+}
+
+std::optional<PreflightProblem> CheckTarget(const fs::path& target, bool isWorkbook) {
+  const fs::path folder = Folder(target);
+  if (!Writable(folder)) {
+    return PreflightProblem{
+        kExitNoWorkbook,
+        Tr("the folder {} cannot be written, so the workbook cannot be saved there: give this "
+           "user write permission on the folder",
+           {folder.string()})};
+  }
+  std::error_code ec;
+  if ((isWorkbook || fs::exists(target, ec)) && !Writable(target)) {
+    return PreflightProblem{kExitNoWorkbook,
+                            Tr("the workbook {} is read-only, so it cannot be saved: make it "
+                               "writable, or give --save-as another file",
+                               {target.string()})};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<PreflightProblem> CheckPaths(const std::string& workbook,
+                                           const std::optional<std::string>& saveAs) {
+  std::error_code ec;
+  if (!fs::is_regular_file(workbook, ec)) {
+    return PreflightProblem{kExitNoWorkbook, Tr("no workbook at {}", {workbook})};
+  }
+  if (fs::file_size(workbook, ec) == 0 && !ec) {
+    return PreflightProblem{
+        kExitNoWorkbook,
+        Tr("the workbook {} is empty (0 bytes): it is no spreadsheet; restore it from a copy",
+           {workbook})};
+  }
+  if (!saveAs) return CheckTarget(workbook, true);
+
+  const fs::path target = fs::absolute(*saveAs, ec);
+  const std::string extension = AsciiLower(target.extension().string());
+  if (extension != ".xls" && extension != ".xlsx" && extension != ".ods") {
+    return PreflightProblem{
+        kExitBadArguments,
+        Tr("--save-as {}: not a spreadsheet format; name a file ending in .xls, .xlsx or .ods",
+           {*saveAs})};
+  }
+  if (!fs::is_directory(Folder(target), ec)) {
+    return PreflightProblem{kExitBadArguments, Tr("--save-as {}: the folder {} does not exist",
+                                                  {*saveAs, Folder(target).string()})};
+  }
+  return CheckTarget(target, false);
+}
+
+}  // namespace velt
