@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
     if (tm.tmaConnect(sim.Address(), "$Excel$") == 0) return 1;
     velt::BrowserWindow window(tm, settings);
     window.show();
+    QApplication::processEvents();  // the reload that the first show queues
     window.ReloadClick();
     // Kind node "ТИТ" of channel 1, RTU 1; the channel node between runs forgets the listing.
     const velt::NodeId channel = 0, analog = 3;
