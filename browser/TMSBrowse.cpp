@@ -50,6 +50,28 @@ const char* FormatOf(PointKind kind) {
   return "";
 }
 
+TmBatchRequest EnumRequest(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point) {
+  TmBatchRequest q;
+  q.kind = TmBatchRequest::Kind::EnumObjects;
+  q.cls = cls;
+  q.ch = ch;
+  q.rtu = rtu;
+  q.point = point;
+  q.max = TfrmTMSBrowse::kBatch;
+  return q;
+}
+
+TmBatchRequest NameRequest(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point) {
+  TmBatchRequest q;
+  q.kind = TmBatchRequest::Kind::GetObjectName;
+  q.cls = cls;
+  q.ch = ch;
+  q.rtu = rtu;
+  q.point = point;
+  q.size = TfrmTMSBrowse::kNameSize;
+  return q;
+}
+
 }  // namespace
 
 std::string ApplyAddressFormat(const std::string& format, uint16_t ch, uint16_t rtu,
@@ -139,23 +161,45 @@ std::optional<PointKind> TfrmTMSBrowse::KindOf(NodeId id) const {
   return std::nullopt;
 }
 
-template <class Each>
-void TfrmTMSBrowse::Enumerate(uint16_t cls, uint16_t ch, uint16_t rtu, Each each) {
-  uint16_t start = 1;
-  for (;;) {
-    std::array<uint16_t, kBatch> batch{};
-    const uint32_t result = cls == kClassRtu
-                                ? tm_.tmaEnumObjects(cls, kBatch, batch.data(), ch, start, 0)
-                                : tm_.tmaEnumObjects(cls, kBatch, batch.data(), ch, rtu, start);
-    const size_t count = result & 0xFFu;
-    for (size_t i = 0; i < count; ++i) each(batch[i]);
-    if (count != kBatch) return;
-    const uint16_t last = batch[count - 1];
-    // The next start would wrap to 0 and begin again; a server that does not move forward
-    // would keep the window busy for ever.
-    if (last == 0xFFFF || last < start) return;
-    start = static_cast<uint16_t>(last + 1);
+std::vector<TmBatchAnswer> TfrmTMSBrowse::Fetch(std::span<const TmBatchRequest> requests) {
+  std::vector<TmBatchAnswer> answers(requests.size());
+  if (!requests.empty()) tm_.tmaBatch(requests, answers);
+  return answers;
+}
+
+std::vector<std::vector<uint16_t>> TfrmTMSBrowse::EnumerateAll(uint16_t cls,
+                                                               std::span<const Owner> owners) {
+  std::vector<std::vector<uint16_t>> lists(owners.size());
+  std::vector<uint16_t> starts(owners.size(), 1);
+  std::vector<size_t> open(owners.size());
+  for (size_t i = 0; i < open.size(); ++i) open[i] = i;
+  std::vector<TmBatchRequest> requests;
+  while (!open.empty()) {
+    requests.clear();
+    for (const size_t i : open) {
+      const Owner& owner = owners[i];
+      requests.push_back(cls == kClassRtu ? EnumRequest(cls, owner.ch, starts[i], 0)
+                                          : EnumRequest(cls, owner.ch, owner.rtu, starts[i]));
+    }
+    const std::vector<TmBatchAnswer> answers = Fetch(requests);
+    std::vector<size_t> again;
+    for (size_t k = 0; k < open.size(); ++k) {
+      const size_t i = open[k];
+      const std::vector<uint16_t>& numbers = answers[k].numbers;
+      const size_t count = std::min<size_t>(answers[k].result & 0xFFu, numbers.size());
+      lists[i].insert(lists[i].end(), numbers.begin(),
+                      numbers.begin() + static_cast<std::ptrdiff_t>(count));
+      if (count != kBatch) continue;
+      const uint16_t last = numbers[count - 1];
+      // The next start would wrap to 0 and begin again; a server that does not move forward
+      // would keep the window busy for ever.
+      if (last == 0xFFFF || last < starts[i]) continue;
+      starts[i] = static_cast<uint16_t>(last + 1);
+      again.push_back(i);
+    }
+    open = std::move(again);
   }
+  return lists;
 }
 
 void TfrmTMSBrowse::StepProgress() {
@@ -176,21 +220,44 @@ void TfrmTMSBrowse::ReloadClick() {
   roots_.clear();
   lastListedNode_ = kNoNode;
 
-  std::array<uint16_t, kBatch> channels{};
-  const size_t count = tm_.tmaEnumObjects(kClassChannel, kBatch, channels.data(), 0, 0, 0) & 0xFFu;
+  // Level by level, each level's requests in one batch so that they travel together: the
+  // channel list, the channels' names, the named channels' RTU lists, the RTUs' names. The tree
+  // is then built in enumeration order.
+  const TmBatchRequest channelList = EnumRequest(kClassChannel, 0, 0, 0);
+  const TmBatchAnswer channelAnswer = std::move(Fetch({&channelList, 1})[0]);
+  const size_t count = std::min<size_t>(channelAnswer.result & 0xFFu, channelAnswer.numbers.size());
+  std::vector<TmBatchRequest> requests;
   for (size_t i = 0; i < count; ++i) {
-    const uint16_t ch = channels[i];
-    std::string name;
-    if (tm_.tmaGetObjectName(kClassChannel, ch, 0, 0, name, kNameSize) != kTmaTrue) continue;
-    const NodeId channelNode = AddNode(kNoNode, name, ch);
+    requests.push_back(NameRequest(kClassChannel, channelAnswer.numbers[i], 0, 0));
+  }
+  std::vector<TmBatchAnswer> answers = Fetch(requests);
+  std::vector<Owner> channels;
+  std::vector<std::string> channelNames;
+  for (size_t i = 0; i < answers.size(); ++i) {
+    if (answers[i].named != kTmaTrue) continue;  // left out with its RTUs
+    channels.push_back({requests[i].ch, 0});
+    channelNames.push_back(std::move(answers[i].name));
+  }
+  const std::vector<std::vector<uint16_t>> rtus = EnumerateAll(kClassRtu, channels);
+  requests.clear();
+  for (size_t i = 0; i < channels.size(); ++i) {
+    for (const uint16_t rtu : rtus[i]) {
+      requests.push_back(NameRequest(kClassRtu, channels[i].ch, rtu, 0));
+    }
+  }
+  answers = Fetch(requests);
+
+  size_t next = 0;
+  for (size_t i = 0; i < channels.size(); ++i) {
+    const NodeId channelNode = AddNode(kNoNode, channelNames[i], channels[i].ch);
     StepProgress();
-    Enumerate(kClassRtu, ch, 0, [&](uint16_t rtu) {
-      std::string rtuName;
-      if (tm_.tmaGetObjectName(kClassRtu, ch, rtu, 0, rtuName, kNameSize) != kTmaTrue) return;
-      const NodeId rtuNode = AddNode(channelNode, rtuName, rtu);
+    for (const uint16_t rtu : rtus[i]) {
+      const TmBatchAnswer& answer = answers[next++];
+      if (answer.named != kTmaTrue) continue;  // left out with its kind nodes
+      const NodeId rtuNode = AddNode(channelNode, answer.name, rtu);
       StepProgress();
       for (PointKind kind : kKinds) AddNode(rtuNode, Caption(kind), 0);
-    });
+    }
   }
 
   view_.EndTreeUpdate();
@@ -216,13 +283,18 @@ void TfrmTMSBrowse::HETreeView1Click() {
     const std::string& format = *kind == PointKind::Status   ? StatusFormat
                                 : *kind == PointKind::Analog ? AnalogFormat
                                                              : AccumFormat;
-    Enumerate(cls, ch, rtu, [&](uint16_t point) {
+    const Owner owner{ch, rtu};
+    const std::vector<uint16_t> points = std::move(EnumerateAll(cls, {&owner, 1})[0]);
+    std::vector<TmBatchRequest> requests;
+    for (const uint16_t point : points) requests.push_back(NameRequest(cls, ch, rtu, point));
+    std::vector<TmBatchAnswer> answers = Fetch(requests);
+    for (size_t i = 0; i < points.size(); ++i) {
       StepProgress();
-      std::string name;
-      if (tm_.tmaGetObjectName(cls, ch, rtu, point, name, kNameSize) != kTmaTrue) return;
-      view_.AddListItem(name);
-      items_.push_back({std::move(name), point, ApplyAddressFormat(format, ch, rtu, point)});
-    });
+      if (answers[i].named != kTmaTrue) continue;
+      view_.AddListItem(answers[i].name);
+      items_.push_back(
+          {std::move(answers[i].name), points[i], ApplyAddressFormat(format, ch, rtu, points[i])});
+    }
   } else {
     lastListedNode_ = kNoNode;
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -108,9 +109,15 @@ class TfrmTMSBrowse {
  private:
   NodeId AddNode(NodeId parent, const std::string& caption, uint16_t number);
   std::optional<PointKind> KindOf(NodeId node) const;
-  // Calls each(number) for every number of every batch, starting at 1.
-  template <class Each>
-  void Enumerate(uint16_t cls, uint16_t ch, uint16_t rtu, Each each);
+  // The owner of an enumerated list: a channel (for its RTUs) or an RTU (for its points).
+  struct Owner {
+    uint16_t ch = 0;
+    uint16_t rtu = 0;
+  };
+  // Every owner's numbers of class cls, each list in batches from 1 on; every round asks all
+  // the lists that are still open in one batch.
+  std::vector<std::vector<uint16_t>> EnumerateAll(uint16_t cls, std::span<const Owner> owners);
+  std::vector<TmBatchAnswer> Fetch(std::span<const TmBatchRequest> requests);
   void StepProgress();
   void ResetProgress();
   void ReadSettings();

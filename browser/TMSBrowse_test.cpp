@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -229,6 +231,96 @@ TEST(TfrmTMSBrowse, ListingBatchesPointsAndKeepsAddresses) {
   EXPECT_THAT(b.view.list, IsEmpty());
   b.Click("3/4/ТИИ");
   EXPECT_EQ(b.view.list.size(), 256u);
+}
+
+// Answers whole batches, as the connection module does over a library with the batch call,
+// and counts the batches and any single request made outside them.
+class BatchingFakeTm : public FakeTm {
+ public:
+  void tmaBatch(std::span<const TmBatchRequest> requests,
+                std::span<TmBatchAnswer> answers) override {
+    ++batches;
+    inBatch_ = true;
+    AnswerOneByOne(*this, requests, answers);
+    inBatch_ = false;
+  }
+  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
+                          uint16_t point) override {
+    single += inBatch_ ? 0 : 1;
+    return FakeTm::tmaEnumObjects(cls, max, buffer, ch, rtu, point);
+  }
+  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
+                           std::string& name, uint32_t size) override {
+    single += inBatch_ ? 0 : 1;
+    return FakeTm::tmaGetObjectName(cls, ch, rtu, point, name, size);
+  }
+
+  int batches = 0;
+  int single = 0;
+
+ private:
+  bool inBatch_ = false;
+};
+
+TEST(TfrmTMSBrowse, BatchedFetchBuildsTheSameTreeAndListInFewRounds) {
+  // Channel 1: 256 RTUs, RTU 7 unnamed, RTU 1 with 256 analog points, point 9 unnamed;
+  // channel 2 unnamed; channel 3: a full list ending at 65535; channel 4: no RTUs.
+  const auto server = [](FakeTm& tm) {
+    tm.AddChannel(1, "К1");
+    for (uint16_t r = 1; r <= 256; ++r) tm.AddRtu(1, r, "КП" + std::to_string(r));
+    tm.FailName(kClassRtu, 1, 7, 0);
+    for (uint16_t p = 1; p <= 256; ++p) tm.AddPoint(kClassAnalog, 1, 1, p, std::to_string(p));
+    tm.FailName(kClassAnalog, 1, 1, 9);
+    tm.AddChannel(2, "К2");
+    tm.AddRtu(2, 1, "КП");
+    tm.FailName(kClassChannel, 2, 0, 0);
+    tm.AddChannel(3, "К3");
+    for (uint16_t r = 65281; r != 0; ++r) tm.AddRtu(3, r, "КП");
+    tm.AddChannel(4, "К4");
+  };
+  struct Outcome {
+    std::vector<std::string> tree, list, addresses, requests;
+    std::vector<int> progress;
+  };
+  const auto run = [&](FakeTm& tm) {
+    server(tm);
+    RecordingBrowserView view;
+    MemorySettings settings;
+    TfrmTMSBrowse form(tm, view, settings);
+    form.ReloadClick();
+    view.selectedNode = 3;  // channel 1, RTU 1, "ТИТ"
+    form.HETreeView1Click();
+    Outcome out;
+    for (const TreeNode& node : form.Nodes()) {
+      out.tree.push_back(std::to_string(node.parent) + " " + node.caption + " " +
+                         std::to_string(node.number));
+    }
+    out.list = view.list;
+    for (const ListItem& item : form.Items()) out.addresses.push_back(item.address);
+    out.requests = tm.Described();
+    std::sort(out.requests.begin(), out.requests.end());
+    out.progress = view.progress;
+    return out;
+  };
+  FakeTm oneByOne;
+  BatchingFakeTm batching;
+  const Outcome expected = run(oneByOne);
+  const Outcome got = run(batching);
+  EXPECT_EQ(expected.tree.size(), 1 + 255 * 4 + 1 + 255 * 4 + 1);
+  EXPECT_EQ(expected.tree[3], "1 ТИТ 0");
+  EXPECT_EQ(expected.tree[25], "0 КП8 8");  // after the unnamed RTU 7
+  EXPECT_EQ(expected.list.size(), 255u);
+  EXPECT_EQ(expected.list[8], "10");  // after the unnamed point 9
+  EXPECT_EQ(expected.addresses[8], "#TT1:1:10");
+  EXPECT_EQ(got.tree, expected.tree);
+  EXPECT_EQ(got.list, expected.list);
+  EXPECT_EQ(got.addresses, expected.addresses);
+  EXPECT_EQ(got.requests, expected.requests);
+  EXPECT_EQ(got.progress, expected.progress);
+  // Reload: channel list, channel names, two rounds of RTU lists, RTU names. Listing: two
+  // rounds of point lists, point names.
+  EXPECT_EQ(batching.batches, 8);
+  EXPECT_EQ(batching.single, 0);
 }
 
 TEST(TfrmTMSBrowse, FindByAddress) {

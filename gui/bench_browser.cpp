@@ -1,7 +1,8 @@
 // The telemetry browser against tmsim on loopback, in the real window on the offscreen platform:
 //   reload  - the whole tree of a generated server, 50 channels x 100 RTUs (5 000 RTU nodes);
 //   listing - one RTU's 1 000 analog points into the list.
-// Prints the median, minimum and maximum of several runs, and the request count of one run.
+// Prints the median, minimum and maximum of several runs.
+// Usage: bench_browser [--latency MS] [--runs N]   (tmsim's added answer delay; default 0, 7)
 #include <QApplication>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -63,12 +64,26 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   NoSettings settings;
-  const int runs = 7;
+  double latencyMs = 0;
+  int runs = 7;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--latency") {
+      latencyMs = std::atof(argv[i + 1]);
+    } else if (option == "--runs") {
+      runs = std::max(1, std::atoi(argv[i + 1]));
+    } else {
+      std::fprintf(stderr, "usage: bench_browser [--latency MS] [--runs N]\n");
+      return 2;
+    }
+  }
+  std::printf("tmsim latency %.1f ms, %d runs\n", latencyMs, runs);
 
   {
     velt::TmsimOptions options;
     options.database.clear();
     options.extra_args = {"--synthetic", "50x100"};
+    options.latency_ms = latencyMs;
     velt::TmsimProcess sim(options);
     velt::TmAccess tm;
     if (tm.tmaConnect(sim.Address(), "$Excel$") == 0) return 1;
@@ -83,11 +98,13 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     velt::TmsimOptions options;
     options.database = WriteThousandPoints(dir);
+    options.latency_ms = latencyMs;
     velt::TmsimProcess sim(options);
     velt::TmAccess tm;
     if (tm.tmaConnect(sim.Address(), "$Excel$") == 0) return 1;
     velt::BrowserWindow window(tm, settings);
     window.show();
+    QApplication::processEvents();  // the reload that the first show queues
     window.ReloadClick();
     // Kind node "ТИТ" of channel 1, RTU 1; the channel node between runs forgets the listing.
     const velt::NodeId channel = 0, analog = 3;
