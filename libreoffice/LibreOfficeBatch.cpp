@@ -322,22 +322,75 @@ void Batch::Write(const SheetRef& ref, int32_t row, int32_t column, CellValue va
   if (pendingCount_ >= kMaxPending) Flush();
 }
 
+Fillable Batch::FillableCells(const Reference<css::sheet::XSpreadsheet>& sheet,
+                              const SheetCache& cache,
+                              const std::vector<std::pair<int32_t, int32_t>>& cells) {
+  if (cells.size() < 2) return {};
+  int32_t top = INT32_MAX, left = INT32_MAX, bottom = 0, right = 0;
+  for (auto [row, column] : cells) {
+    top = std::min(top, row);
+    bottom = std::max(bottom, row);
+    left = std::min(left, column);
+    right = std::max(right, column);
+  }
+  // The cells with any content or a note: a bulk store empties its cells (a note goes too),
+  // so only a cell that holds nothing comes out as it was.
+  Sequence<css::table::CellRangeAddress> occupied =
+      session_.Call(What("find empty cells", top, left), [&] {
+        Reference<css::sheet::XCellRangesQuery> query(
+            sheet->getCellRangeByPosition(left - 1, top - 1, right - 1, bottom - 1),
+            UNO_QUERY_THROW);
+        return query
+            ->queryContentCells(css::sheet::CellFlags::VALUE | css::sheet::CellFlags::DATETIME |
+                                css::sheet::CellFlags::STRING | css::sheet::CellFlags::FORMULA |
+                                css::sheet::CellFlags::ANNOTATION)
+            ->getRangeAddresses();
+      });
+  // Per column (1-based), the occupied row spans (1-based, inclusive), sorted.
+  auto spans = std::make_shared<std::map<int32_t, std::vector<std::pair<int32_t, int32_t>>>>();
+  for (const auto& r : occupied) {
+    for (sal_Int32 c = std::max(r.StartColumn + 1, left); c <= std::min(r.EndColumn + 1, right);
+         ++c) {
+      (*spans)[c].emplace_back(r.StartRow + 1, r.EndRow + 1);
+    }
+  }
+  for (auto& [column, list] : *spans) std::sort(list.begin(), list.end());
+  // On a protected sheet a bulk store is refused when it covers a locked cell: only cells known
+  // to be unlocked are covered there.
+  const bool isProtected = cache.isProtected.value_or(true);
+  const std::unordered_map<int64_t, bool>* locked = &cache.locked;
+  return [spans, isProtected, locked](int32_t row, int32_t column) {
+    if (isProtected) {
+      auto found = locked->find(Key(row, column));
+      if (found == locked->end() || found->second) return false;
+    }
+    auto list = spans->find(column);
+    if (list == spans->end()) return true;
+    auto after =
+        std::upper_bound(list->second.begin(), list->second.end(), std::make_pair(row, INT32_MAX));
+    return after == list->second.begin() || std::prev(after)->second < row;
+  };
+}
+
 void Batch::Flush() {
   if (pendingCount_ == 0) return;
   // The buffer is taken first: after a failure nothing is stored twice.
-  std::vector<std::pair<Reference<css::sheet::XSpreadsheet>,
-                        std::map<std::pair<int32_t, int32_t>, CellValue>>>
-      work;
+  struct Work {
+    Reference<css::sheet::XSpreadsheet> sheet;
+    std::map<std::pair<int32_t, int32_t>, CellValue> pending;
+    const SheetCache* cache;
+  };
+  std::vector<Work> work;
   for (auto& [key, cache] : sheets_) {
     // Writes to a workbook the user has closed since went with it, unsaved.
     if (!cache.pending.empty() && !cache.document->Closed()) {
-      work.emplace_back(cache.sheet, std::move(cache.pending));
+      work.push_back({cache.sheet, std::move(cache.pending), &cache});
     }
     cache.pending.clear();
   }
   pendingCount_ = 0;
   try {
-    for (auto& [sheet, pending] : work) {
+    for (auto& [sheet, pending, cache] : work) {
       // A bulk store clears the cells' notes first; setValue and setString keep them. Cells
       // with a note are written one by one.
       Sequence<css::table::CellRangeAddress> noted =
@@ -364,7 +417,8 @@ void Batch::Flush() {
           cells.push_back(cell);
         }
       }
-      for (const CellRect& rect : PlanWriteRanges(std::move(cells))) {
+      const Fillable fillable = FillableCells(sheet, *cache, cells);
+      for (const CellRect& rect : PlanWriteRanges(std::move(cells), fillable)) {
         // A lone number costs one call less cell by cell, with the same effect.
         const CellValue& first = pending.at({rect.top, rect.left});
         if (rect.top == rect.bottom && rect.left == rect.right &&
@@ -379,11 +433,14 @@ void Batch::Flush() {
           Sequence<Any> values(rect.right - rect.left + 1);
           auto* valueArray = values.getArray();
           for (int32_t c = rect.left; c <= rect.right; ++c) {
-            const CellValue& value = pending.at({r, c});
-            if (auto number = std::get_if<double>(&value)) {
+            auto written = pending.find({r, c});
+            if (written == pending.end()) {
+              // A covered empty cell: the empty text leaves it empty.
+              valueArray[c - rect.left] <<= rtl::OUString();
+            } else if (auto number = std::get_if<double>(&written->second)) {
               valueArray[c - rect.left] <<= *number;
             } else {
-              valueArray[c - rect.left] <<= FromUtf8(std::get<std::string>(value));
+              valueArray[c - rect.left] <<= FromUtf8(std::get<std::string>(written->second));
             }
           }
           rowArray[r - rect.top] = values;

@@ -7,9 +7,11 @@
 // give the same text. Reads are served from blocks fetched with getDataArray: a strip down the
 // column on a miss, or a strip along the row when reads walk rightward; the number formats of a
 // block's numbers cost a few calls per block, not one per cell. Writes are buffered and stored
-// with setDataArray over rectangles made only of written cells. As long as automatic calculation
-// may be on, a write can change any formula's value: it drops every fetched block, and a fetch
-// stores the buffer first.
+// with setDataArray over rectangles of written cells, which may also take in empty cells (no
+// content, no note; unlocked on a protected sheet) between them, stored as the empty text that
+// leaves them empty: scattered writes down a column then cost one call per run, not per cell. As
+// long as automatic calculation may be on, a write can change any formula's value: it drops every
+// fetched block, and a fetch stores the buffer first.
 //
 // A cell that cannot be written (a locked cell of a protected sheet) is refused by the write
 // call itself, buffered or not, before anything is stored: the failure is reported where a
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "LibreOfficeSession.h"
+#include "LibreOfficeWritePlan.h"
 
 namespace velt::lo {
 
@@ -100,6 +103,9 @@ class Batch {
     return (static_cast<int64_t>(row) << 16) | static_cast<int64_t>(column);
   }
   SheetCache& Cache(const SheetRef& sheet);
+  // The unwritten cells among `cells` that a bulk store may cover (a few calls).
+  Fillable FillableCells(const Reference<css::sheet::XSpreadsheet>& sheet, const SheetCache& cache,
+                         const std::vector<std::pair<int32_t, int32_t>>& cells);
   void Fetch(SheetCache& cache, int32_t top, int32_t left, int32_t bottom, int32_t right);
   bool Locked(SheetCache& cache, int32_t row, int32_t column);
 

@@ -65,6 +65,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -279,6 +281,21 @@ class Probe {
         cell << "|" << S(formulas[r][c]);
         cells.push_back(cell.str());
       }
+    }
+    return cells;
+  }
+
+  // Every cell of column `column`, rows 1..rows, as "row type format".
+  std::vector<std::string> Kinds(const std::string& path, const std::string& sheet, int rows,
+                                 int column) {
+    std::vector<std::string> cells;
+    for (int r = 1; r <= rows; ++r) {
+      auto cell = Sheet(path, sheet)->getCellByPosition(column - 1, r - 1);
+      sal_Int32 format = 0;
+      Reference<css::beans::XPropertySet>(cell, UNO_QUERY_THROW)
+          ->getPropertyValue("NumberFormat") >>= format;
+      cells.push_back(std::to_string(r) + " " + std::to_string(static_cast<int>(cell->getType())) +
+                      " " + std::to_string(format));
     }
     return cells;
   }
@@ -908,6 +925,76 @@ TEST_P(LockedCellTest, LockedCellsAreRefusedAloneAndInRanges) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, LockedCellTest, testing::Bool(),
                          [](const auto& test) { return test.param ? "batched" : "direct"; });
+
+// Writes scattered down a column, batched, leave every cell between them as cell-by-cell writes
+// do: whatever it holds (nothing, a format, a note, a value, a formula), on a protected sheet
+// too, where one cell between them is locked.
+class ScatteredWriteTest : public LibreOfficeTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ScatteredWriteTest, CellsBetweenWrittenCellsKeepWhatTheyHold) {
+  const bool isProtected = GetParam();
+  struct Between {
+    const char* kind;
+    std::function<void(Probe&, const std::string&, const char*, int)> make;
+  };
+  const Between kinds[] = {
+      {"empty", [](Probe&, const std::string&, const char*, int) {}},
+      {"format", [](Probe& o, const std::string& p, const char* s,
+                    int r) { o.SetFormat(p, s, r, 5, "0.00"); }},
+      {"note",
+       [](Probe& o, const std::string& p, const char* s, int r) { o.AddNote(p, s, r, 5, "kept"); }},
+      {"number",
+       [](Probe& o, const std::string& p, const char* s, int r) { o.SetValue(p, s, r, 5, 7); }},
+      {"formula", [](Probe& o, const std::string& p, const char* s,
+                     int r) { o.SetFormula(p, s, r, 5, "=D" + std::to_string(r) + "+1"); }},
+      {"empty_formula", [](Probe& o, const std::string& p, const char* s,
+                           int r) { o.SetFormula(p, s, r, 5, "=\"\""); }},
+      {"date", [](Probe& o, const std::string& p, const char* s, int r) {
+         o.SetFormat(p, s, r, 5, "DD.MM.YYYY");
+         o.SetValue(p, s, r, 5, 45306);
+       }}};
+  const int kinds_n = static_cast<int>(std::size(kinds));
+  // Written: every third row; between them two cells of one kind, each kind in turn.
+  const int rows = 3 * 2 * kinds_n + 1;
+  std::string path = dir_ / "scattered.ods";
+  auto workbook = App().Add();
+  std::map<std::string, std::shared_ptr<Worksheet>> sheets;
+  for (const char* name : {"direct", "batched"}) {
+    sheets[name] = workbook->AddWorksheet();
+    sheets[name]->SetName(name);
+  }
+  workbook->SaveAs(path);
+  for (const char* name : {"direct", "batched"}) {
+    for (int r = 1; r <= rows; ++r) {
+      if (r % 3 != 1) kinds[((r - 1) / 3) % kinds_n].make(Office(), path, name, r);
+    }
+    Office().AddNote(path, name, rows, 5, "on a written cell");
+    if (isProtected) {
+      Office().SetLocked(path, name, 1, 5, rows, 5, false);
+      Office().SetLocked(path, name, 3, 5, 3, 5, true);  // an empty cell
+      Office().Protect(path, name);
+    }
+  }
+  for (const char* name : {"direct", "batched"}) {
+    App().SetScreenUpdating(std::string(name) == "direct", 0);
+    for (int r = 1; r <= rows; r += 3) {
+      if (r % 2 == 0) {
+        sheets[name]->SetCellText(r, 5, "t" + std::to_string(r));
+      } else {
+        sheets[name]->SetCellNumber(r, 5, r * 1.5);
+      }
+    }
+    EXPECT_NO_THROW(App().SetScreenUpdating(true, 0)) << name;
+  }
+  EXPECT_EQ(Office().Contents(path, "direct", rows, 5),
+            Office().Contents(path, "batched", rows, 5));
+  EXPECT_EQ(Office().Kinds(path, "direct", rows, 5), Office().Kinds(path, "batched", rows, 5));
+  EXPECT_EQ(Office().Notes(path, "direct"), Office().Notes(path, "batched"));
+  EXPECT_EQ(Office().Notes(path, "batched").size(), static_cast<size_t>(4 + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sheets, ScatteredWriteTest, testing::Bool(),
+                         [](const auto& test) { return test.param ? "protected" : "open"; });
 
 TEST_F(LibreOfficeTest, CalculationModes) {
   std::string path = dir_ / "calc.xlsx";
