@@ -408,30 +408,6 @@ class ReplayedSheet : public Worksheet {
   const ReadingSheet& reads_;
 };
 
-TmBatchRequest PointRequest(TmBatchRequest::Kind kind, uint16_t ch, uint16_t rtu, uint16_t point) {
-  TmBatchRequest request;
-  request.kind = kind;
-  request.ch = ch;
-  request.rtu = rtu;
-  request.point = point;
-  return request;
-}
-TmBatchRequest StatusRequest(uint16_t ch, uint16_t rtu, uint16_t point) {
-  return PointRequest(TmBatchRequest::Kind::Status, ch, rtu, point);
-}
-TmBatchRequest AnalogRequest(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
-                             uint16_t archive) {
-  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::Analog, ch, rtu, point);
-  request.time = time;
-  request.archive = archive;
-  return request;
-}
-TmBatchRequest AccumRequest(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time) {
-  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::AccumFull, ch, rtu, point);
-  request.time = time;
-  return request;
-}
-
 // The server as a planning walk sees it: every request is noted and fails. What the walk decides
 // never depends on an answer, only on the sheet.
 class PlanningTm : public TmOperations {

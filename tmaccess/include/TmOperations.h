@@ -55,6 +55,33 @@ struct TmBatchRequest {
   bool operator==(const TmBatchRequest&) const = default;
 };
 
+// The requests of the three point operations, with their arguments.
+inline TmBatchRequest PointRequest(TmBatchRequest::Kind kind, uint16_t ch, uint16_t rtu,
+                                   uint16_t point) {
+  TmBatchRequest request;
+  request.kind = kind;
+  request.ch = ch;
+  request.rtu = rtu;
+  request.point = point;
+  return request;
+}
+inline TmBatchRequest StatusRequest(uint16_t ch, uint16_t rtu, uint16_t point) {
+  return PointRequest(TmBatchRequest::Kind::Status, ch, rtu, point);
+}
+inline TmBatchRequest AnalogRequest(uint16_t ch, uint16_t rtu, uint16_t point,
+                                    const std::string& time, uint16_t archive) {
+  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::Analog, ch, rtu, point);
+  request.time = time;
+  request.archive = archive;
+  return request;
+}
+inline TmBatchRequest AccumRequest(uint16_t ch, uint16_t rtu, uint16_t point,
+                                   const std::string& time) {
+  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::AccumFull, ch, rtu, point);
+  request.time = time;
+  return request;
+}
+
 // The answer to one request of a batch: what the single operation would return, with the same
 // failure values.
 struct TmBatchAnswer {

@@ -2,19 +2,6 @@
 
 namespace velt {
 
-namespace {
-
-TmBatchRequest Request(TmBatchRequest::Kind kind, uint16_t ch, uint16_t rtu, uint16_t point) {
-  TmBatchRequest request;
-  request.kind = kind;
-  request.ch = ch;
-  request.rtu = rtu;
-  request.point = point;
-  return request;
-}
-
-}  // namespace
-
 std::string RequestText(const TmBatchRequest& request) {
   static const char* const kKinds[] = {"status", "analog", "accum", "enum", "name"};
   std::string text = kKinds[static_cast<int>(request.kind)] + (" " + std::to_string(request.ch)) +
@@ -28,24 +15,19 @@ std::string RequestText(const TmBatchRequest& request) {
 }
 
 int16_t RecordingTm::tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) {
-  log.push_back(RequestText(Request(TmBatchRequest::Kind::Status, ch, rtu, point)));
+  log.push_back(RequestText(StatusRequest(ch, rtu, point)));
   return ForwardingTm::tmaStatus(ch, rtu, point);
 }
 
 float RecordingTm::tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
                              uint16_t archive) {
-  TmBatchRequest request = Request(TmBatchRequest::Kind::Analog, ch, rtu, point);
-  request.time = time;
-  request.archive = archive;
-  log.push_back(RequestText(request));
+  log.push_back(RequestText(AnalogRequest(ch, rtu, point, time, archive)));
   return ForwardingTm::tmaAnalog(ch, rtu, point, time, archive);
 }
 
 uint32_t RecordingTm::tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
                                    const std::string& time) {
-  TmBatchRequest request = Request(TmBatchRequest::Kind::AccumFull, ch, rtu, point);
-  request.time = time;
-  log.push_back(RequestText(request));
+  log.push_back(RequestText(AccumRequest(ch, rtu, point, time)));
   return ForwardingTm::tmaAccumFull(ch, rtu, point, values, time);
 }
 
