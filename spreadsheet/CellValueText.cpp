@@ -1,5 +1,7 @@
 #include "CellValueText.h"
 
+#include "CivilDays.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -40,18 +42,6 @@ const LocaleForms& FormsOf(int32_t lcid) {
     if (forms.lcid == lcid) return forms;
   }
   return kEnglishUs;
-}
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
 }
 
 // Days from 1970-01-01 to 1899-12-30, the spreadsheet's day 0.
