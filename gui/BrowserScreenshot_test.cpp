@@ -24,40 +24,10 @@
 #include "BrowserQSettings.h"
 #include "BrowserWindow.h"
 #include "TmsimProcess.h"
+#include "VirtualDisplay.h"
 #include "tmaccess.h"
 
 namespace {
-
-// Starts Xvfb on a free display; returns its pid and sets DISPLAY.
-pid_t StartXvfb() {
-  int fds[2];
-  if (pipe(fds) != 0) return 0;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that dies takes its X server with it
-    close(fds[0]);
-    const std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-           "tcp", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string display;
-  char c = 0;
-  while (read(fds[0], &c, 1) == 1 && c != '\n') display += c;
-  close(fds[0]);
-  if (pid < 0 || display.empty()) {
-    if (pid > 0) kill(pid, SIGKILL);
-    return 0;
-  }
-  setenv("DISPLAY", (":" + display).c_str(), 1);
-  return pid;
-}
-
-void StopXvfb(pid_t pid) {
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-}
 
 // Runs xdotool with the arguments and waits for it; Qt's event loop runs meanwhile, so the drag
 // it drives is served.
@@ -154,14 +124,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const pid_t xvfb = StartXvfb();
-  if (xvfb == 0) return Fail("cannot start Xvfb");
-  int status = 1;
+  velt::testsupport::VirtualDisplay x;
+  if (x.Display().empty()) return Fail("cannot start Xvfb");
   try {
-    status = Run(argc, argv);
+    return Run(argc, argv);
   } catch (const std::exception& e) {
-    status = Fail(e.what());
+    return Fail(e.what());
   }
-  StopXvfb(xvfb);
-  return status;
 }

@@ -22,6 +22,7 @@
 
 #include "LibreOfficeSpreadsheet.h"
 #include "TmsimProcess.h"
+#include "VirtualDisplay.h"
 
 namespace velt {
 namespace {
@@ -136,25 +137,9 @@ TEST(VeltexcelDesktop, CommandLineRunUpdatesSavesAndEndsWhenCalcClosesTheWorkboo
   std::filesystem::create_directories(shots);
 
   // A display of our own; Xvfb reports the free number it took.
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  Child xvfb;
-  xvfb.pid = fork();
-  if (xvfb.pid == 0) {
-    close(ready[0]);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    const std::string fd = std::to_string(ready[1]);
-    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-          "1024x768x24", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(ready[1]);
-  std::string number;
-  char c = 0;
-  while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-  close(ready[0]);
-  ASSERT_FALSE(number.empty()) << "Xvfb did not come up";
-  const std::string display = ":" + number;
+  testsupport::VirtualDisplay x("1024x768x24");
+  ASSERT_FALSE(x.Display().empty()) << "Xvfb did not come up";
+  const std::string display = x.Display();
 
   Child trayer;
   if (access("/usr/bin/trayer", X_OK) == 0)
@@ -252,7 +237,6 @@ TEST(VeltexcelDesktop, CommandLineRunUpdatesSavesAndEndsWhenCalcClosesTheWorkboo
 
   program.Stop();
   trayer.Stop();
-  xvfb.Stop();
   std::filesystem::remove_all(dir);
 }
 

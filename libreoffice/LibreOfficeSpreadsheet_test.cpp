@@ -2,6 +2,7 @@
 // looks at the documents from outside and plays the user.
 #include "LibreOfficeSpreadsheet.h"
 #include "TemporaryDirectory.h"
+#include "VirtualDisplay.h"
 
 #include "LibreOfficeProcess.h"
 
@@ -1372,33 +1373,9 @@ TEST(LibreOfficeInstanceTest, DeadDisplayFallsBackToHeadless) {
 // A visible instance on a virtual X server of the test's own, when Xvfb is installed.
 TEST(LibreOfficeInstanceTest, VisibleInstanceShowsItsWindowsAndQuitsWithoutAsking) {
   if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed";
-  // The server picks a free display and reports it; it dies with this test process.
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  std::string fd = std::to_string(ready[1]);
-  pid_t xvfb = fork();
-  if (xvfb == 0) {
-    close(ready[0]);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-          "1280x1024x24", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_GT(xvfb, 0);
-  close(ready[1]);
-  // Xvfb writes the number and the line end separately, and dies if the second write finds
-  // the pipe closed: read up to the line end before closing.
-  std::string number;
-  char c = 0;
-  while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-  const bool up = c == '\n' && !number.empty();
-  close(ready[0]);
-  std::string display = ":" + number;
-  const char* saved = std::getenv("DISPLAY");
-  std::string keep = saved ? saved : "";
-  setenv("DISPLAY", display.c_str(), 1);
-
-  if (up) {
+  testsupport::VirtualDisplay x;
+  ASSERT_FALSE(x.Display().empty()) << "Xvfb did not come up";
+  {
     LibreOfficeOptions options;
     options.headless = false;
     auto application = LibreOfficeLauncher(options).Start();
@@ -1423,14 +1400,6 @@ TEST(LibreOfficeInstanceTest, VisibleInstanceShowsItsWindowsAndQuitsWithoutAskin
     application.reset();
     ExpectLeftNothing(instance);
   }
-  if (saved) {
-    setenv("DISPLAY", keep.c_str(), 1);
-  } else {
-    unsetenv("DISPLAY");
-  }
-  kill(xvfb, SIGTERM);
-  waitpid(xvfb, nullptr, 0);
-  ASSERT_TRUE(up) << "Xvfb did not come up on " << display;
 }
 
 TEST(LibreOfficeInstanceTest, OfficeKilledDuringSaveLeavesNothingBesideTheWorkbook) {

@@ -40,6 +40,7 @@
 
 #include "LibreOfficeSpreadsheet.h"
 #include "TemporaryDirectory.h"
+#include "VirtualDisplay.h"
 #include "WorkbookOperations.h"
 #include "WorkbookOperationsFakes.h"
 
@@ -253,51 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A visible Calc under Xvfb: without autosave, changes of the user's own are asked about with
 // Calc's own question, once, and the answer is obeyed; xdotool answers as the user would.
 
-// An X server for this test; `display` is empty when it did not come up.
-class VirtualDisplay {
- public:
-  VirtualDisplay() {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) return;
-    int ready[2];
-    if (pipe(ready) != 0) return;
-    std::string fd = std::to_string(ready[1]);
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-            "1280x1024x24", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(ready[1]);
-    std::string number;
-    char c = 0;
-    while (read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-    close(ready[0]);
-    if (c == '\n' && !number.empty()) display = ":" + number;
-    const char* saved = std::getenv("DISPLAY");
-    if (saved) saved_ = saved;
-    hadDisplay_ = saved != nullptr;
-    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
-  }
-  ~VirtualDisplay() {
-    if (hadDisplay_) {
-      setenv("DISPLAY", saved_.c_str(), 1);
-    } else {
-      unsetenv("DISPLAY");
-    }
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  std::string display;
-
- private:
-  pid_t pid_ = -1;
-  std::string saved_;
-  bool hadDisplay_ = false;
-};
+using testsupport::VirtualDisplay;
 
 std::string Shell(const std::string& command) {
   std::string out;
@@ -354,7 +311,7 @@ TEST_P(UserChangesWithoutAutosave, CalcAsksOnceAndTheAnswerIsObeyed) {
   const QuestionCase& c = GetParam();
   if (access("/usr/bin/xdotool", X_OK) != 0) GTEST_SKIP() << "xdotool is not installed";
   VirtualDisplay x;
-  ASSERT_FALSE(x.display.empty()) << "Xvfb did not come up";
+  ASSERT_FALSE(x.Display().empty()) << "Xvfb did not come up";
   TemporaryDirectory dir;
   const std::string path = (dir.path() / "book.xls").string();
 

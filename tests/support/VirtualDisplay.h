@@ -1,0 +1,29 @@
+// An X server of the test's own (Xvfb on a display number it picks itself), with DISPLAY
+// pointing at it while the object lives. The server ends with the object, by its process id,
+// and with the test process should that die first.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace velt::testsupport {
+
+class VirtualDisplay {
+ public:
+  explicit VirtualDisplay(const std::string& screen = "1280x1024x24");
+  ~VirtualDisplay();
+  VirtualDisplay(const VirtualDisplay&) = delete;
+  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+  // ":N", or empty when Xvfb is missing or did not come up.
+  const std::string& Display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+  std::string saved_;
+  bool hadDisplay_ = false;
+};
+
+}  // namespace velt::testsupport
