@@ -1,6 +1,7 @@
 // The LibreOffice backend against a real headless soffice. A second UNO connection (the probe)
 // looks at the documents from outside and plays the user.
 #include "LibreOfficeSpreadsheet.h"
+#include "OfficeConnection.h"
 #include "TemporaryDirectory.h"
 #include "VirtualDisplay.h"
 
@@ -151,46 +152,10 @@ class PostQueue {
 // user would.
 class Probe {
  public:
-  explicit Probe(const std::string& pipe) {
-    static Reference<css::uno::XComponentContext> local = [] {
-      setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
-      return cppu::defaultBootstrap_InitialComponentContext();
-    }();
-    try {
-      // As the backend does: retry while the office is between two accepts, or drops a fresh
-      // connection; keep the bridge's threads from dying of SIGPIPE when the office goes.
-      for (int attempt = 0;; ++attempt) {
-        try {
-          auto connection =
-              css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
-          sigset_t pipeSignal, previous;
-          sigemptyset(&pipeSignal);
-          sigaddset(&pipeSignal, SIGPIPE);
-          pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-          bridge_ = css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection,
-                                                                            nullptr);
-          pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-          Reference<css::uno::XComponentContext> context(
-              bridge_->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
-          context_ = context;
-          desktop_ = css::frame::Desktop::create(context_);
-          break;
-        } catch (const css::uno::RuntimeException&) {
-          if (attempt == 100) throw;
-        } catch (const css::connection::NoConnectException&) {
-          if (attempt == 100) throw;
-        }
-        std::this_thread::sleep_for(50ms);
-      }
-    } catch (const css::uno::Exception& e) {
-      throw std::runtime_error("probe: " + S(e.Message));
-    }
-  }
-  ~Probe() {
-    try {
-      Reference<css::lang::XComponent>(bridge_, UNO_QUERY_THROW)->dispose();
-    } catch (...) {
-    }
+  explicit Probe(const std::string& pipe) try
+      : office_(pipe), context_(office_.Context()), desktop_(office_.Desktop()) {
+  } catch (const css::uno::Exception& e) {
+    throw std::runtime_error("probe: " + S(e.Message));
   }
 
   int DocumentCount() {
@@ -389,7 +354,7 @@ class Probe {
   }
 
  private:
-  Reference<css::bridge::XBridge> bridge_;
+  testsupport::OfficeConnection office_;
   Reference<css::uno::XComponentContext> context_;
   Reference<css::frame::XDesktop2> desktop_;
 };

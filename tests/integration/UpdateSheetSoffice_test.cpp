@@ -36,6 +36,7 @@
 #include "Grammar.h"
 #include "HeadlessDataSheet.h"
 #include "LibreOfficeSpreadsheet.h"
+#include "OfficeConnection.h"
 #include "RecordingTm.h"
 #include "SheetTexts.h"
 #include "TemporaryDirectory.h"
@@ -220,48 +221,16 @@ using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
 
 rtl::OUString U(const std::string& text) {
-  return rtl::OStringToOUString(rtl::OString(text.data(), static_cast<sal_Int32>(text.size())),
-                                RTL_TEXTENCODING_UTF8);
+  return testsupport::ToOUString(text);
 }
 
 // A second UNO connection to the office, as a user's hands: protects a sheet, and looks at the
 // document's calculation mode and controller locks.
 class OfficeHands {
  public:
-  explicit OfficeHands(const std::string& pipe) {
-    static Reference<css::uno::XComponentContext> local = [] {
-      setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
-      return cppu::defaultBootstrap_InitialComponentContext();
-    }();
-    auto connection = css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
-    sigset_t pipeSignal, previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    bridge_ =
-        css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    Reference<css::uno::XComponentContext> context(
-        bridge_->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
-    desktop_ = css::frame::Desktop::create(context);
-  }
-  ~OfficeHands() {
-    try {
-      Reference<css::lang::XComponent>(bridge_, UNO_QUERY_THROW)->dispose();
-    } catch (...) {
-    }
-  }
+  explicit OfficeHands(const std::string& pipe) : office_(pipe) {}
 
-  Reference<css::frame::XModel> Model(const std::string& path) {
-    rtl::OUString url;
-    osl::FileBase::getFileURLFromSystemPath(U(path), url);
-    auto e = desktop_->getComponents()->createEnumeration();
-    while (e->hasMoreElements()) {
-      Reference<css::frame::XModel> model(e->nextElement(), UNO_QUERY);
-      if (model.is() && model->getURL() == url) return model;
-    }
-    throw std::runtime_error("no document " + path);
-  }
+  Reference<css::frame::XModel> Model(const std::string& path) { return office_.Model(path); }
 
   // Unlocks the rectangles (row, column, row, column; 1-based), then protects the sheet.
   void Protect(const std::string& path, const std::string& name,
@@ -289,8 +258,7 @@ class OfficeHands {
   bool ControllersLocked(const std::string& path) { return Model(path)->hasControllersLocked(); }
 
  private:
-  Reference<css::bridge::XBridge> bridge_;
-  Reference<css::frame::XDesktop2> desktop_;
+  testsupport::OfficeConnection office_;
 };
 
 // A file name in a folder of its own that goes with the test.

@@ -39,6 +39,7 @@
 #include <thread>
 
 #include "LibreOfficeSpreadsheet.h"
+#include "OfficeConnection.h"
 #include "TemporaryDirectory.h"
 #include "VirtualDisplay.h"
 #include "WorkbookOperations.h"
@@ -103,41 +104,19 @@ using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
 
 rtl::OUString U(const std::string& text) {
-  return rtl::OStringToOUString(rtl::OString(text.data(), static_cast<sal_Int32>(text.size())),
-                                RTL_TEXTENCODING_UTF8);
+  return testsupport::ToOUString(text);
 }
 
 // Sends a command to the frame of the document at `path`, from a connection of its own, as the
 // document's menu or keys would.
 void DispatchLikeUser(const std::string& pipe, const std::string& path, const char* command) {
-  static Reference<css::uno::XComponentContext> local = [] {
-    setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
-    return cppu::defaultBootstrap_InitialComponentContext();
-  }();
-  auto connection = css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
-  sigset_t pipeSignal, previous;
-  sigemptyset(&pipeSignal);
-  sigaddset(&pipeSignal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-  Reference<css::bridge::XBridge> bridge =
-      css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  Reference<css::uno::XComponentContext> context(bridge->getInstance("StarOffice.ComponentContext"),
-                                                 UNO_QUERY_THROW);
-  rtl::OUString url;
-  osl::FileBase::getFileURLFromSystemPath(U(path), url);
-  auto components = css::frame::Desktop::create(context)->getComponents()->createEnumeration();
-  Reference<css::frame::XModel> model;
-  while (components->hasMoreElements() && !model.is()) {
-    Reference<css::frame::XModel> candidate(components->nextElement(), UNO_QUERY);
-    if (candidate.is() && candidate->getURL() == url) model = candidate;
-  }
+  testsupport::OfficeConnection office(pipe);
+  Reference<css::frame::XModel> model = office.Model(path);
   ASSERT_TRUE(model.is()) << path;
   Reference<css::frame::XDispatchProvider> frame(model->getCurrentController()->getFrame(),
                                                  UNO_QUERY_THROW);
-  css::frame::DispatchHelper::create(context)->executeDispatch(
-      frame, rtl::OUString::createFromAscii(command), "", 0, {});
-  Reference<css::lang::XComponent>(bridge, UNO_QUERY_THROW)->dispose();
+  css::frame::DispatchHelper::create(office.Context())
+      ->executeDispatch(frame, rtl::OUString::createFromAscii(command), "", 0, {});
 }
 
 // The program's event loop: close notifications are posted to it.
@@ -269,29 +248,15 @@ std::string Shell(const std::string& command) {
 // Types a text into a cell of the document at `path` as the user would (not in a pass).
 void TypeIntoCell(const std::string& pipe, const std::string& path, int row, int column,
                   const std::string& text) {
-  static Reference<css::uno::XComponentContext> local = [] {
-    setenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" VELT_URE_FUNDAMENTALRC, 0);
-    return cppu::defaultBootstrap_InitialComponentContext();
-  }();
-  auto connection = css::connection::Connector::create(local)->connect(U("pipe,name=" + pipe));
-  Reference<css::bridge::XBridge> bridge =
-      css::bridge::BridgeFactory::create(local)->createBridge("", "urp", connection, nullptr);
-  Reference<css::uno::XComponentContext> context(bridge->getInstance("StarOffice.ComponentContext"),
-                                                 UNO_QUERY_THROW);
-  rtl::OUString url;
-  osl::FileBase::getFileURLFromSystemPath(U(path), url);
-  auto components = css::frame::Desktop::create(context)->getComponents()->createEnumeration();
-  while (components->hasMoreElements()) {
-    Reference<css::frame::XModel> model(components->nextElement(), UNO_QUERY);
-    if (!model.is() || model->getURL() != url) continue;
-    Reference<css::sheet::XSpreadsheet> sheet(
-        Reference<css::sheet::XSpreadsheetDocument>(model, UNO_QUERY_THROW)
-            ->getSheets()
-            ->getByName(U("ВЕЛТ")),
-        UNO_QUERY_THROW);
-    sheet->getCellByPosition(column - 1, row - 1)->setFormula(U(text));
-  }
-  Reference<css::lang::XComponent>(bridge, UNO_QUERY_THROW)->dispose();
+  testsupport::OfficeConnection office(pipe);
+  Reference<css::frame::XModel> model = office.Model(path);
+  if (!model.is()) return;
+  Reference<css::sheet::XSpreadsheet> sheet(
+      Reference<css::sheet::XSpreadsheetDocument>(model, UNO_QUERY_THROW)
+          ->getSheets()
+          ->getByName(U("ВЕЛТ")),
+      UNO_QUERY_THROW);
+  sheet->getCellByPosition(column - 1, row - 1)->setFormula(U(text));
 }
 
 struct QuestionCase {
