@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BenchSheets.h"
+#include "BenchTmsim.h"
 #include "DataSheet.h"
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
@@ -95,24 +96,8 @@ struct Pass {
 const Pass kPasses[] = {{"OneByOne", UpdateSheetOneByOne}, {"Pipelined", UpdateSheet}};
 
 #ifdef VELT_BENCH_TMSIM
-// One tmsim and one connection per added latency for every benchmark of the run; ended at exit.
 TmAccess& Tmsim(double latencyMs) {
-  struct Server {
-    std::unique_ptr<TmsimProcess> process;
-    std::unique_ptr<TmAccess> tm;
-  };
-  static std::map<double, Server> servers;
-  Server& server = servers[latencyMs];
-  if (!server.process) {
-    TmsimOptions options;
-    options.latency_ms = latencyMs;
-    server.process = std::make_unique<TmsimProcess>(options);
-    server.tm = std::make_unique<TmAccess>();
-    if ((server.tm->tmaConnect(server.process->Address() + "\\TMS", kClientName) & 0xFFFF) == 0) {
-      throw std::runtime_error("cannot connect to tmsim");
-    }
-  }
-  return *server.tm;
+  return SharedTmsim(latencyMs);
 }
 #endif
 
