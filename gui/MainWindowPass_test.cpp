@@ -17,53 +17,17 @@
 #include "HelpWindow.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "MainWindow.h"
+#include "TmAccessConnection.h"
 #include "TmsimProcess.h"
 #include "TrayIcon.h"
 #include "UpdateSheet.h"
+#include "WindowTestSupport.h"
 #include "tmaccess.h"
 
 namespace velt {
 namespace {
 
 constexpr int kRows = 10000;
-
-class Connection : public TmConnection {
- public:
-  bool Connect(const std::string& server, const std::string& client) override {
-    return tm.tmaConnect(server, client) != 0;
-  }
-  void Disconnect() override { tm.tmaDisconnect(); }
-  TmOperations& Operations() override { return tm; }
-  TmAccess tm;
-};
-
-class Dialogs : public ShellDialogs {
- public:
-  explicit Dialogs(std::string path) : path_(std::move(path)) {}
-  bool AskYesNo(const std::string&) override { return false; }
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> ChooseWorkbook(const std::string&) override { return path_; }
-  std::vector<std::string> errors;
-
- private:
-  std::string path_;
-};
-
-class Browser : public BrowserControl {
- public:
-  void Reload() override {}
-  void Hide() override {}
-  void Show() override {}
-};
-
-class PaintCounter : public QObject {
- public:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-  int paints = 0;
-};
 
 double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
@@ -99,7 +63,7 @@ TEST(MainWindowPass, TenThousandRowsAsFastAsTheHeadlessPassWithVisibleProgress) 
   // The headless updater's pass: the same call with a bar nobody looks at.
   double headless = 1e9;
   {
-    Connection connection;
+    TmAccessConnection connection;
     ASSERT_TRUE(connection.Connect(server, kClientName));
     auto office = launcher.Start();
     auto workbook = office->Open(book);
@@ -107,7 +71,7 @@ TEST(MainWindowPass, TenThousandRowsAsFastAsTheHeadlessPassWithVisibleProgress) 
     for (int i = 0; i < 2; ++i) {
       ProgressBarModel bar;
       const auto start = std::chrono::steady_clock::now();
-      EXPECT_FALSE(UpdateSheet(*office, 0x0409, *sheet, bar, connection.tm));
+      EXPECT_FALSE(UpdateSheet(*office, 0x0409, *sheet, bar, connection.Operations()));
       headless = std::min(headless, Seconds(std::chrono::steady_clock::now() - start));
     }
     connection.Disconnect();
@@ -117,10 +81,10 @@ TEST(MainWindowPass, TenThousandRowsAsFastAsTheHeadlessPassWithVisibleProgress) 
   double window = 1e9;
   int paints = 0;
   {
-    Connection connection;
-    Browser browser;
+    TmAccessConnection connection;
+    testsupport::QuietBrowser browser;
     HelpWindow help;
-    Dialogs dialogs(book);
+    testsupport::NoSayingDialogs dialogs(book);
     const std::string ini = (dir / "VeltExcel.ini").string();
     std::FILE* f = std::fopen(ini.c_str(), "w");
     std::fprintf(f, "[TForm1]\nEdit1_Text=%s\n", server.c_str());
@@ -138,7 +102,7 @@ TEST(MainWindowPass, TenThousandRowsAsFastAsTheHeadlessPassWithVisibleProgress) 
     main.Logic().N5Click();
     main.findChild<QAction*>(QStringLiteral("N14"))->trigger();
     ASSERT_TRUE(main.Logic().SheetReady());
-    PaintCounter counter;
+    testsupport::PaintCounter counter;
     main.findChild<QProgressBar*>(QStringLiteral("PB"))->installEventFilter(&counter);
     QAction* refresh = main.Tray().Menu()->findChild<QAction*>(QStringLiteral("N20"));
     for (int i = 0; i < 2; ++i) {

@@ -1,5 +1,6 @@
 // The main window's widgets on the offscreen platform, with fakes behind the logic.
 #include "MainWindow.h"
+#include "WindowTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -42,14 +43,6 @@ QApplication& App() {
   return *app;
 }
 
-class Dialogs : public ShellDialogs {
- public:
-  bool AskYesNo(const std::string&) override { return false; }
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> ChooseWorkbook(const std::string&) override { return kBook; }
-  std::vector<std::string> errors;
-};
-
 // Every request takes a little time, so that a pass lasts long enough to be watched.
 class SlowTm : public FakeTm {
  public:
@@ -70,23 +63,6 @@ class Connection : public TmConnection {
 
  private:
   TmOperations& ops_;
-};
-
-class Browser : public BrowserControl {
- public:
-  void Reload() override {}
-  void Hide() override {}
-  void Show() override {}
-};
-
-// Counts the paints of one widget.
-class PaintCounter : public QObject {
- public:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-  int paints = 0;
 };
 
 struct Fixture {
@@ -136,8 +112,8 @@ struct Fixture {
   SlowTm tm;
   Connection connection{tm};
   MemoryOffice office;
-  Browser browser;
-  Dialogs dialogs;
+  testsupport::QuietBrowser browser;
+  testsupport::NoSayingDialogs dialogs{kBook};
   HelpWindow help;
   std::unique_ptr<MainWindow> window;
 };
@@ -214,7 +190,7 @@ TEST(MainWindowWidgets, LongPassRepaintsProgressAndTurnsTheTrayIcon) {
   f.tm.delayUs = 200;  // about 0.6 s in all
   QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton);
   f.Find<QAction>("N14")->trigger();
-  PaintCounter counter;
+  testsupport::PaintCounter counter;
   f.Find<QProgressBar>("PB")->installEventFilter(&counter);
   f.window->StartTrayAnimation();
   f.window->Tray().Menu()->findChild<QAction*>(QStringLiteral("N20"))->trigger();

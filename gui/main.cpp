@@ -15,6 +15,7 @@
 #include "HelpWindow.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "MainWindow.h"
+#include "TmAccessConnection.h"
 #include "UserLocale.h"
 #include "tmaccess.h"
 
@@ -38,18 +39,6 @@ class VeltApplication : public QApplication {
   }
 };
 
-class TmAccessConnection : public velt::TmConnection {
- public:
-  bool Connect(const std::string& serverText, const std::string& clientName) override {
-    return tm_.tmaConnect(serverText, clientName) != 0;
-  }
-  void Disconnect() override { tm_.tmaDisconnect(); }
-  velt::TmOperations& Operations() override { return tm_; }
-
- private:
-  velt::TmAccess tm_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,7 +54,7 @@ int main(int argc, char** argv) {
     if (velt::MainWindow* w = window.load()) w->Post(std::move(work));
   };
   velt::LibreOfficeLauncher launcher(office);
-  TmAccessConnection tm;
+  velt::TmAccessConnection tm;
   velt::BrowserQSettings browserSettings;
   velt::BrowserWindow browserWindow(tm.Operations(), browserSettings);
   velt::BrowserWindowControl browser(browserWindow);
