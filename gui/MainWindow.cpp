@@ -361,8 +361,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   if (!closing_) {
+    if (!logic_->OnClose()) {
+      // The user cancelled the question about their changes: nothing closes.
+      event->ignore();
+      return;
+    }
     closing_ = true;
-    logic_->OnClose();
     parts_.browser.Hide();
     parts_.help.hide();
   }

@@ -1,7 +1,16 @@
 // The real program on a virtual X display with a tray host: command-line mode against tmsim and
 // a visible LibreOffice Calc, one timed pass saved to the file, then the workbook closed in Calc
-// the way a user does it, which must end the program and leave no office behind.
+// the way a user does it, which must end the program and leave no office behind. Then the
+// program and a user sharing one Calc under a window manager, at a person's pace: what the user
+// types, undoes, leaves unsaved or has open in a dialog survives the passes.
 #include <gtest/gtest.h>
+
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XSpreadsheets.hpp>
+#include <com/sun/star/table/XCell.hpp>
+#include <com/sun/star/text/XText.hpp>
 
 #include <dirent.h>
 #include <signal.h>
@@ -21,6 +30,7 @@
 #include <vector>
 
 #include "LibreOfficeSpreadsheet.h"
+#include "OfficeConnection.h"
 #include "TmsimProcess.h"
 #include "VirtualDisplay.h"
 
@@ -238,6 +248,240 @@ TEST(VeltexcelDesktop, CommandLineRunUpdatesSavesAndEndsWhenCalcClosesTheWorkboo
   program.Stop();
   trayer.Stop();
   std::filesystem::remove_all(dir);
+}
+
+// A desktop as a user has it: a display, openbox, a tray host, tmsim, a workbook whose data
+// sheet asks for `rows` values, and veltexcel in command-line mode on it (cycle 1 s, no save
+// after passes). Cells are looked at through a UNO connection of the test's own to the
+// program's office, as the user's eyes.
+class SharedCalc {
+ public:
+  SharedCalc(const std::string& name, int rows, bool autosave, double latencyMs = 0)
+      : dir_(std::filesystem::temp_directory_path() /
+             ("veltexcel_shared_" + name + "_" + std::to_string(getpid()))),
+        x_("1024x768x24"),
+        tmsim_(TmsimOptions{.latency_ms = latencyMs}) {
+    std::filesystem::create_directories(dir_);
+    book_ = (dir_ / "book.ods").string();
+    display_ = x_.Display();
+    if (display_.empty()) return;
+    openbox_.pid = Spawn({"openbox"}, display_);
+    trayer_.pid = Spawn(
+        {"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"},
+        display_);
+    {
+      auto app = LibreOfficeLauncher().Start();
+      auto workbook = app->Add();
+      auto sheet = workbook->AddWorksheet();
+      sheet->SetName("ВЕЛТ");
+      app->SetScreenUpdating(false, 0);
+      for (int row = 1; row <= rows; ++row)
+        sheet->SetCellText(row, 1, "#TT1:1:" + std::to_string(2 + row % 3));
+      app->SetScreenUpdating(true, 0);
+      workbook->SaveAs(book_);
+    }
+    original_ = Read(book_);
+    const std::string ini = (dir_ / "veltexcel.ini").string();
+    std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim_.Address() << "\\TMS\n"
+                       << "OpenDialog1_FileName=" << book_ << "\n"
+                       << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
+                       << "N8_Checked=True\nN21_Checked=False\n"
+                       << "N9_Checked=" << (autosave ? "True" : "False") << "\n";
+    program_.pid = Spawn({VELTEXCEL, ini}, display_, (dir_ / "veltexcel.log").string());
+  }
+  ~SharedCalc() {
+    office_.reset();
+    program_.Stop();
+    trayer_.Stop();
+    openbox_.Stop();
+    std::filesystem::remove_all(dir_);
+  }
+
+  bool Ready() const { return !display_.empty(); }
+  const std::string& Book() const { return book_; }
+  std::string Original() const { return original_; }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string X(const std::string& command) const {
+    return Shell("DISPLAY=" + display_ + " " + command);
+  }
+  void Shot(const std::string& name) const {
+    std::filesystem::create_directories(VELT_SCREENSHOT_DIR);
+    X("import -window root '" + std::string(VELT_SCREENSHOT_DIR) + "/" + name + ".png'");
+  }
+  std::string Calc() const {
+    const std::string ids = X("xdotool search --name 'book.ods - LibreOffice Calc'");
+    return ids.substr(0, ids.find('\n'));
+  }
+  // Gives Calc the focus and types like a person: keys one at a time, 0.3 s apart.
+  void Keys(const std::string& keys) const {
+    X("xdotool windowactivate --sync " + Calc() + " key --delay 300 --clearmodifiers " + keys);
+  }
+  void Type(const std::string& text) const {
+    X("xdotool windowactivate --sync " + Calc() + " type --delay 300 '" + text + "'");
+  }
+  // Column 1 row `row` (ctrl+Home, then Down).
+  void GoTo(int row) const {
+    std::string keys = "ctrl+Home";
+    for (int i = 1; i < row; ++i) keys += " Down";
+    X("xdotool windowactivate --sync " + Calc() + " key --delay 100 --clearmodifiers " + keys);
+  }
+
+  // The cell's text as Calc shows it; "?" while the office cannot be reached.
+  std::string Cell(int row, int column) {
+    try {
+      if (!office_) office_ = std::make_unique<testsupport::OfficeConnection>(Pipe());
+      auto model = office_->Model(book_);
+      if (!model.is()) return "?";
+      css::uno::Reference<css::sheet::XSpreadsheetDocument> document(model,
+                                                                    css::uno::UNO_QUERY_THROW);
+      css::uno::Reference<css::sheet::XSpreadsheet> sheet(
+          document->getSheets()->getByName(testsupport::ToOUString("ВЕЛТ")),
+          css::uno::UNO_QUERY_THROW);
+      css::uno::Reference<css::text::XText> text(sheet->getCellByPosition(column - 1, row - 1),
+                                                 css::uno::UNO_QUERY_THROW);
+      const rtl::OString utf8 = rtl::OUStringToOString(text->getString(), RTL_TEXTENCODING_UTF8);
+      return std::string(utf8.getStr(), static_cast<size_t>(utf8.getLength()));
+    } catch (...) {
+      office_.reset();
+      return "?";
+    }
+  }
+  bool CellIs(int row, int column, const std::string& text, std::chrono::seconds limit) {
+    return WaitFor([&] { return Cell(row, column) == text; }, limit);
+  }
+  bool CellFilled(int row, int column, std::chrono::seconds limit) {
+    return WaitFor(
+        [&] {
+          const std::string t = Cell(row, column);
+          return !t.empty() && t != "?";
+        },
+        limit);
+  }
+
+  bool Running() { return program_.pid > 0 && waitpid(program_.pid, &status_, WNOHANG) == 0; }
+  bool Ended(std::chrono::seconds limit) {
+    const bool ended = WaitFor([&] { return !Running(); }, limit);
+    if (ended) program_.pid = 0;
+    return ended;
+  }
+  int Status() const { return status_; }
+  std::string Log() const { return Read((dir_ / "veltexcel.log").string()); }
+
+ private:
+  // The pipe of the program's office, from soffice.bin's command line.
+  std::string Pipe() const {
+    for (pid_t pid : Descendants(program_.pid)) {
+      std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+      std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const auto at = cmdline.find("pipe,name=");
+      if (at == std::string::npos) continue;
+      const auto begin = at + 10;
+      return cmdline.substr(begin, cmdline.find(';', begin) - begin);
+    }
+    throw std::runtime_error("no office");
+  }
+
+  std::filesystem::path dir_;
+  testsupport::VirtualDisplay x_;
+  std::string display_;
+  Child openbox_, trayer_, program_;
+  TmsimProcess tmsim_;
+  std::string book_, original_;
+  std::unique_ptr<testsupport::OfficeConnection> office_;
+  int status_ = 0;
+};
+
+bool DesktopToolsMissing() {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/openbox"})
+    if (access(tool, X_OK) != 0) return true;
+  return false;
+}
+
+// Passes never break into what the user does in Calc, nor leave anything behind for a close.
+TEST(VeltexcelDesktop, PassesWaitForADialogAndAClosedWorkbookAsksNothing) {
+  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
+  SharedCalc desk("dialog", 3, /*autosave=*/false);
+  ASSERT_TRUE(desk.Ready());
+  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
+  // A dialog of Calc open across several cycles stays open and untouched.
+  desk.Keys("ctrl+1");
+  ASSERT_FALSE(desk.X("xdotool search --sync --name 'Format Cells'").empty());
+  std::this_thread::sleep_for(4s);
+  desk.Shot("shared-dialog");
+  EXPECT_FALSE(desk.X("xdotool search --name 'Format Cells'").empty());
+  desk.X("xdotool search --name 'Format Cells' windowactivate --sync key Escape");
+  // Passes only, then Ctrl+W: no question, the program ends, the file is as it was.
+  std::this_thread::sleep_for(3s);
+  desk.Keys("ctrl+w");
+  EXPECT_TRUE(desk.Ended(60s)) << desk.Log();
+  if (!desk.Running()) desk.Shot("shared-closed");
+  EXPECT_TRUE(desk.X("xdotool search --name 'Save Document'").empty());
+  EXPECT_TRUE(desk.Read(desk.Book()) == desk.Original());
+}
+
+TEST(VeltexcelDesktop, SlowTypingUndoAndExitKeepWhatTheUserDid) {
+  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
+  SharedCalc desk("typing", 3, /*autosave=*/false);
+  ASSERT_TRUE(desk.Ready());
+  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
+  // An address typed into A22 one key every 0.3 s, across several passes, lands as typed and is
+  // then served by the passes.
+  desk.GoTo(22);
+  desk.Type("#TT1:2:5");
+  desk.Keys("Return");
+  EXPECT_TRUE(desk.CellIs(22, 1, "#TT1:2:5", 30s)) << desk.Cell(22, 1);
+  EXPECT_TRUE(desk.CellFilled(22, 4, 60s));
+  // Three passes later the user's Ctrl+Z takes back the user's own edit, and nothing else.
+  std::this_thread::sleep_for(4s);
+  const std::string d1 = desk.Cell(1, 4), d2 = desk.Cell(2, 4);
+  desk.Keys("ctrl+z");
+  EXPECT_TRUE(desk.CellIs(22, 1, "", 30s)) << desk.Cell(22, 1);
+  EXPECT_EQ(desk.Cell(1, 4), d1);
+  EXPECT_EQ(desk.Cell(2, 4), d2);
+  // A note typed into B25, then Exit from the window: one question; Cancel keeps all running,
+  // Don't Save ends the program with the file as it was.
+  desk.GoTo(25);
+  desk.Keys("Right");
+  desk.Type("note");
+  desk.Keys("Return");
+  ASSERT_TRUE(desk.CellIs(25, 2, "note", 30s));
+  for (const char* answer : {"Escape", "alt+n"}) {
+    SCOPED_TRACE(answer);
+    // The window from the tray (double click), then its close box's key.
+    desk.X("xdotool mousemove 1012 13 click --repeat 2 1");
+    const std::string window = desk.X("xdotool search --sync --onlyvisible --name '^book.ods$'");
+    desk.X("xdotool windowactivate --sync " + window.substr(0, window.find('\n')) + " key alt+F4");
+    ASSERT_FALSE(desk.X("xdotool search --sync --name 'Save Document'").empty());
+    desk.Shot(std::string("shared-question-") + answer);
+    desk.X("xdotool search --name 'Save Document' windowactivate --sync key " +
+           std::string(answer));
+    if (std::string(answer) == "Escape") {
+      std::this_thread::sleep_for(3s);
+      EXPECT_TRUE(desk.Running());
+      EXPECT_EQ(desk.Cell(25, 2), "note");
+      EXPECT_TRUE(desk.X("xdotool search --name 'Save Document'").empty());
+    }
+  }
+  EXPECT_TRUE(desk.Ended(60s)) << desk.Log();
+  EXPECT_TRUE(desk.Read(desk.Book()) == desk.Original());
+}
+
+// A first pass far longer than the cycle (3 000 rows, every answer 0.6 s late): the program
+// keeps running until the workbook is closed in Calc.
+TEST(VeltexcelDesktop, LongFirstPassDoesNotEndACommandLineRun) {
+  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
+  SharedCalc desk("slow", 3000, /*autosave=*/false, 600);
+  ASSERT_TRUE(desk.Ready());
+  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
+  EXPECT_FALSE(desk.Ended(60s)) << desk.Log();
+  desk.Keys("ctrl+w");
+  EXPECT_TRUE(desk.Ended(120s)) << desk.Log();
+  EXPECT_TRUE(WIFEXITED(desk.Status()) && WEXITSTATUS(desk.Status()) == 0) << desk.Status();
 }
 
 }  // namespace

@@ -68,6 +68,9 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   // Whether the document was modified when screen updating went off: a pass's writes are not
   // the user's changes, and do not leave it modified.
   bool modifiedBeforeBatch = true;
+  // A pass holds the document (OfficeUser.h): from its first switch to its last one back.
+  bool passHeld = false;
+  bool undoLocked = false;
 
   // The user asked the office to close the document (a close command, intercepted): runs the
   // handler through the poster while the document is still there. A request that comes while

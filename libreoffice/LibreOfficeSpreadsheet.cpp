@@ -55,6 +55,7 @@
 #include "DocumentLock.h"
 #include "LibreOfficeBatch.h"
 #include "LibreOfficeSession.h"
+#include "OfficeUser.h"
 #include "SaveLeftovers.h"
 
 namespace velt {
@@ -674,9 +675,23 @@ class LoApplication : public Application {
     // Until every document has switched, a write may still recalculate somewhere.
     session_->autoCalculation = true;
     for (auto& document : session_->Documents()) {
-      session_->Call(what, [&] { Calculation(*document, automatic); });
+      session_->Call(what, [&] {
+        if (!automatic) HoldForPass(*document);
+        Calculation(*document, automatic);
+      });
     }
     session_->autoCalculation = automatic;
+    if (automatic) ReleasePassHolds(what);
+  }
+
+  bool UserBusy() override {
+    What what{"ask whether the user is busy in LibreOffice"};
+    if (!session_->CanShow() || !session_->visible) return false;
+    return session_->Call(what, [&] {
+      for (auto& document : session_->Documents())
+        if (UserIsEditingCell(*document)) return true;
+      return OfficeDialogOpen(*session_);
+    });
   }
 
   void SetScreenUpdating(bool on, int32_t /*lcid*/) override {
@@ -686,8 +701,7 @@ class LoApplication : public Application {
       if (batch.Active()) return;
       for (auto& document : session_->Documents()) {
         session_->Call(what, [&] {
-          document->modifiedBeforeBatch =
-              Reference<css::util::XModifiable>(document->model, UNO_QUERY_THROW)->isModified();
+          HoldForPass(*document);
           LockControllers(*document, true);
         });
       }
@@ -706,12 +720,28 @@ class LoApplication : public Application {
     // that closing it asks nothing about them.
     for (auto& document : session_->Documents()) {
       try {
-        session_->Call(what, [&] {
-          if (!document->modifiedBeforeBatch) {
-            Reference<css::util::XModifiable>(document->model, UNO_QUERY_THROW)->setModified(false);
-          }
-          LockControllers(*document, false);
-        });
+        session_->Call(what, [&] { LockControllers(*document, false); });
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+    try {
+      ReleasePassHolds(what);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
+ private:
+  // Once calculation is automatic again and screen updating on, the pass is over for every
+  // document: its undo history open again, its modified state as before the pass.
+  void ReleasePassHolds(const What& what) {
+    if (!session_->autoCalculation || session_->GetBatch().Active()) return;
+    std::exception_ptr failure;
+    for (auto& document : session_->Documents()) {
+      try {
+        session_->Call(what, [&] { ReleaseAfterPass(*document); });
       } catch (...) {
         if (!failure) failure = std::current_exception();
       }
@@ -719,7 +749,6 @@ class LoApplication : public Application {
     if (failure) std::rethrow_exception(failure);
   }
 
- private:
   Reference<css::lang::XComponent> Load(const rtl::OUString& url, bool file) {
     Sequence<css::beans::PropertyValue> args(file ? 4 : 3);
     auto* a = args.getArray();

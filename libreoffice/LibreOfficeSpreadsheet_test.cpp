@@ -55,6 +55,8 @@
 #include <com/sun/star/util/XNumberFormats.hpp>
 #include <com/sun/star/util/XNumberFormatsSupplier.hpp>
 #include <com/sun/star/util/XProtectable.hpp>
+#include <com/sun/star/document/XUndoManager.hpp>
+#include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <osl/file.hxx>
 
@@ -974,6 +976,41 @@ TEST_F(LibreOfficeTest, CalculationModes) {
   EXPECT_TRUE(Office().AutomaticCalculation(path));
   EXPECT_EQ(sheet->CellText(1, 2), "10");
   EXPECT_THROW(App().SetCalculation(2, 0), SpreadsheetError);
+}
+
+TEST_F(LibreOfficeTest, PassesLeaveModifiedStateAndUndoHistoryAsTheUserLeftThem) {
+  for (const bool userEdit : {false, true}) {
+    SCOPED_TRACE(userEdit);
+    const std::string path = dir_ / (userEdit ? "undo-edited.ods" : "undo.ods");
+    auto [workbook, sheet] = NewWorkbook(path);
+    Office().SetFormula(path, "ВЕЛТ", 1, 2, "=A1*2");
+    workbook->SetSaved(true);
+    Reference<css::document::XUndoManager> undo =
+        Reference<css::document::XUndoManagerSupplier>(Office().Model(path), UNO_QUERY_THROW)
+            ->getUndoManager();
+    undo->clear();
+    if (userEdit) Office().SetFormula(path, "ВЕЛТ", 5, 1, "note");
+    const auto titles = undo->getAllUndoActionTitles();
+    // Three passes, each with the calculation switch, which alone makes Calc mark the document
+    // modified.
+    for (int pass = 1; pass <= 3; ++pass) {
+      App().SetCalculation(xlCalculationManual, 0);
+      App().SetScreenUpdating(false, 0);
+      sheet->SetCellNumber(1, 1, pass);
+      sheet->SetCellText(2, 4, "н\\д");
+      App().SetScreenUpdating(true, 0);
+      App().SetCalculation(xlCalculationAutomatic, 0);
+    }
+    EXPECT_EQ(Office().Modified(path), userEdit);
+    EXPECT_EQ(undo->getAllUndoActionTitles(), titles);
+    EXPECT_EQ(sheet->CellText(1, 2), "6");
+    if (!userEdit) continue;
+    // The user's Ctrl+Z takes back the user's own edit, and no value of a pass.
+    undo->undo();
+    EXPECT_EQ(sheet->CellText(5, 1), "");
+    EXPECT_EQ(sheet->CellText(1, 1), "3");
+    EXPECT_EQ(sheet->CellText(2, 4), "н\\д");
+  }
 }
 
 TEST_F(LibreOfficeTest, BulkModeFollowsTheCalculationMode) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "DesktopLauncher.h"
@@ -108,8 +110,13 @@ void MainWindowLogic::Render() {
 }
 
 void MainWindowLogic::LoadSettings() {
+  // What this session changed lives in memory until the next save: read the file again only
+  // when someone else changed it since it was last read or written here.
+  const std::optional<std::string> file = ReadSettingsFile();
+  if (storage_.Loaded() && file == settingsSeen_) return;
   form_.placement = view_.Placement();
   storage_.Load(form_, recent_);
+  settingsSeen_ = file;
   view_.ApplyPlacement(form_.placement);
   timer1_.SetInterval(form_.timer1Interval);
 }
@@ -215,6 +222,7 @@ void MainWindowLogic::Timer1Timer() {
   if (busy_) return;  // never inside a pass: the timer is off while one runs
   Guarded([this] {
     timer1_.SetEnabled(false);
+    timer1_.SetInterval(form_.timer1Interval);
     // Whatever the pass does, the cycle goes on, counted from its end.
     struct Reenable {
       Timer& timer;
@@ -227,6 +235,7 @@ void MainWindowLogic::Timer1Timer() {
     char systemTime[81] = {};
     tm_.Operations().tmaSystemTime(systemTime, 0);
     if (!state_.button2Down) return;
+    if (PassMustWait()) return;
     view_.StartTrayAnimation();
     struct StopAnimation {
       MainView& view;
@@ -249,8 +258,10 @@ void MainWindowLogic::Edit1Change(const std::string& text) {
 }
 
 void MainWindowLogic::Timer2Timer() {
+  // One-shot: ticks that come while the first one waits for a pass are the same tick.
+  if (!timer2_.Enabled()) return;
+  timer2_.SetEnabled(false);
   Deliver([this] {
-    timer2_.SetEnabled(false);
     if (!settingsLocation_.commandLineMode) return;
     if (!view_.WindowVisible())
       view_.CloseWindow();
@@ -354,8 +365,9 @@ void MainWindowLogic::N7Click() {
   Guarded([this] { view_.ShowWindow(); });
 }
 
-void MainWindowLogic::OnClose() {
-  if (closed_) return;
+bool MainWindowLogic::OnClose() {
+  if (closed_) return true;
+  if (!ConfirmCloseWorkbook()) return false;
   closed_ = true;
   timer1_.SetEnabled(false);
   timer2_.SetEnabled(false);
@@ -367,7 +379,37 @@ void MainWindowLogic::OnClose() {
   workbook_.Close();
   form_.placement = view_.Placement();
   lastSave_ = storage_.Save(form_, recent_);
+  if (lastSave_.ok()) settingsSeen_ = ReadSettingsFile();
   if (!lastSave_.ok()) dialogs_.ShowError(lastSave_.message);
+  return true;
+}
+
+bool MainWindowLogic::PassMustWait() {
+  Application* application = workbook_.ExAp();
+  bool busy = false;
+  try {
+    busy = application && application->UserBusy();
+  } catch (const SpreadsheetError&) {
+    // The pass meets the same failure and reports it its own way.
+  }
+  // Waiting: the next tick comes soon, and the cycle counts from the pass that then runs.
+  if (busy) timer1_.SetInterval(kPassRetryMs);
+  return busy;
+}
+
+bool MainWindowLogic::ConfirmCloseWorkbook() {
+  if (busy_ || !workbook_.IsOpen()) return true;
+  bool close = true;
+  Guarded([this, &close] { close = workbook_.ConfirmClose(); });
+  return close;
+}
+
+std::optional<std::string> MainWindowLogic::ReadSettingsFile() const {
+  std::ifstream in(settingsLocation_.path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
 }
 
 }  // namespace velt

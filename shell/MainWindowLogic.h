@@ -31,6 +31,9 @@ inline constexpr char kTextNoServer[] = "Нет связи с сервером!"
 inline constexpr char kTextNoConnection[] = "Нет соединения!";
 
 inline constexpr int kTimer2OpenMs = 500;
+// While the user types into a cell or has a dialog of the spreadsheet open, the cycle's pass
+// waits and is tried again this much later.
+inline constexpr int kPassRetryMs = 500;
 inline constexpr int kCycleMinSeconds = 1;
 inline constexpr int kCycleMaxSeconds = 1000;
 
@@ -159,7 +162,9 @@ class MainWindowLogic : private WorkbookView {
   void Timer1Timer();
   void Timer2Timer();
   // The window is closing (close box, "Выход", Timer2): disconnect, Close, save settings.
-  void OnClose();
+  // When Close will not save the workbook, the user is first asked about changes of their own;
+  // false: they cancelled, and everything stays open and running.
+  bool OnClose();
   // Runs work handed over from another thread (the workbook's close notification): now, or
   // after the pass or connect in progress.
   void Deliver(std::function<void()> work);
@@ -192,6 +197,10 @@ class MainWindowLogic : private WorkbookView {
   // Runs a command: errors go to the general handler; work that arrives meanwhile waits.
   void Guarded(const std::function<void()>& command);
   void RunDeferred();
+  // The user is busy in the spreadsheet: the cycle's pass waits (Timer1 retries soon).
+  bool PassMustWait();
+  bool ConfirmCloseWorkbook();
+  std::optional<std::string> ReadSettingsFile() const;
 
   MainView& view_;
   Timer& timer1_;
@@ -207,6 +216,8 @@ class MainWindowLogic : private WorkbookView {
   MainWindowSettings form_;
   RecentList recent_;
   SettingsSaveResult lastSave_;
+  // The settings file as last read or written here.
+  std::optional<std::string> settingsSeen_;
   ProgressBarModel pb_;
   MainViewState state_;
   std::optional<MainViewState> shown_;  // what the view shows

@@ -428,6 +428,101 @@ TEST(MainWindowLogic, EnablingRules) {
   EXPECT_EQ(w.browser.calls, "reload hide ");
 }
 
+TEST(MainWindowLogic, CyclePassWaitsWhileTheUserIsBusyInTheSpreadsheet) {
+  World w;
+  w.logic->OnShow();
+  w.logic->RxSpinEdit1Change(1);
+  w.logic->N5Click();
+  w.Open();
+  w.logic->Button2Click(true);
+  // Typing into a cell (or a dialog open) from 0.5 s to 2.2 s: the tick at 1 s waits, the
+  // retries every half second find the user done at 2.5 s, and the cycle counts from there.
+  const int64_t t0 = w.clock.now;
+  w.office.SetUserBusy([&] { return w.clock.now >= t0 + 500 && w.clock.now < t0 + 2200; });
+  w.RunUntil(t0 + 4600);
+  EXPECT_EQ(w.tm.passStarts, (std::vector<int64_t>{t0 + 2500, t0 + 3500, t0 + 4500}));
+  EXPECT_EQ(w.timer1.interval, 1000);
+}
+
+TEST(MainWindowLogic, CommandLineTimer2TicksQueuedDuringALongPassAreOne) {
+  const std::string ini = "[TForm1]\nOpenDialog1_FileName=" + kBook +
+                          "\nN8_Checked=True\nRxSpinEdit1_Value=1\nTimer1_Interval=1000\n";
+  World w(true, ini);
+  w.logic->OnShow();
+  // The first pass takes 10 s; its progress repaints let Timer2's ticks through again and again.
+  w.tm.cost = 10000;
+  w.tm.onAnalog = [&] {
+    for (int i = 0; i < 3; ++i) w.logic->Timer2Timer();
+  };
+  w.RunUntil(w.clock.now + 12000);
+  EXPECT_EQ(w.tm.passStarts.size(), 1u);
+  EXPECT_FALSE(w.view.visible);  // hidden to the tray once
+  EXPECT_EQ(w.view.closes, 0);   // and still running
+  EXPECT_FALSE(w.timer2.enabled);
+}
+
+TEST(MainWindowLogic, WithoutAutosaveOnlyTheUsersOwnChangesAreAskedAbout) {
+  struct Case {
+    const char* name;
+    bool userEdit;
+    bool exitFromProgram;  // otherwise the workbook is closed in the spreadsheet
+    MemoryOffice::CloseAnswer answer;
+    bool asked;
+    bool closed;
+    std::string savedB2;
+  };
+  using A = MemoryOffice::CloseAnswer;
+  const Case cases[] = {
+      {"passes only, closed in Calc", false, false, A::Cancel, false, true, ""},
+      {"passes only, exit", false, true, A::Cancel, false, true, ""},
+      {"user edit, exit, save", true, true, A::Save, true, true, "note"},
+      {"user edit, exit, don't save", true, true, A::DontSave, true, true, ""},
+      {"user edit, exit, cancel", true, true, A::Cancel, true, false, ""},
+      {"user edit, closed in Calc, cancel", true, false, A::Cancel, true, false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    World w(false, "[TForm1]\nN9_Checked=False\n");
+    w.logic->OnShow();
+    w.logic->N5Click();
+    w.Open();
+    w.logic->N20Click();
+    w.logic->N20Click();
+    if (c.userEdit) w.Linked()->Sheet("ВЕЛТ")->SetCellText(2, 2, "note");
+    w.office.SetUserCloseAnswer(c.answer);
+    w.office.ClearLog();
+    bool ended = true;
+    if (c.exitFromProgram)
+      ended = w.logic->OnClose();
+    else
+      w.Linked()->CloseByUser();
+    int asked = 0;
+    for (const auto& call : w.office.Log()) asked += call.op == "confirmclose" && call.detail == "asked";
+    EXPECT_EQ(asked, c.asked ? 1 : 0);
+    EXPECT_EQ(w.office.Running(), c.closed ? 0 : 1);
+    if (c.exitFromProgram) EXPECT_EQ(ended, c.closed);
+    const auto& cells = w.office.File(kBook).sheets[0].cells;
+    EXPECT_EQ(cells.count({2, 2}) ? cells.at({2, 2}).text : "", c.savedB2);
+  }
+}
+
+TEST(MainWindowLogic, ShowingTheWindowKeepsThisSessionsSettings) {
+  World w(false, "[TForm1]\nN8_Checked=True\n");
+  w.logic->OnShow();
+  w.Open();
+  w.logic->N11Click();
+  w.logic->N21Click();
+  // Hidden to the tray and shown again: the recent entry and the check mark stay.
+  w.logic->OnShow();
+  EXPECT_EQ(w.view.shown.recent, std::vector<std::string>{kBook});
+  EXPECT_TRUE(w.view.shown.n21Checked);
+  // A file that someone else changed is read again.
+  std::ofstream(w.settingsPath) << "[TForm1]\nN21_Checked=False\nRxSpinEdit1_Value=9\n";
+  w.logic->OnShow();
+  EXPECT_FALSE(w.view.shown.n21Checked);
+  EXPECT_EQ(w.view.shown.rxSpinEdit1Value, 9);
+}
+
 TEST(MainWindowLogic, DesktopLauncher) {
   struct Case {
     const char* program;

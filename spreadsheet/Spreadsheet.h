@@ -101,6 +101,11 @@ class Application {
   virtual void SetCalculation(int32_t mode, int32_t lcid) = 0;
   // Off holds repainting (and lets a backend batch cell traffic) until it is switched on.
   virtual void SetScreenUpdating(bool on, int32_t lcid) = 0;
+
+  // True while the user is in the middle of something in the application that a pass would
+  // break off: typing into a cell, or a dialog of the application open. Backends that cannot
+  // tell say false.
+  virtual bool UserBusy() { return false; }
 };
 
 // Starts new application instances; never attaches to one already running.

@@ -172,6 +172,16 @@ void WorkbookOperations::WorkbookClosing() {
   view_.StartCloseTimer(kCloseTimerMs);
 }
 
+bool WorkbookOperations::ConfirmClose() {
+  if (!link_.ExWb || closing_ || (sheetReady_ && view_.AutosaveOnExit())) return true;
+  try {
+    return link_.ExWb->ConfirmUserClose();
+  } catch (const SpreadsheetError&) {
+    // Cannot ask (the office is gone): nothing of the user's can be kept anyway.
+    return true;
+  }
+}
+
 void WorkbookOperations::SaveWorkbook() {
   if (link_.ExWb) link_.ExWb->Save();
 }

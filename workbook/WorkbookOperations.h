@@ -84,6 +84,10 @@ class WorkbookOperations {
   // program's thread); a notification from a workbook that is no longer linked is ignored.
   void WorkbookClosing();
 
+  // Before Close from the program (exit): when Close will not save, asks the user about
+  // changes of their own as WorkbookClosing does. false: cancelled, the workbook stays open.
+  bool ConfirmClose();
+
   // The save after an update pass ("Сохранение после обновления"). SpreadsheetError escapes.
   // Does nothing without a workbook.
   void SaveWorkbook();

@@ -116,20 +116,42 @@ std::shared_ptr<Workbook> MemoryApplication::Add() {
 
 void MemoryApplication::SetCalculation(int32_t mode, int32_t /*lcid*/) {
   office_.Call("calculation", 0, 0, std::to_string(mode));
+  if (mode == calculation_) return;
+  if (mode == xlCalculationManual) HoldForPass();
+  // As in Calc: the calculation mode is a setting of the document, and switching it marks the
+  // document changed.
+  for (auto& wb : workbooks_) wb->saved_ = false;
   calculation_ = mode;
+  ReleaseAfterPass();
 }
 
 void MemoryApplication::SetScreenUpdating(bool on, int32_t /*lcid*/) {
   office_.Call("screenupdating", 0, 0, on ? "true" : "false");
-  // As the LibreOffice backend: a pass's writes do not make an unchanged workbook changed.
-  if (!on && screenUpdating_) {
-    for (auto& wb : workbooks_) wb->savedBeforeBatch_ = wb->saved_;
-  } else if (on && !screenUpdating_) {
-    for (auto& wb : workbooks_) {
-      if (wb->savedBeforeBatch_) wb->saved_ = true;
-    }
-  }
+  if (!on && screenUpdating_) HoldForPass();
+  const bool wasOff = !screenUpdating_;
   screenUpdating_ = on;
+  if (on && wasOff) ReleaseAfterPass();
+}
+
+// As the LibreOffice backend: from the first switch of a pass to the last one back, a pass's
+// writes and switches do not make an unchanged workbook changed.
+void MemoryApplication::HoldForPass() {
+  if (passHeld_) return;
+  passHeld_ = true;
+  for (auto& wb : workbooks_) wb->savedBeforeBatch_ = wb->saved_;
+}
+
+void MemoryApplication::ReleaseAfterPass() {
+  if (!passHeld_ || !screenUpdating_ || calculation_ != xlCalculationAutomatic) return;
+  passHeld_ = false;
+  for (auto& wb : workbooks_) {
+    if (wb->savedBeforeBatch_) wb->saved_ = true;
+  }
+}
+
+bool MemoryApplication::UserBusy() {
+  office_.Call("userbusy", 0, 0, {});
+  return office_.userBusy_ && office_.userBusy_();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -48,7 +48,7 @@ struct MemoryWorkbookData {
 
 // One logged call. `op` names the operation: "start", "visible", "alerts", "open", "add",
 // "calculation", "screenupdating", "quit", "saveas", "save", "saved", "sheet", "addsheet",
-// "name", "select", "read", "write", "width", "confirmclose". `detail` carries its argument as
+// "name", "select", "read", "write", "width", "confirmclose", "userbusy". `detail` carries its argument as
 // text.
 struct MemoryCall {
   std::string op;
@@ -148,6 +148,8 @@ class MemoryApplication : public Application {
   std::shared_ptr<Workbook> Add() override;
   void SetCalculation(int32_t mode, int32_t lcid) override;
   void SetScreenUpdating(bool on, int32_t lcid) override;
+  // Logged as "userbusy"; the office's scripted answer (SetUserBusy).
+  bool UserBusy() override;
 
   // For tests.
   bool Visible() const { return visible_; }
@@ -163,6 +165,9 @@ class MemoryApplication : public Application {
   bool alerts_ = true;
   int32_t calculation_ = xlCalculationAutomatic;
   bool screenUpdating_ = true;
+  bool passHeld_ = false;
+  void HoldForPass();
+  void ReleaseAfterPass();
 };
 
 // The world of the in-memory backend: the launcher, the file store, the call log and the
@@ -203,6 +208,8 @@ class MemoryOffice : public SpreadsheetLauncher {
   // The user's answer when ConfirmUserClose asks about a changed workbook.
   enum class CloseAnswer { Save, DontSave, Cancel };
   void SetUserCloseAnswer(CloseAnswer answer) { closeAnswer_ = answer; }
+  // Whether the user is typing into a cell or has a dialog open, asked at each UserBusy.
+  void SetUserBusy(std::function<bool()> busy) { userBusy_ = std::move(busy); }
 
  private:
   friend class MemoryApplication;
@@ -223,6 +230,7 @@ class MemoryOffice : public SpreadsheetLauncher {
   MemoryApplication* last_ = nullptr;
   Poster poster_;
   CloseAnswer closeAnswer_ = CloseAnswer::DontSave;
+  std::function<bool()> userBusy_;
 };
 
 }  // namespace velt
