@@ -49,6 +49,14 @@ class QtDialogs : public ShellDialogs {
   void ShowError(const std::string& text) override {
     QMessageBox::critical(Parent(), QStringLiteral("Ошибка"), Q(text));
   }
+  void ShowNotice(const std::string& text) override {
+    // Not modal: the cycle, close notifications and the end of a command-line run go on.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Ошибка"), Q(text),
+                                QMessageBox::Ok, Parent());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+  }
   std::optional<std::string> ChooseWorkbook(const std::string& current) override {
     QFileDialog dialog(Parent(), QStringLiteral("Открыть"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

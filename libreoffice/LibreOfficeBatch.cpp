@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "CellValueText.h"
+#include "OfficeUser.h"
 #include "LibreOfficeWritePlan.h"
 
 namespace velt::lo {
@@ -412,7 +413,10 @@ void Batch::Flush() {
       for (auto& [cell, value] : pending) {
         if (noted.hasElements() && hasNote(cell.first, cell.second)) {
           session_.Call(What("write cell", cell.first, cell.second),
-                        [&, &sheet = sheet] { StoreCell(sheet, cell.first, cell.second, value); });
+                        [&, &sheet = sheet] {
+                          KeepUndoLocked(*cache->document);
+                          StoreCell(sheet, cell.first, cell.second, value);
+                        });
         } else {
           cells.push_back(cell);
         }
@@ -424,7 +428,10 @@ void Batch::Flush() {
         if (rect.top == rect.bottom && rect.left == rect.right &&
             std::holds_alternative<double>(first)) {
           session_.Call(What("write cell", rect.top, rect.left),
-                        [&, &sheet = sheet] { StoreCell(sheet, rect.top, rect.left, first); });
+                        [&, &sheet = sheet] {
+                          KeepUndoLocked(*cache->document);
+                          StoreCell(sheet, rect.top, rect.left, first);
+                        });
           continue;
         }
         Sequence<Sequence<Any>> rows(rect.bottom - rect.top + 1);
@@ -450,6 +457,7 @@ void Batch::Flush() {
               sheet->getCellRangeByPosition(rect.left - 1, rect.top - 1, rect.right - 1,
                                             rect.bottom - 1),
               UNO_QUERY_THROW);
+          KeepUndoLocked(*cache->document);
           data->setDataArray(rows);
         });
       }

@@ -421,7 +421,7 @@ class LoWorkbook : public Workbook {
             if (!storable->hasLocation()) {
               throw SpreadsheetError(what.Text() + ": it has not been saved to a file yet");
             }
-            storable->store();
+            StoreInPlace(document_->model);
           },
           session_->DocumentTimeout());
     });
@@ -682,6 +682,15 @@ class LoApplication : public Application {
     }
     session_->autoCalculation = automatic;
     if (automatic) ReleasePassHolds(what);
+  }
+
+  bool Running() override {
+    try {
+      session_->CheckUsable(What{"look at LibreOffice"});
+      return true;
+    } catch (const SpreadsheetError&) {
+      return false;
+    }
   }
 
   bool UserBusy() override {

@@ -13,6 +13,9 @@
 #include <com/sun/star/frame/XDispatchProvider.hpp>
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XStatusListener.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/io/IOException.hpp>
+#include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/util/URL.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <cppuhelper/implbase1.hxx>
@@ -92,9 +95,13 @@ bool OfficeDialogOpen(Session& session) {
   Reference<css::awt::XExtendedToolkit> toolkit(css::awt::Toolkit::create(session.Context()),
                                                 UNO_QUERY);
   if (!toolkit.is()) return false;
+  // Marked deprecated as not every platform lists its top windows; X11 does (measured).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   const sal_Int32 count = toolkit->getTopWindowCount();
   for (sal_Int32 i = 0; i < count; ++i) {
     Reference<css::awt::XTopWindow> top = toolkit->getTopWindow(i);
+#pragma GCC diagnostic pop
     Reference<css::awt::XDialog2> dialog(top, UNO_QUERY);
     if (!dialog.is()) continue;
     Reference<css::awt::XWindow2> window(top, UNO_QUERY);
@@ -114,6 +121,15 @@ void HoldForPass(DocumentState& document) {
   document.passHeld = true;
 }
 
+void KeepUndoLocked(DocumentState& document) {
+  if (!document.undoLocked) return;
+  if (Reference<css::document::XUndoManager> undo = UndoManagerOf(document); undo.is()) {
+    // The first lock of a count switches the history off.
+    undo->unlock();
+    undo->lock();
+  }
+}
+
 void ReleaseAfterPass(DocumentState& document) {
   if (!document.passHeld) return;
   document.passHeld = false;
@@ -125,6 +141,27 @@ void ReleaseAfterPass(DocumentState& document) {
   if (!document.modifiedBeforeBatch)
     Reference<css::util::XModifiable>(document.model, css::uno::UNO_QUERY_THROW)
         ->setModified(false);
+}
+
+void StoreInPlace(const Reference<css::frame::XModel>& model) {
+  Reference<css::frame::XStorable> storable(model, css::uno::UNO_QUERY_THROW);
+  try {
+    storable->store();
+    return;
+  } catch (const css::io::IOException&) {
+    rtl::OUString filter;
+    for (const css::beans::PropertyValue& arg : model->getArgs())
+      if (arg.Name == "FilterName") arg.Value >>= filter;
+    if (filter.isEmpty()) throw;
+    css::uno::Sequence<css::beans::PropertyValue> args(2);
+    args.getArray()[0].Name = "FilterName";
+    args.getArray()[0].Value <<= filter;
+    args.getArray()[1].Name = "Overwrite";
+    args.getArray()[1].Value <<= true;
+    // Still failing: this failure is the one reported.
+    storable->storeToURL(storable->getLocation(), args);
+  }
+  Reference<css::util::XModifiable>(model, css::uno::UNO_QUERY_THROW)->setModified(false);
 }
 
 }  // namespace velt::lo

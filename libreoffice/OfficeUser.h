@@ -23,7 +23,17 @@ bool OfficeDialogOpen(Session& session);
 
 // Idempotent per pass: the first call records the modified state and locks the undo manager.
 void HoldForPass(DocumentState& document);
+// Calc switches its history back on inside some writes (a bulk store restores the document's own
+// undo setting when it ends), so that the next write would be recorded again: called before every
+// write of a pass, it switches the history off once more.
+void KeepUndoLocked(DocumentState& document);
 // Undoes HoldForPass, once.
 void ReleaseAfterPass(DocumentState& document);
+
+// Stores the document to its own file in its own format. Once one store has failed (the file
+// read-only for a moment, a full disk), Calc 7.4 refuses every later store() with 0x507 even when
+// the file is writable again; a copy stored over the file in the same format then saves it, and
+// the document counts as saved.
+void StoreInPlace(const Reference<css::frame::XModel>& model);
 
 }  // namespace velt::lo

@@ -207,6 +207,7 @@ void MainWindowLogic::TMChanges() {
   state_.image1Visible = false;
   Render();
   if (!workbook_.SheetReady() || !workbook_.ExAp() || !workbook_.ExWs()) return;
+  if (OfficeEnded()) return;
   view_.RepaintNow();
   Scoped passing(inPass_);
   const bool failed =
@@ -215,7 +216,8 @@ void MainWindowLogic::TMChanges() {
     state_.image1Visible = true;
     Render();
   }
-  if (form_.n21Checked) workbook_.SaveWorkbook();
+  if (failed && OfficeEnded()) return;
+  if (form_.n21Checked) SaveAfterPass();
 }
 
 void MainWindowLogic::Timer1Timer() {
@@ -395,6 +397,31 @@ bool MainWindowLogic::PassMustWait() {
   // Waiting: the next tick comes soon, and the cycle counts from the pass that then runs.
   if (busy) timer1_.SetInterval(kPassRetryMs);
   return busy;
+}
+
+void MainWindowLogic::SaveAfterPass() {
+  try {
+    workbook_.SaveWorkbook();
+    saveFailureShown_ = false;
+  } catch (const SpreadsheetError& error) {
+    if (OfficeEnded() || saveFailureShown_) return;
+    saveFailureShown_ = true;
+    dialogs_.ShowNotice(kTextSaveFailed + std::string(error.what()) + kTextSaveRetried);
+  }
+}
+
+bool MainWindowLogic::OfficeEnded() {
+  Application* application = workbook_.ExAp();
+  if (!application || application->Running()) return false;
+  const std::string path = form_.openFileName;
+  workbook_.Abandon();
+  if (settingsLocation_.commandLineMode) {
+    dialogs_.ShowNotice(kTextOfficeEnded);
+    StartCloseTimer(kCloseTimerMs);
+  } else if (!path.empty() && dialogs_.AskYesNo(kTextOfficeEndedReopen)) {
+    OpenPath(path);
+  }
+  return true;
 }
 
 bool MainWindowLogic::ConfirmCloseWorkbook() {

@@ -34,6 +34,13 @@ inline constexpr int kTimer2OpenMs = 500;
 // While the user types into a cell or has a dialog of the spreadsheet open, the cycle's pass
 // waits and is tried again this much later.
 inline constexpr int kPassRetryMs = 500;
+inline constexpr char kTextSaveFailed[] = "Не удалось сохранить книгу после обновления: ";
+inline constexpr char kTextSaveRetried[] =
+    ". Книга будет сохранена после следующего обновления, когда файл снова станет доступен для "
+    "записи.";
+inline constexpr char kTextOfficeEnded[] = "LibreOffice завершил работу, книга закрыта.";
+inline constexpr char kTextOfficeEndedReopen[] =
+    "LibreOffice завершил работу, книга закрыта. Открыть её снова?";
 inline constexpr int kCycleMinSeconds = 1;
 inline constexpr int kCycleMaxSeconds = 1000;
 
@@ -97,6 +104,8 @@ class Timer {
 // Dialogs of the main window: the messages plus the file-open dialog.
 class ShellDialogs : public Dialogs {
  public:
+  // A message that does not wait for its OK: the program goes on (and may end) meanwhile.
+  virtual void ShowNotice(const std::string& text) { ShowError(text); }
   // "Книга Excel|*.xls"; nullopt when cancelled.
   virtual std::optional<std::string> ChooseWorkbook(const std::string& current) = 0;
 };
@@ -200,6 +209,11 @@ class MainWindowLogic : private WorkbookView {
   // The user is busy in the spreadsheet: the cycle's pass waits (Timer1 retries soon).
   bool PassMustWait();
   bool ConfirmCloseWorkbook();
+  // The save after a pass; a failure is said once and the next pass saves again.
+  void SaveAfterPass();
+  // The spreadsheet application ended under the program: said once; a command-line run ends as
+  // if the workbook were closed, a normal run offers to open it again. true: it had ended.
+  bool OfficeEnded();
   std::optional<std::string> ReadSettingsFile() const;
 
   MainView& view_;
@@ -230,6 +244,7 @@ class MainWindowLogic : private WorkbookView {
   bool draining_ = false;
   bool inPass_ = false;
   bool closed_ = false;
+  bool saveFailureShown_ = false;
   std::vector<std::function<void()>> deferred_;
 };
 

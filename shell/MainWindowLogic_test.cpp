@@ -454,7 +454,7 @@ TEST(MainWindowLogic, CommandLineTimer2TicksQueuedDuringALongPassAreOne) {
   w.tm.onAnalog = [&] {
     for (int i = 0; i < 3; ++i) w.logic->Timer2Timer();
   };
-  w.RunUntil(w.clock.now + 12000);
+  w.RunUntil(w.clock.now + 11500);
   EXPECT_EQ(w.tm.passStarts.size(), 1u);
   EXPECT_FALSE(w.view.visible);  // hidden to the tray once
   EXPECT_EQ(w.view.closes, 0);   // and still running
@@ -500,7 +500,9 @@ TEST(MainWindowLogic, WithoutAutosaveOnlyTheUsersOwnChangesAreAskedAbout) {
     for (const auto& call : w.office.Log()) asked += call.op == "confirmclose" && call.detail == "asked";
     EXPECT_EQ(asked, c.asked ? 1 : 0);
     EXPECT_EQ(w.office.Running(), c.closed ? 0 : 1);
-    if (c.exitFromProgram) EXPECT_EQ(ended, c.closed);
+    if (c.exitFromProgram) {
+      EXPECT_EQ(ended, c.closed);
+    }
     const auto& cells = w.office.File(kBook).sheets[0].cells;
     EXPECT_EQ(cells.count({2, 2}) ? cells.at({2, 2}).text : "", c.savedB2);
   }
@@ -521,6 +523,66 @@ TEST(MainWindowLogic, ShowingTheWindowKeepsThisSessionsSettings) {
   w.logic->OnShow();
   EXPECT_FALSE(w.view.shown.n21Checked);
   EXPECT_EQ(w.view.shown.rxSpinEdit1Value, 9);
+}
+
+TEST(MainWindowLogic, SaveFailureAfterPassesIsSaidOnceAndTheNextPassSavesAgain) {
+  World w(false, "[TForm1]\nN8_Checked=False\nN21_Checked=True\n");
+  w.logic->OnShow();
+  w.logic->N5Click();
+  w.Open();
+  auto failures = [&] {
+    return std::count_if(w.dialogs.shown.begin(), w.dialogs.shown.end(), [](const auto& m) {
+      return m.starts_with(std::string("error: ") + kTextSaveFailed);
+    });
+  };
+  w.office.FailOperation("save");  // the file read-only, or the disk full
+  for (int i = 0; i < 3; ++i) w.logic->N20Click();
+  EXPECT_EQ(failures(), 1);
+  EXPECT_EQ(w.dialogs.shown.size(), 1u);
+  w.office.ClearFaults();
+  w.logic->N20Click();
+  EXPECT_EQ(w.SavedValue(), "42.5");
+  w.office.FailOperation("save");  // a new failure after the recovery is said again
+  w.logic->N20Click();
+  EXPECT_EQ(failures(), 2);
+}
+
+TEST(MainWindowLogic, OfficeEndedUnderTheProgramIsSaidOnce) {
+  struct Case {
+    const char* name;
+    bool commandLine;
+    bool reopen;
+    int closes;
+    int running;
+  };
+  const Case cases[] = {
+      {"command line ends as if the workbook were closed", true, false, 1, 0},
+      {"normal run, reopened", false, true, 0, 1},
+      {"normal run, not reopened", false, false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    World w(c.commandLine, "[TForm1]\nOpenDialog1_FileName=" + kBook +
+                               "\nN8_Checked=True\nN21_Checked=True\nRxSpinEdit1_Value=1\n"
+                               "Timer1_Interval=1000\n");
+    w.logic->OnShow();
+    if (!c.commandLine) {
+      w.logic->N5Click();
+      w.Open();
+      w.logic->Button2Click(true);
+    }
+    w.RunUntil(w.clock.now + 1500);
+    ASSERT_EQ(w.tm.passStarts.size(), 1u);
+    w.office.Kill();
+    w.dialogs.shown.clear();
+    w.dialogs.answers = {c.reopen};
+    w.RunUntil(w.clock.now + 5000);
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    EXPECT_EQ(w.dialogs.shown[0], c.commandLine ? std::string("error: ") + kTextOfficeEnded
+                                                : std::string("ask: ") + kTextOfficeEndedReopen);
+    EXPECT_EQ(w.view.closes, c.closes);
+    EXPECT_EQ(w.office.Running(), c.running);
+  }
 }
 
 TEST(MainWindowLogic, DesktopLauncher) {

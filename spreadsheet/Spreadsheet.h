@@ -106,6 +106,9 @@ class Application {
   // break off: typing into a cell, or a dialog of the application open. Backends that cannot
   // tell say false.
   virtual bool UserBusy() { return false; }
+  // False once the application has ended under the program (killed, crashed): every later call
+  // fails.
+  virtual bool Running() { return true; }
 };
 
 // Starts new application instances; never attaches to one already running.

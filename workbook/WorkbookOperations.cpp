@@ -182,6 +182,12 @@ bool WorkbookOperations::ConfirmClose() {
   }
 }
 
+void WorkbookOperations::Abandon() {
+  closing_ = true;
+  ReleaseLink();
+  view_.SetOpenState(false);
+}
+
 void WorkbookOperations::SaveWorkbook() {
   if (link_.ExWb) link_.ExWb->Save();
 }

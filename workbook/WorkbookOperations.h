@@ -88,6 +88,10 @@ class WorkbookOperations {
   // changes of their own as WorkbookClosing does. false: cancelled, the workbook stays open.
   bool ConfirmClose();
 
+  // The spreadsheet application ended under the program: the link is released without a save
+  // or a question (nothing could be reached any more).
+  void Abandon();
+
   // The save after an update pass ("Сохранение после обновления"). SpreadsheetError escapes.
   // Does nothing without a workbook.
   void SaveWorkbook();

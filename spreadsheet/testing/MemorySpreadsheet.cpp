@@ -38,6 +38,10 @@ std::string MemoryNumberText(double value) {
 // MemoryOffice
 
 std::unique_ptr<Application> MemoryOffice::Start() {
+  if (killed_) {
+    killed_ = false;
+    failFrom_.reset();
+  }
   Call("start", 0, 0, {});
   auto app = std::make_unique<MemoryApplication>(*this);
   last_ = app.get();
@@ -147,6 +151,10 @@ void MemoryApplication::ReleaseAfterPass() {
   for (auto& wb : workbooks_) {
     if (wb->savedBeforeBatch_) wb->saved_ = true;
   }
+}
+
+bool MemoryApplication::Running() {
+  return !office_.killed_;
 }
 
 bool MemoryApplication::UserBusy() {

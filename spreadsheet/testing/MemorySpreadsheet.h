@@ -150,6 +150,8 @@ class MemoryApplication : public Application {
   void SetScreenUpdating(bool on, int32_t lcid) override;
   // Logged as "userbusy"; the office's scripted answer (SetUserBusy).
   bool UserBusy() override;
+  // False after MemoryOffice::Kill; not logged.
+  bool Running() override;
 
   // For tests.
   bool Visible() const { return visible_; }
@@ -210,6 +212,12 @@ class MemoryOffice : public SpreadsheetLauncher {
   void SetUserCloseAnswer(CloseAnswer answer) { closeAnswer_ = answer; }
   // Whether the user is typing into a cell or has a dialog open, asked at each UserBusy.
   void SetUserBusy(std::function<bool()> busy) { userBusy_ = std::move(busy); }
+  // The running application ends under the program: every later call fails and Running says
+  // false, until a new application starts.
+  void Kill() {
+    killed_ = true;
+    FailFromCall(calls_ + 1);
+  }
 
  private:
   friend class MemoryApplication;
@@ -231,6 +239,7 @@ class MemoryOffice : public SpreadsheetLauncher {
   Poster poster_;
   CloseAnswer closeAnswer_ = CloseAnswer::DontSave;
   std::function<bool()> userBusy_;
+  bool killed_ = false;
 };
 
 }  // namespace velt
