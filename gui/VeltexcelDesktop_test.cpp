@@ -343,7 +343,7 @@ class SharedCalc {
       auto model = office_->Model(book_);
       if (!model.is()) return "?";
       css::uno::Reference<css::sheet::XSpreadsheetDocument> document(model,
-                                                                    css::uno::UNO_QUERY_THROW);
+                                                                     css::uno::UNO_QUERY_THROW);
       css::uno::Reference<css::sheet::XSpreadsheet> sheet(
           document->getSheets()->getByName(testsupport::ToOUString("ВЕЛТ")),
           css::uno::UNO_QUERY_THROW);

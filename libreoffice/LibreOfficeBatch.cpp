@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "CellValueText.h"
-#include "OfficeUser.h"
 #include "LibreOfficeWritePlan.h"
+#include "OfficeUser.h"
 
 namespace velt::lo {
 
@@ -412,11 +412,10 @@ void Batch::Flush() {
       cells.reserve(pending.size());
       for (auto& [cell, value] : pending) {
         if (noted.hasElements() && hasNote(cell.first, cell.second)) {
-          session_.Call(What("write cell", cell.first, cell.second),
-                        [&, &sheet = sheet] {
-                          KeepUndoLocked(*cache->document);
-                          StoreCell(sheet, cell.first, cell.second, value);
-                        });
+          session_.Call(What("write cell", cell.first, cell.second), [&, &sheet = sheet] {
+            KeepUndoLocked(*cache->document);
+            StoreCell(sheet, cell.first, cell.second, value);
+          });
         } else {
           cells.push_back(cell);
         }
@@ -427,11 +426,10 @@ void Batch::Flush() {
         const CellValue& first = pending.at({rect.top, rect.left});
         if (rect.top == rect.bottom && rect.left == rect.right &&
             std::holds_alternative<double>(first)) {
-          session_.Call(What("write cell", rect.top, rect.left),
-                        [&, &sheet = sheet] {
-                          KeepUndoLocked(*cache->document);
-                          StoreCell(sheet, rect.top, rect.left, first);
-                        });
+          session_.Call(What("write cell", rect.top, rect.left), [&, &sheet = sheet] {
+            KeepUndoLocked(*cache->document);
+            StoreCell(sheet, rect.top, rect.left, first);
+          });
           continue;
         }
         Sequence<Sequence<Any>> rows(rect.bottom - rect.top + 1);

@@ -5,6 +5,7 @@
 #include <com/sun/star/awt/XExtendedToolkit.hpp>
 #include <com/sun/star/awt/XTopWindow.hpp>
 #include <com/sun/star/awt/XWindow2.hpp>
+#include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/document/XUndoManager.hpp>
 #include <com/sun/star/document/XUndoManagerSupplier.hpp>
 #include <com/sun/star/frame/FeatureStateEvent.hpp>
@@ -15,7 +16,6 @@
 #include <com/sun/star/frame/XStatusListener.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/io/IOException.hpp>
-#include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/util/URL.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 #include <cppuhelper/implbase1.hxx>
@@ -95,7 +95,7 @@ bool OfficeDialogOpen(Session& session) {
   Reference<css::awt::XExtendedToolkit> toolkit(css::awt::Toolkit::create(session.Context()),
                                                 UNO_QUERY);
   if (!toolkit.is()) return false;
-  // Marked deprecated as not every platform lists its top windows; X11 does (measured).
+    // Marked deprecated as not every platform lists its top windows; X11 does (measured).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   const sal_Int32 count = toolkit->getTopWindowCount();

@@ -497,7 +497,8 @@ TEST(MainWindowLogic, WithoutAutosaveOnlyTheUsersOwnChangesAreAskedAbout) {
     else
       w.Linked()->CloseByUser();
     int asked = 0;
-    for (const auto& call : w.office.Log()) asked += call.op == "confirmclose" && call.detail == "asked";
+    for (const auto& call : w.office.Log())
+      asked += call.op == "confirmclose" && call.detail == "asked";
     EXPECT_EQ(asked, c.asked ? 1 : 0);
     EXPECT_EQ(w.office.Running(), c.closed ? 0 : 1);
     if (c.exitFromProgram) {

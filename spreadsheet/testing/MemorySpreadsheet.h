@@ -48,8 +48,8 @@ struct MemoryWorkbookData {
 
 // One logged call. `op` names the operation: "start", "visible", "alerts", "open", "add",
 // "calculation", "screenupdating", "quit", "saveas", "save", "saved", "sheet", "addsheet",
-// "name", "select", "read", "write", "width", "confirmclose", "userbusy". `detail` carries its argument as
-// text.
+// "name", "select", "read", "write", "width", "confirmclose", "userbusy". `detail` carries its
+// argument as text.
 struct MemoryCall {
   std::string op;
   int32_t row = 0;
