@@ -504,8 +504,7 @@ bool BrowserWindow::ListMouseEvent(QEvent* event) {
       const QPoint at = mouse->position().toPoint();
       logic_.ListView1MouseDown({at.x(), at.y()});
       const QModelIndex index = ListView1->indexAt(at);
-      const bool onSelected =
-          index.isValid() && ListView1->selectionModel()->isSelected(index);
+      const bool onSelected = index.isValid() && ListView1->selectionModel()->isSelected(index);
       heldPressRow_ = -1;
       if (mouse->button() == Qt::LeftButton &&
           PressMayDragSelection(StateOf(mouse->buttons(), mouse->modifiers()), onSelected)) {

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QRect>
 #include <QMainWindow>
+#include <QRect>
 #include <QTimer>
 
 #include <memory>

@@ -281,17 +281,16 @@ void Session::Connect() {
   rtl::OUString where = FromUtf8("pipe,name=" + process_->PipeName());
   auto checkTime = [&] {
     if (Clock::now() >= deadline) {
-      throw SpreadsheetError(
-          Tr("Cannot start LibreOffice: it did not come up within {}", {Seconds(options_.startTimeout)}));
+      throw SpreadsheetError(Tr("Cannot start LibreOffice: it did not come up within {}",
+                                {Seconds(options_.startTimeout)}));
     }
   };
   for (;;) {
     if (process_->HasExited()) {
       std::string tail = process_->OutputTail();
-      throw SpreadsheetError(
-          Tr("Cannot start LibreOffice: \"{}\" quit during start-up ({})",
-             {options_.soffice, process_->ExitText()}) +
-          (tail.empty() ? "" : ": " + tail));
+      throw SpreadsheetError(Tr("Cannot start LibreOffice: \"{}\" quit during start-up ({})",
+                                {options_.soffice, process_->ExitText()}) +
+                             (tail.empty() ? "" : ": " + tail));
     }
     Reference<css::connection::XConnection> connection;
     try {
@@ -301,8 +300,7 @@ void Session::Connect() {
       Pause();
       continue;
     } catch (const css::uno::Exception& e) {
-      throw SpreadsheetError(
-          Tr("Cannot start LibreOffice: {}", {CleanMessage(ToUtf8(e.Message))}));
+      throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {CleanMessage(ToUtf8(e.Message))}));
     }
     auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
     bool connected = Call(

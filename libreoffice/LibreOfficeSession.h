@@ -133,8 +133,7 @@ class Session {
   auto Waiting(F&& f) -> decltype(f()) {
     if (!options_.whileWaiting) return f();
     auto running = std::async(std::launch::async, std::forward<F>(f));
-    while (running.wait_for(Milliseconds(50)) != std::future_status::ready)
-      options_.whileWaiting();
+    while (running.wait_for(Milliseconds(50)) != std::future_status::ready) options_.whileWaiting();
     return running.get();
   }
   // Waits 50 ms, calling whileWaiting first.

@@ -84,10 +84,11 @@ std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::strin
 }
 
 std::string LauncherCreatedText(const LauncherFiles& made, const std::string& workbookPath) {
-  return "На рабочем столе создана иконка " + made.launcher +
-         ".\nДвойной щелчок по ней запускает ВЕЛТ-Excel с файлом настроек " + made.settings +
-         ": программа соединяется с сервером, открывает книгу " + workbookPath +
-         " и обновляет её по циклу из области уведомлений.";
+  return "Создана иконка на рабочем столе:\n" + made.launcher + "\n\nЕё файл настроек:\n" +
+         made.settings +
+         "\n\nДвойной щелчок по иконке запускает ВЕЛТ-Excel: программа "
+         "соединяется с сервером, открывает книгу " +
+         workbookPath + " и обновляет её по циклу, оставаясь в области уведомлений.";
 }
 
 }  // namespace velt
