@@ -391,8 +391,9 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (logic_->InPass()) {
-    // Not in the middle of a pass: close when it is done.
+  if (logic_->InPass() || logic_->State().busy) {
+    // Not in the middle of a pass, an office start or a connect (the window manager's close
+    // comes through while the window keeps painting): close when it is done.
     event->ignore();
     logic_->Deliver([this] { close(); });
     return;

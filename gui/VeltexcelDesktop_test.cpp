@@ -471,16 +471,16 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
   desk.DoubleClickTray();
   ASSERT_TRUE(WaitFor([&] { return !mainWindow().empty(); }, 30s));
   std::this_thread::sleep_for(1s);
-  EXPECT_LT(plugRed("desktop-linked"), 0.01);
+  EXPECT_LT(plugRed("desktop-linked"), 0.005);
   tmsim.Kill();
-  EXPECT_TRUE(WaitFor([&] { return plugRed("desktop-link-lost") > 0.05; }, 20s))
+  EXPECT_TRUE(WaitFor([&] { return plugRed("desktop-link-lost") > 0.02; }, 20s))
       << "the plug button does not show the lost server";
   EXPECT_TRUE(WaitFor(
       [&] { return desk.TrayTooltip("desktop-tray-lost").find("Нет связи") != std::string::npos; },
       30s))
       << "the tray tooltip does not tell the lost server";
   tmsim.Restart();
-  EXPECT_TRUE(WaitFor([&] { return plugRed("desktop-link-back") < 0.01; }, 60s))
+  EXPECT_TRUE(WaitFor([&] { return plugRed("desktop-link-back") < 0.005; }, 60s))
       << "the plug button stays on the lost server";
   EXPECT_TRUE(WaitFor(
       [&] { return desk.TrayTooltip("desktop-tray-back").find("Нет связи") == std::string::npos; },
