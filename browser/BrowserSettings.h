@@ -14,6 +14,7 @@ inline constexpr const char* kTreeWidthKey = "HETreeView1_Width";
 inline constexpr const char* kAppendNameKey = "AppendNameItm_Checked";
 inline constexpr const char* kAppendAddressKey = "AppendAddressItm_Checked";
 inline constexpr const char* kFontKey = "Panel1_Font";
+inline constexpr const char* kStayOnTopKey = "StayOnTopItm_Checked";
 
 std::optional<int> ParseInteger(const std::string& text);
 std::optional<int> ReadInteger(const BrowserSettingsStore& store, const std::string& name);

@@ -96,6 +96,9 @@ class BrowserView {
   // Runs ReloadClick later from the event loop, not inside the caller.
   virtual void PostReload() = 0;
   virtual void ShowOptions(bool address, bool name) = 0;
+  // Keeps the window above the others, or lets other windows (the spreadsheet's dialogs)
+  // come over it; also shows the view menu's check mark.
+  virtual void SetStayOnTop(bool on) { (void)on; }
   virtual void SetPanelFont(const PanelFont& font) = 0;
   // The font dialog, set up with the current font; nullopt when the user cancels.
   virtual std::optional<PanelFont> ChooseFont(const PanelFont& current) = 0;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <span>
+#include <utility>
 
 #include "BrowserSettings.h"
 #include "ScanFormatted.h"
@@ -98,6 +99,15 @@ std::optional<ParsedAddress> ParseAddress(const std::string& text) {
     void* const targets[] = {&address.channel, &address.rtu, &address.point};
     if (ScanFormatted(text.c_str(), FormatOf(kind), targets) == 3) return address;
   }
+  const std::pair<PointKind, const char*> cyrillic[] = {{PointKind::Status, kStatusFormatCyr},
+                                                        {PointKind::Analog, kAnalogFormatCyr},
+                                                        {PointKind::Accum, kAccumFormatCyr}};
+  for (const auto& [kind, format] : cyrillic) {
+    ParsedAddress address;
+    address.kind = kind;
+    void* const targets[] = {&address.channel, &address.rtu, &address.point};
+    if (ScanFormatted(text.c_str(), format, targets) == 3) return address;
+  }
   return std::nullopt;
 }
 
@@ -124,6 +134,11 @@ bool DragWanted(const MouseState& mouse, Point start, Point now) {
     return false;
   }
   return std::abs(now.x - start.x) > 10 || std::abs(now.y - start.y) > 10;
+}
+
+bool PressMayDragSelection(const MouseState& mouse, bool onSelectedRow) {
+  return onSelectedRow && mouse.left && !mouse.right && !mouse.middle && !mouse.shift &&
+         !mouse.ctrl && !mouse.alt;
 }
 
 std::string SearchTextFromDrop(const std::string& dropped) {
@@ -359,6 +374,11 @@ bool TfrmTMSBrowse::ListView1MouseMove(Point position, int row, const MouseState
   return true;
 }
 
+void TfrmTMSBrowse::SetStayOnTop(bool on) {
+  stayOnTop_ = on;
+  view_.SetStayOnTop(on);
+}
+
 void TfrmTMSBrowse::DropTextTarget1Drop(const std::string& text) {
   view_.SetSearchText(SearchTextFromDrop(text));
 }
@@ -394,6 +414,8 @@ void TfrmTMSBrowse::ReadSettings() {
   if (auto on = ReadBoolean(settings_, kAppendNameKey)) appendName_ = *on;
   if (auto on = ReadBoolean(settings_, kAppendAddressKey)) appendAddress_ = *on;
   view_.ShowOptions(appendAddress_, appendName_);
+  if (auto on = ReadBoolean(settings_, kStayOnTopKey)) stayOnTop_ = *on;
+  view_.SetStayOnTop(stayOnTop_);
 }
 
 void TfrmTMSBrowse::WriteSettings(bool destroying) {
@@ -403,6 +425,7 @@ void TfrmTMSBrowse::WriteSettings(bool destroying) {
   settings_.Write(kTreeWidthKey, std::to_string(view_.TreeWidth()));
   settings_.Write(kAppendNameKey, BooleanText(appendName_));
   settings_.Write(kAppendAddressKey, BooleanText(appendAddress_));
+  settings_.Write(kStayOnTopKey, BooleanText(stayOnTop_));
 }
 
 }  // namespace velt

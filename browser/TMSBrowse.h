@@ -50,13 +50,22 @@ inline constexpr const char* kAccumFormat = "#TI%d:%d:%d";
 // Each "%d" of the format takes the next of channel, RTU and point; everything else is copied.
 std::string ApplyAddressFormat(const std::string& format, uint16_t ch, uint16_t rtu,
                                uint16_t point);
-// Reads an address text against the status, analog and accumulator formats, in that order.
+// The same addresses with the Cyrillic letters the data sheet also accepts.
+inline constexpr const char* kStatusFormatCyr = "#ТС%d:%d:%d";
+inline constexpr const char* kAnalogFormatCyr = "#ТТ%d:%d:%d";
+inline constexpr const char* kAccumFormatCyr = "#ТИ%d:%d:%d";
+
+// Reads an address text against the status, analog and accumulator formats, in that order,
+// first with Latin letters, then with Cyrillic ones.
 std::optional<ParsedAddress> ParseAddress(const std::string& text);
 // One line per selected row in list order, joined by CR LF.
 std::string BuildSelectionText(const std::vector<ListItem>& items, std::vector<int> selectedRows,
                                bool appendAddress, bool appendName);
 // Only the left button with no key, more than 10 pixels away in either direction.
 bool DragWanted(const MouseState& mouse, Point start, Point now);
+// A plain left press on a row that is already selected may begin a drag of the whole
+// selection: the list must not reselect or sweep until the press turns out to be a click.
+bool PressMayDragSelection(const MouseState& mouse, bool onSelectedRow);
 // The single-line search box shows the first line of a dropped text.
 std::string SearchTextFromDrop(const std::string& dropped);
 
@@ -81,6 +90,9 @@ class TfrmTMSBrowse {
   void ListView1DblClick();  // also the copy button and the list's pop-up item
   void SetAppendAddress(bool on) { appendAddress_ = on; }
   void SetAppendName(bool on) { appendName_ = on; }
+  // "Поверх других окон": the window stays above the others (on at first start).
+  void SetStayOnTop(bool on);
+  bool StayOnTop() const { return stayOnTop_; }
 
   // Mouse over the list: row under the pointer (-1: none). True when a drag ran, which took
   // the mouse: the list must not act on the move itself.
@@ -133,6 +145,7 @@ class TfrmTMSBrowse {
   int progress_ = 0;
   bool appendAddress_ = true;
   bool appendName_ = false;
+  bool stayOnTop_ = true;
   PanelFont font_;
   bool shownSinceClose_ = false;
 };

@@ -337,7 +337,9 @@ TEST(TfrmTMSBrowse, FindByAddress) {
       {"#TT1: 2: 3", "1/2/ТИТ", 0},
       {"#TT1:2:7", "1/2/ТИТ", -1},  // the point's name failed
       {"#TT1:2:99", "1/2/ТИТ", -1},
-      {"#ТТ1:2:3", nullptr, -1},  // Cyrillic letters
+      {"#ТТ1:2:3", "1/2/ТИТ", 0},  // Cyrillic letters, as the sheet takes them
+      {"#ТС1:2:10", "1/2/ТС", 0},
+      {"#ТT1:2:3", nullptr, -1},  // mixed
       {"#tt1:2:3", nullptr, -1},
       {" #TT1:2:3", nullptr, -1},
       {"#TT9:2:3", nullptr, -1},
@@ -492,6 +494,7 @@ TEST(TfrmTMSBrowse, SettingsAreWrittenOnlyAfterAShow) {
     EXPECT_EQ(b.settings.values["AppendAddressItm_Checked"], "True");
     EXPECT_EQ(b.settings.values["AppendNameItm_Checked"], "False");
     EXPECT_EQ(b.settings.values["HETreeView1_Width"], "169");
+    EXPECT_EQ(b.settings.values["StayOnTopItm_Checked"], "True");
   }
 }
 
@@ -525,6 +528,16 @@ TEST(TfrmTMSBrowse, ShowReadsSettingsAndQueuesAReloadForAnEmptyTree) {
   EXPECT_EQ(b.view.font, big);
   EXPECT_EQ(b.settings.values["Panel1_FontStyle"], "[fsBold]");
   EXPECT_EQ(b.settings.values["Panel1_FontHeight"], "-19");
+
+  // "Поверх других окон" is kept by a close and read back at the next show.
+  b.form.SetStayOnTop(false);
+  b.form.FormClose();
+  EXPECT_EQ(b.settings.values["StayOnTopItm_Checked"], "False");
+  Browser fresh;
+  fresh.settings.values = b.settings.values;
+  EXPECT_TRUE(fresh.form.StayOnTop());
+  fresh.form.FormShow();
+  EXPECT_FALSE(fresh.form.StayOnTop());
 }
 
 TEST(TfrmTMSBrowse, StoredValuesAreReadBackOnlyWhenUsable) {

@@ -14,6 +14,7 @@ function(velt_add_translation target domain po)
     DEPENDS ${po}
     COMMENT "Compiling the ${domain} catalogue")
   add_custom_target(${target}_catalogue DEPENDS ${mo})
+  install(FILES ${mo} DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/ru/LC_MESSAGES)
   add_dependencies(${target} ${target}_catalogue)
   target_compile_definitions(
     ${target} PRIVATE VELT_TEXT_DOMAIN="${domain}" VELT_BUILD_LOCALE_DIR="${VELT_LOCALE_DIR}"

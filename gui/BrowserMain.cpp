@@ -7,6 +7,7 @@
 
 #include "BrowserQSettings.h"
 #include "BrowserWindow.h"
+#include "QtTranslations.h"
 #include "tmaccess.h"
 
 int main(int argc, char** argv) {
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  velt::InstallQtTranslations(app);
   velt::TmAccess tm;
   if (tm.tmaConnect(server, "$Excel$") == 0) {
     std::fprintf(stderr, "Нет связи с сервером!\n");

@@ -25,6 +25,7 @@
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 // Resources of a static library are registered by hand.
@@ -112,6 +113,10 @@ void BrowserWindow::BuildActions() {
   nameAction_ = action(nullptr, QStringLiteral("&Наименование телепараметра"),
                        QStringLiteral("Передавать наименования телепараметров"));
   nameAction_->setCheckable(true);
+  stayOnTopAction_ = action(nullptr, QStringLiteral("&Поверх других окон"),
+                            QStringLiteral("Держать список телеметрии над другими окнами"));
+  stayOnTopAction_->setCheckable(true);
+  stayOnTopAction_->setChecked(true);
   copyAction_ = action("browser-copy.svg", QStringLiteral("Поместить в буфер обмена"),
                        QStringLiteral("Копировать выбранные телепараметры"));
   findAction_ = action("browser-find.svg", QStringLiteral("Найти по адресу"),
@@ -123,6 +128,7 @@ void BrowserWindow::BuildActions() {
   connect(addressAction_, &QAction::toggled, this,
           [this](bool on) { logic_.SetAppendAddress(on); });
   connect(nameAction_, &QAction::toggled, this, [this](bool on) { logic_.SetAppendName(on); });
+  connect(stayOnTopAction_, &QAction::toggled, this, [this](bool on) { logic_.SetStayOnTop(on); });
   connect(copyAction_, &QAction::triggered, this, [this] { logic_.ListView1DblClick(); });
   connect(findAction_, &QAction::triggered, this,
           [this] { logic_.FindButtonClick(Edit1->text().toStdString()); });
@@ -136,6 +142,8 @@ void BrowserWindow::BuildActions() {
   view->addSeparator();
   view->addAction(addressAction_);
   view->addAction(nameAction_);
+  view->addSeparator();
+  view->addAction(stayOnTopAction_);
 }
 
 void BrowserWindow::BuildLayout() {
@@ -187,6 +195,9 @@ void BrowserWindow::BuildLayout() {
   HETreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   HETreeView1->setStatusTip(QStringLiteral("Каналы и КП сервера"));
   connect(HETreeView1, &QTreeWidget::itemClicked, this, [this] { logic_.HETreeView1Click(); });
+  // The keyboard lists a kind node as a click does; an unchanged selection lists nothing anew.
+  connect(HETreeView1, &QTreeWidget::currentItemChanged, this,
+          [this] { logic_.HETreeView1Click(); });
 
   ListView1 = new QListWidget(splitter_);
   ListView1->setObjectName(QStringLiteral("ListView1"));
@@ -362,6 +373,21 @@ void BrowserWindow::ShowOptions(bool address, bool name) {
   nameAction_->setChecked(name);
 }
 
+void BrowserWindow::SetStayOnTop(bool on) {
+  {
+    const QSignalBlocker block(stayOnTopAction_);
+    stayOnTopAction_->setChecked(on);
+  }
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
+  if (QWindow* window = windowHandle()) {
+    // The window system's flag alone: setWindowFlag would hide the window and show it again.
+    window->setFlag(Qt::WindowStaysOnTopHint, on);
+    overrideWindowFlags(window->flags());
+  } else {
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  }
+}
+
 void BrowserWindow::SetPanelFont(const PanelFont& font) {
   const QFont qfont = ToQFont(font);
   HETreeView1->setFont(qfont);
@@ -456,26 +482,56 @@ bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+namespace {
+
+MouseState StateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+  MouseState state;
+  state.left = buttons.testFlag(Qt::LeftButton);
+  state.right = buttons.testFlag(Qt::RightButton);
+  state.middle = (buttons & ~(Qt::LeftButton | Qt::RightButton)) != Qt::NoButton;
+  state.shift = modifiers.testFlag(Qt::ShiftModifier);
+  state.ctrl = modifiers.testFlag(Qt::ControlModifier);
+  state.alt = modifiers.testFlag(Qt::AltModifier);
+  return state;
+}
+
+}  // namespace
+
 bool BrowserWindow::ListMouseEvent(QEvent* event) {
   switch (event->type()) {
     case QEvent::MouseButtonPress: {
-      const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      const QPoint at = mouse->position().toPoint();
       logic_.ListView1MouseDown({at.x(), at.y()});
+      const QModelIndex index = ListView1->indexAt(at);
+      const bool onSelected = index.isValid() && ListView1->selectionModel()->isSelected(index);
+      heldPressRow_ = -1;
+      if (mouse->button() == Qt::LeftButton &&
+          PressMayDragSelection(StateOf(mouse->buttons(), mouse->modifiers()), onSelected)) {
+        // The whole selection may be dragged: the list neither reselects nor sweeps yet.
+        heldPressRow_ = index.row();
+        ListView1->setFocus(Qt::MouseFocusReason);
+        return true;
+      }
       return false;
     }
     case QEvent::MouseMove: {
       const auto* mouse = static_cast<QMouseEvent*>(event);
       const QPoint at = mouse->position().toPoint();
       const QModelIndex index = ListView1->indexAt(at);
-      MouseState state;
-      state.left = mouse->buttons().testFlag(Qt::LeftButton);
-      state.right = mouse->buttons().testFlag(Qt::RightButton);
-      state.middle = (mouse->buttons() & ~(Qt::LeftButton | Qt::RightButton)) != Qt::NoButton;
-      state.shift = mouse->modifiers().testFlag(Qt::ShiftModifier);
-      state.ctrl = mouse->modifiers().testFlag(Qt::ControlModifier);
-      state.alt = mouse->modifiers().testFlag(Qt::AltModifier);
+      const MouseState state = StateOf(mouse->buttons(), mouse->modifiers());
       // After a drag the list would take the move for a selecting sweep.
-      return logic_.ListView1MouseMove({at.x(), at.y()}, index.isValid() ? index.row() : -1, state);
+      const bool dragged =
+          logic_.ListView1MouseMove({at.x(), at.y()}, index.isValid() ? index.row() : -1, state);
+      if (dragged) heldPressRow_ = -1;
+      return dragged || (heldPressRow_ >= 0 && state.left);
+    }
+    case QEvent::MouseButtonRelease: {
+      if (heldPressRow_ < 0) return false;
+      // No drag came of the press: it was a click on that row.
+      ListView1->setCurrentRow(heldPressRow_, QItemSelectionModel::ClearAndSelect);
+      heldPressRow_ = -1;
+      return true;
     }
     case QEvent::MouseButtonDblClick:
       // The press before it has already selected the item.

@@ -58,6 +58,7 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   void SetProgress(int position) override;
   void PostReload() override;
   void ShowOptions(bool address, bool name) override;
+  void SetStayOnTop(bool on) override;
   void SetPanelFont(const PanelFont& font) override;
   std::optional<PanelFont> ChooseFont(const PanelFont& current) override;
   int TreeWidth() const override;
@@ -88,6 +89,7 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   QAction* fontAction_ = nullptr;
   QAction* addressAction_ = nullptr;
   QAction* nameAction_ = nullptr;
+  QAction* stayOnTopAction_ = nullptr;
   QAction* copyAction_ = nullptr;
   QAction* findAction_ = nullptr;
   QLineEdit* Edit1 = nullptr;
@@ -101,6 +103,8 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   std::vector<QTreeWidgetItem*> pendingTopLevel_;
   QStringList pendingItems_;
   QString listToolTip_;
+  // A press on a selected row, held back from the list until it is a click or a drag.
+  int heldPressRow_ = -1;
 };
 
 // Conversions between the stored font properties and Qt's font. An empty name is the

@@ -88,7 +88,7 @@ class BrowserWindowTest : public QObject {
   }
   void init() { ClearStored(); }
 
-  void mouseClickListsKeyboardMovesDoNot() {
+  void mouseClickAndKeyboardMovesList() {
     BrowserQSettings settings;
     TestWindow w(tm_, settings);
     ShowAndWaitForTree(w);
@@ -97,8 +97,30 @@ class BrowserWindowTest : public QObject {
     QCOMPARE(List(w)->item(0)->text(), QStringLiteral("Ток Т1"));
     QTest::keyClick(Tree(w), Qt::Key_Up);  // onto ТС
     QCOMPARE(Tree(w)->currentItem()->text(0), QStringLiteral("ТС"));
-    QCOMPARE(List(w)->count(), 3);
-    QCOMPARE(List(w)->item(0)->text(), QStringLiteral("Ток Т1"));
+    QCOMPARE(List(w)->count(), 1);
+    QCOMPARE(List(w)->item(0)->text(), QStringLiteral("Выключатель"));
+  }
+
+  // A press on one of several selected points, then small steps: the list's own sweep must
+  // not replace the selection before the drag begins; a plain click still selects one.
+  void dragCarriesTheWholeSelectionInSmallSteps() {
+    BrowserQSettings settings;
+    TestWindow w(tm_, settings);
+    ShowAndWaitForTree(w);
+    ClickKind(w, 1);
+    QListWidget* list = List(w);
+    for (int row = 0; row < 3; ++row) list->item(row)->setSelected(true);
+    const QPoint start = RowCenter(list, 1);
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, start);
+    for (int step = 2; step <= 14 && w.drags.empty(); step += 2)
+      Move(list->viewport(), start + QPoint(step, step / 2), Qt::LeftButton, {});
+    QCOMPARE(w.drags.size(), size_t{1});
+    QCOMPARE(w.drags[0], std::string("#TT1:2:3\r\n#TT1:2:4\r\n#TT1:2:5"));
+    QCOMPARE(list->selectedItems().size(), 3);
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCenter(list, 2));
+    QCOMPARE(list->selectedItems().size(), 1);
+    QCOMPARE(list->selectedItems().constFirst()->text(), QStringLiteral("Напряжение"));
   }
 
   void copyPutsTheSelectionTextOnTheClipboard() {

@@ -14,7 +14,7 @@ class HelpWindow : public QWidget {
  public:
   static constexpr int kClientWidth = 425;
   static constexpr int kClientHeight = 422;
-  static const std::array<const char*, 42> kLines;
+  static const std::array<const char*, 43> kLines;
 
   explicit HelpWindow(QWidget* parent = nullptr);
 

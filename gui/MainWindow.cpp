@@ -17,6 +17,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <iostream>
 
@@ -56,6 +57,9 @@ class QtDialogs : public ShellDialogs {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+  }
+  void ShowInformation(const std::string& text) override {
+    QMessageBox::information(Parent(), QStringLiteral("Информация"), Q(text));
   }
   std::optional<std::string> ChooseWorkbook(const std::string& current) override {
     QFileDialog dialog(Parent(), QStringLiteral("Открыть"));
@@ -245,10 +249,23 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::Show(const MainViewState& s) {
-  if (s.caption != shown_.caption) {
-    setWindowTitle(Q(s.caption));
-    if (tray_) tray_->SetHint(Q(s.caption));
+  if (s.caption != shown_.caption) setWindowTitle(Q(s.caption));
+  if (tray_) {
+    tray_->SetHint(Q(s.trayHint));
+    tray_->SetLinkLost(s.linkLost);
   }
+  if (s.linkLost != shown_.linkLost || button1_->icon().isNull())
+    button1_->setIcon(QIcon(s.linkLost ? QStringLiteral(":/icons/connect-lost.svg")
+                                       : QStringLiteral(":/icons/connect.svg")));
+  if (s.busy != busyCursor_) {
+    busyCursor_ = s.busy;
+    if (busyCursor_)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+  }
+  // The window's hint says what long work runs.
+  centralWidget()->setToolTip(Q(s.status));
   button1_->setChecked(s.button1Down);
   button1_->setToolTip(Q(s.button1Hint));
   speedButton2_->setEnabled(s.speedButton2Enabled);
@@ -283,7 +300,11 @@ void MainWindow::Show(const MainViewState& s) {
 }
 
 void MainWindow::RepaintNow() {
-  if (isVisible()) repaint();
+  if (!isVisible()) return;
+  repaint();
+  // What the window manager asked for (a first expose, a menu closing) is drawn too; input
+  // waits until the work is done.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void MainWindow::ShowProgress(int32_t position, int32_t maximum) {
@@ -313,6 +334,7 @@ bool MainWindow::WindowVisible() const {
 }
 
 void MainWindow::HideToTray() {
+  if (isVisible()) lastFrame_ = frameGeometry();
   if (tray_->Available())
     hide();
   else
@@ -334,8 +356,10 @@ WindowPlacement MainWindow::Placement() const {
   p.flags = 0;
   p.showCmd = isMinimized() || !isVisible() ? 2 : 1;
   p.pixelsPerInch = logicalDpiY();
-  const QRect r = frameGeometry();  // what move() places
-  p.normPos = std::array<int32_t, 4>{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
+  // The frame's rectangle, title bar included; a hidden window keeps where it was last seen.
+  const QRect r = isVisible() ? frameGeometry() : lastFrame_;
+  if (r.isValid())
+    p.normPos = std::array<int32_t, 4>{r.left(), r.top(), r.right() + 1, r.bottom() + 1};
   p.minMaxPos = std::array<int32_t, 4>{-1, -1, -1, -1};
   return p;
 }
@@ -344,7 +368,20 @@ void MainWindow::ApplyPlacement(const WindowPlacement& placement) {
   if (!placement.normPos) return;
   const QPoint topLeft((*placement.normPos)[0], (*placement.normPos)[1]);
   // Only onto a screen that is there now.
-  if (QGuiApplication::screenAt(topLeft + QPoint(20, 20))) move(topLeft);
+  if (!QGuiApplication::screenAt(topLeft + QPoint(20, 20))) return;
+  // The stored corner is the frame's. The window manager places the frame there itself
+  // (north-west gravity), also while it has not yet told the frame's size.
+  if (QWindow* window = windowHandle())
+    window->setFramePosition(topLeft);
+  else
+    move(topLeft);
+  lastFrame_ = QRect(topLeft, frameGeometry().size());
+}
+
+ScreenSize MainWindow::Screen() const {
+  const QScreen* where = screen();
+  if (!where) return {};
+  return {where->size().width(), where->size().height()};
 }
 
 void MainWindow::Post(std::function<void()> work) {
@@ -362,8 +399,9 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (logic_->InPass()) {
-    // Not in the middle of a pass: close when it is done.
+  if (logic_->InPass() || logic_->State().busy) {
+    // Not in the middle of a pass, an office start or a connect (the window manager's close
+    // comes through while the window keeps painting): close when it is done.
     event->ignore();
     logic_->Deliver([this] { close(); });
     return;
@@ -391,6 +429,7 @@ void MainWindow::changeEvent(QEvent* event) {
         this,
         [this] {
           setWindowState(windowState() & ~Qt::WindowMinimized);
+          lastFrame_ = frameGeometry();
           hide();
         },
         Qt::QueuedConnection);

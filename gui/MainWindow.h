@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QRect>
 #include <QTimer>
 
 #include <memory>
@@ -74,6 +75,7 @@ class MainWindow : public QMainWindow, public MainView {
   void CloseWindow() override;
   WindowPlacement Placement() const override;
   void ApplyPlacement(const WindowPlacement& placement) override;
+  ScreenSize Screen() const override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -94,6 +96,8 @@ class MainWindow : public QMainWindow, public MainView {
   MainViewState shown_;
   bool closing_ = false;
   bool toldNoTray_ = false;
+  bool busyCursor_ = false;
+  QRect lastFrame_;
   QElapsedTimer sinceFlush_;
 
   QToolButton* button1_ = nullptr;

@@ -168,7 +168,7 @@ TEST(MainWindowWidgets, F1ShowsHelpWithoutBlocking) {
   QTest::keyClick(f.window.get(), Qt::Key_F1);
   EXPECT_TRUE(f.help.isVisible());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-  EXPECT_EQ(f.help.Text().split(QLatin1Char('\n')).size(), 42);
+  EXPECT_EQ(f.help.Text().split(QLatin1Char('\n')).size(), 43);
   f.help.close();
   EXPECT_FALSE(f.help.isVisible());
 

@@ -1,6 +1,10 @@
 // The main window's TM connection over the program's connection module (libtmconn).
 #pragma once
 
+#include <QCoreApplication>
+
+#include <chrono>
+#include <future>
 #include <string>
 
 #include "MainWindowLogic.h"
@@ -10,8 +14,13 @@ namespace velt {
 
 class TmAccessConnection : public TmConnection {
  public:
+  // The library bounds the attempt; meanwhile the windows stay painted and input waits.
   bool Connect(const std::string& serverText, const std::string& clientName) override {
-    return tm_.tmaConnect(serverText, clientName) != 0;
+    auto connecting =
+        std::async(std::launch::async, [&] { return tm_.tmaConnect(serverText, clientName) != 0; });
+    while (connecting.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return connecting.get();
   }
   void Disconnect() override { tm_.tmaDisconnect(); }
   TmOperations& Operations() override { return tm_; }

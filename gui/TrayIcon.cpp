@@ -9,6 +9,7 @@ namespace velt {
 TrayIcon::TrayIcon(Handlers handlers, QObject* parent)
     : QObject(parent), handlers_(std::move(handlers)) {
   appIcon_ = QIcon(QStringLiteral(":/icons/app.svg"));
+  lostIcon_ = QIcon(QStringLiteral(":/icons/app-link-lost.svg"));
   for (int i = 0; i < kFrameCount; ++i)
     frames_[static_cast<std::size_t>(i)] =
         QIcon(QStringLiteral(":/icons/tray-frame-%1.svg").arg(i));
@@ -54,7 +55,13 @@ bool TrayIcon::Available() const {
 }
 
 void TrayIcon::SetHint(const QString& hint) {
-  icon_->setToolTip(hint);
+  if (icon_->toolTip() != hint) icon_->setToolTip(hint);
+}
+
+void TrayIcon::SetLinkLost(bool lost) {
+  if (lost == linkLost_) return;
+  linkLost_ = lost;
+  if (!animation_.isActive()) icon_->setIcon(linkLost_ ? lostIcon_ : appIcon_);
 }
 
 void TrayIcon::StartAnimation() {
@@ -66,7 +73,7 @@ void TrayIcon::StartAnimation() {
 
 void TrayIcon::StopAnimation() {
   animation_.stop();
-  icon_->setIcon(appIcon_);
+  icon_->setIcon(linkLost_ ? lostIcon_ : appIcon_);
 }
 
 void TrayIcon::Flush() {

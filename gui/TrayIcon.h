@@ -34,6 +34,9 @@ class TrayIcon : public QObject {
 
   bool Available() const;
   void SetHint(const QString& hint);
+  // The server stopped answering: another icon until it answers again.
+  void SetLinkLost(bool lost);
+  bool LinkLost() const { return linkLost_; }
   void StartAnimation();
   void StopAnimation();
   bool Animating() const { return animation_.isActive(); }
@@ -51,6 +54,8 @@ class TrayIcon : public QObject {
   QSystemTrayIcon* icon_ = nullptr;
   QMenu* menu_ = nullptr;
   QIcon appIcon_;
+  QIcon lostIcon_;
+  bool linkLost_ = false;
   std::array<QIcon, kFrameCount> frames_;
   QTimer animation_;
   int frame_ = 0;

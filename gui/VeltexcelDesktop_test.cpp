@@ -3,6 +3,11 @@
 // the way a user does it, which must end the program and leave no office behind. Then the
 // program and a user sharing one Calc under a window manager, at a person's pace: what the user
 // types, undoes, leaves unsaved or has open in a dialog survives the passes.
+// the way a user does it, which must end the program and leave no office behind. Then a Russian
+// desktop with a window manager, as a dispatcher has it: the window painted while the office
+// starts, where the user left it over restarts and tray round trips, a lost server shown on the
+// plug button and the tray, a three-point drag from the browser into Calc, and Qt's own buttons
+// in Russian.
 #include <gtest/gtest.h>
 
 #include <com/sun/star/container/XIndexAccess.hpp>
@@ -18,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +33,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "LibreOfficeSpreadsheet.h"
@@ -57,13 +64,15 @@ struct Child {
 };
 
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& display,
-            const std::string& output = "/dev/null") {
+            const std::string& output = "/dev/null",
+            const std::vector<std::pair<std::string, std::string>>& environment = {}) {
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     setenv("DISPLAY", display.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     if (FILE* out = std::fopen(output.c_str(), "w")) {
       dup2(fileno(out), STDOUT_FILENO);
       dup2(fileno(out), STDERR_FILENO);
@@ -487,6 +496,339 @@ TEST(VeltexcelDesktop, LongFirstPassDoesNotEndACommandLineRun) {
   desk.Keys("ctrl+w");
   EXPECT_TRUE(desk.Ended(120s)) << desk.Log();
   EXPECT_TRUE(WIFEXITED(desk.Status()) && WEXITSTATUS(desk.Status()) == 0) << desk.Status();
+// The Russian desktop: a display with openbox and trayer, and shell helpers on it.
+class Desktop {
+ public:
+  explicit Desktop(const std::string& shots) : shots_(shots), x_("1024x768x24") {
+    if (x_.Display().empty()) return;
+    openbox_.pid = Spawn({"openbox"}, x_.Display());
+    trayer_.pid = Spawn(
+        {"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"},
+        x_.Display());
+    // The panel reserves its strip before any window is placed.
+    WaitFor([&] { return !Run("xdotool search --name '^panel$'").empty(); }, 20s);
+  }
+  bool Up() const { return !x_.Display().empty(); }
+  const std::string& Display() const { return x_.Display(); }
+
+  std::string Run(const std::string& command) const {
+    return Shell("DISPLAY=" + x_.Display() + " " + command + " 2>/dev/null");
+  }
+  // The first visible window whose title matches, or "".
+  std::string Window(const std::string& title) const {
+    const std::string ids = Run("xdotool search --onlyvisible --name '" + title + "'");
+    return ids.substr(0, ids.find('\n'));
+  }
+  struct Box {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  // The client area of a window on the screen (xdotool's own answer counts a window
+  // manager's frame twice).
+  Box Geometry(const std::string& window) const {
+    Box box;
+    std::istringstream lines(Run("xwininfo -id " + window));
+    for (std::string line; std::getline(lines, line);) {
+      const auto colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      const int value = std::atoi(line.c_str() + colon + 1);
+      if (line.find("Absolute upper-left X") != std::string::npos) box.x = value;
+      if (line.find("Absolute upper-left Y") != std::string::npos) box.y = value;
+      if (line.find("  Width") == 0) box.width = value;
+      if (line.find("  Height") == 0) box.height = value;
+    }
+    return box;
+  }
+  std::string Shot(const std::string& name) const {
+    const std::string path = shots_ + "/" + name + ".png";
+    Run("import -window root '" + path + "'");
+    return path;
+  }
+  // A measure of a screen area: "gray" its brightness spread (0: one flat colour), "red" the
+  // share of strongly red pixels.
+  double Measure(const std::string& shot, const Box& box, const std::string& what) const {
+    const std::string area = std::to_string(box.width) + "x" + std::to_string(box.height) + "+" +
+                             std::to_string(box.x) + "+" + std::to_string(box.y);
+    const std::string fx = what == "gray" ? "-colorspace gray -format '%[fx:standard_deviation]'"
+                                          : "-fx 'r>0.6&&g<0.4&&b<0.4' -format '%[fx:mean]'";
+    return std::atof(
+        Shell("convert '" + shot + "' -crop " + area + " +repage " + fx + " info:").c_str());
+  }
+  std::string Read(const std::string& shot, const Box& box) const {
+    const std::string area = std::to_string(box.width) + "x" + std::to_string(box.height) + "+" +
+                             std::to_string(box.x) + "+" + std::to_string(box.y);
+    const std::string crop = shot + ".crop.png";
+    Shell("convert '" + shot + "' -crop " + area +
+          " +repage -scale 400% -colorspace gray -threshold 55% '" + crop + "'");
+    return Shell("tesseract '" + crop + "' - -l rus+eng --psm 6 2>/dev/null");
+  }
+  // The tray icon's tooltip, hovered as a person would and read off the screen.
+  std::string TrayTooltip(const std::string& name) const {
+    Run("xdotool mousemove 500 400");
+    std::this_thread::sleep_for(500ms);
+    Run("xdotool mousemove 1010 12 sleep 0.2 mousemove 1012 13");
+    std::this_thread::sleep_for(2s);
+    return Read(Shot(name), {520, 20, 504, 90});
+  }
+  void DoubleClickTray() const { Run("xdotool mousemove 1012 13 click --repeat 2 --delay 120 1"); }
+
+ private:
+  std::string shots_;
+  testsupport::VirtualDisplay x_;
+  Child openbox_;
+  Child trayer_;
+};
+
+bool RussianLocale() {
+  if (Shell("locale -a | grep -ix ru_RU.utf8").empty())
+    Shell("localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 >/dev/null 2>&1");
+  return !Shell("locale -a | grep -ix ru_RU.utf8").empty();
+}
+
+const std::vector<std::pair<std::string, std::string>> kRussian = {
+    {"LANG", "ru_RU.UTF-8"}, {"LC_ALL", "ru_RU.UTF-8"}, {"LANGUAGE", "ru"}};
+
+TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
+  for (const char* tool :
+       {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/import", "/usr/bin/openbox",
+        "/usr/bin/trayer", "/usr/bin/tesseract", "/usr/bin/xwininfo"})
+    if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
+  if (!RussianLocale()) GTEST_SKIP() << "no ru_RU.UTF-8 locale and localedef failed";
+
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("veltexcel_russian_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string shots = VELT_SCREENSHOT_DIR;
+  std::filesystem::create_directories(shots);
+  Desktop desk(shots);
+  ASSERT_TRUE(desk.Up()) << "Xvfb did not come up";
+  TmsimProcess tmsim;
+  const std::string log = (dir / "veltexcel.log").string();
+  Child program;
+  const auto start = [&](const std::string& ini) {
+    program.pid = Spawn({VELTEXCEL, ini}, desk.Display(), log, kRussian);
+  };
+  const auto mainWindow = [&] { return desk.Window("^(ВЕЛТ-Excel|book.xlsx)$"); };
+  // Exit as a person does: Alt+F4 on the window; the program ends.
+  const auto exitProgram = [&] {
+    const std::string window = mainWindow();
+    if (!window.empty())
+      desk.Run("xdotool windowactivate --sync " + window + " key --clearmodifiers alt+F4");
+    int status = 0;
+    const bool ended =
+        WaitFor([&] { return waitpid(program.pid, &status, WNOHANG) == program.pid; }, 60s);
+    if (ended) program.pid = 0;
+    program.Stop();
+    return ended;
+  };
+
+  // Where the user left the window stays over three restarts and tray round trips. No workbook
+  // here: the program connects and waits in the tray.
+  {
+    const std::string ini = (dir / "placement.ini").string();
+    std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n";
+    Desktop::Box left;
+    for (int run = 0; run < 4; ++run) {
+      SCOPED_TRACE("run " + std::to_string(run));
+      start(ini);
+      // In the tray half a second after it connected; a double click brings it back.
+      std::this_thread::sleep_for(3s);
+      ASSERT_TRUE(WaitFor([&] { return mainWindow().empty(); }, 60s)) << "not hidden to the tray";
+      for (int round = 0; round < 2; ++round) {
+        std::string window;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+              if ((window = mainWindow()).empty()) desk.DoubleClickTray();
+              std::this_thread::sleep_for(1s);
+              return !(window = mainWindow()).empty();
+            },
+            60s))
+            << "the tray did not bring the window back";
+        if (window.empty()) break;
+        std::this_thread::sleep_for(1s);
+        if (run == 0 && round == 0) {
+          // The user moves it.
+          desk.Run("xdotool windowmove --sync " + window + " 400 300");
+          std::this_thread::sleep_for(1s);
+          left = desk.Geometry(window);
+          continue;
+        }
+        const Desktop::Box now = desk.Geometry(window);
+        EXPECT_NEAR(now.x, left.x, 2);
+        EXPECT_NEAR(now.y, left.y, 2);
+        if (round == 0) desk.Run("xdotool windowminimize --sync " + window);
+        std::this_thread::sleep_for(1s);
+      }
+      desk.Shot("desktop-placement-" + std::to_string(run));
+      ASSERT_TRUE(exitProgram()) << Shell("cat '" + log + "'");
+    }
+  }
+
+  // The workbook: three requests on the data sheet.
+  const std::string book = (dir / "book.xlsx").string();
+  {
+    auto app = LibreOfficeLauncher().Start();
+    auto workbook = app->Add();
+    auto sheet = workbook->AddWorksheet();
+    sheet->SetName("ВЕЛТ");
+    sheet->SetCellText(1, 1, "#TT1:1:1");
+    sheet->SetCellText(2, 1, "#TT1:1:2");
+    workbook->SaveAs(book);
+  }
+  const std::string ini = (dir / "book.ini").string();
+  std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n"
+                     << "OpenDialog1_FileName=" << book << "\n"
+                     << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
+                     << "N8_Checked=True\nN9_Checked=False\nN21_Checked=True\n"
+                     << "NormPos=20,60,400,160\n";
+  start(ini);
+
+  // Painted while the office starts: the client area is not one flat colour within a second
+  // of the window's appearing.
+  std::string window;
+  ASSERT_TRUE(WaitFor([&] { return !(window = mainWindow()).empty(); }, 60s));
+  const auto shown = std::chrono::steady_clock::now();
+  double spread = 0;
+  for (int shot = 0; spread < 0.02 && std::chrono::steady_clock::now() - shown < 1s; ++shot) {
+    const Desktop::Box box = desk.Geometry(window);
+    spread = desk.Measure(desk.Shot("desktop-starting"), {box.x, box.y + box.height - 56, 344, 56},
+                          "gray");
+  }
+  EXPECT_GT(spread, 0.02) << "the client area stayed unpainted";
+
+  // The cycle runs: the window goes to the tray, values are saved after each pass.
+  const std::string read =
+      "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])"
+      "['ВЕЛТ']; print(ws['D1'].value)\" '" +
+      book + "' 2>/dev/null";
+  EXPECT_TRUE(WaitFor([&] { return !Shell(read).empty() && Shell(read) != "None"; }, 180s));
+  EXPECT_TRUE(WaitFor([&] { return mainWindow().empty(); }, 30s));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return desk.TrayTooltip("desktop-tray-tooltip").find("обновление") != std::string::npos;
+      },
+      60s))
+      << "the tray tooltip tells no update time";
+
+  // The server goes away: within two cycles the plug button and the tray say so; it comes back.
+  const auto plugRed = [&](const std::string& name) {
+    const std::string w = mainWindow();
+    if (w.empty()) return -1.0;
+    const Desktop::Box box = desk.Geometry(w);
+    return desk.Measure(desk.Shot(name), {box.x + 4, box.y + box.height - 56 + 5, 36, 36}, "red");
+  };
+  desk.DoubleClickTray();
+  ASSERT_TRUE(WaitFor([&] { return !mainWindow().empty(); }, 30s));
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(plugRed("desktop-linked"), 0.005);
+  tmsim.Kill();
+  EXPECT_TRUE(WaitFor([&] { return plugRed("desktop-link-lost") > 0.02; }, 20s))
+      << "the plug button does not show the lost server";
+  EXPECT_TRUE(WaitFor(
+      [&] { return desk.TrayTooltip("desktop-tray-lost").find("Нет связи") != std::string::npos; },
+      30s))
+      << "the tray tooltip does not tell the lost server";
+  tmsim.Restart();
+  EXPECT_TRUE(WaitFor([&] { return plugRed("desktop-link-back") < 0.005; }, 60s))
+      << "the plug button stays on the lost server";
+  EXPECT_TRUE(WaitFor(
+      [&] { return desk.TrayTooltip("desktop-tray-back").find("Нет связи") == std::string::npos; },
+      30s));
+
+  // Three points dragged from the browser with 2-pixel steps land as three lines in Calc.
+  {
+    window = mainWindow();
+    const Desktop::Box main = desk.Geometry(window);
+    // "Список телеметрии", the second button.
+    desk.Run("xdotool windowactivate --sync " + window + " mousemove " +
+             std::to_string(main.x + 60) + " " + std::to_string(main.y + main.height - 56 + 23) +
+             " click 1");
+    std::string browser;
+    ASSERT_TRUE(
+        WaitFor([&] { return !(browser = desk.Window("^Список телеметрии$")).empty(); }, 30s));
+    desk.Run("xdotool windowmove --sync " + browser + " 0 250");
+    std::this_thread::sleep_for(1s);
+    const Desktop::Box b = desk.Geometry(browser);
+    // With the keyboard, as the tree lists a kind node on it too: channel 1, its RTU 2, "ТИТ",
+    // then into the list and three points down from the first.
+    desk.Run("xdotool windowactivate --sync " + browser + " mousemove " + std::to_string(b.x + 60) +
+             " " + std::to_string(b.y + b.height / 2) + " click 1");
+    desk.Run(
+        "xdotool key --delay 300 Home Right Down Down Right Down Down Tab Home shift+Down "
+        "shift+Down");
+    std::this_thread::sleep_for(1s);
+    const std::string shot = desk.Shot("desktop-browser-selected");
+    // The three selected rows are the highlighted band of the list.
+    const std::string band = Shell(
+        "convert '" + shot + "' -crop " + std::to_string(b.width - 180) + "x" +
+        std::to_string(b.height) + "+" + std::to_string(b.x + 180) + "+" + std::to_string(b.y) +
+        " +repage -fuzz 12% -fill black +opaque '#308cc6' -format '%@' info:");
+    int w = 0, h = 0, bx = 0, by = 0;
+    ASSERT_EQ(std::sscanf(band.c_str(), "%dx%d+%d+%d", &w, &h, &bx, &by), 4) << band;
+    EXPECT_GT(h, 30) << "fewer than three rows selected: " << band;
+    const int fromX = b.x + 180 + bx + std::min(w / 2, 40);
+    const int fromY = b.y + by + h / 2;
+    const std::string calc = desk.Window("book.xlsx - LibreOffice Calc");
+    ASSERT_FALSE(calc.empty());
+    const Desktop::Box c = desk.Geometry(calc);
+    const int toX = c.x + c.width * 3 / 4;
+    const int toY = c.y + c.height / 2;
+    std::string path = "xdotool mousemove " + std::to_string(fromX) + " " + std::to_string(fromY) +
+                       " sleep 0.3 mousedown 1";
+    for (int step = 1; step <= 20; ++step)
+      path +=
+          " sleep 0.03 mousemove " + std::to_string(fromX + 2 * step) + " " + std::to_string(fromY);
+    path += " sleep 0.3 mousemove " + std::to_string((fromX + toX) / 2) + " " +
+            std::to_string(fromY) + " sleep 0.3 mousemove " + std::to_string(toX) + " " +
+            std::to_string(toY) + " sleep 0.3 mousemove " + std::to_string(toX + 2) + " " +
+            std::to_string(toY) + " sleep 0.5 mouseup 1";
+    desk.Run(path);
+    // Calc asks how to split several lines of text; its defaults are right.
+    std::this_thread::sleep_for(2s);
+    desk.Shot("desktop-drop");
+    const std::string import = desk.Window("Text Import|Импорт текста");
+    if (!import.empty())
+      desk.Run("xdotool windowactivate --sync " + import + " key --clearmodifiers Return");
+    const std::string dropped =
+        "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])"
+        "['ВЕЛТ']; print(sorted((c.column,c.row,c.value) for r in ws.iter_rows(min_col=2) for c in "
+        "r"
+        " if isinstance(c.value,str) and c.value.startswith('#TT1:2:')))\" '" +
+        book + "' 2>/dev/null";
+    std::string cells;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          cells = Shell(dropped);
+          return std::count(cells.begin(), cells.end(), '#') == 3;
+        },
+        60s))
+        << "cells after the drop: " << cells;
+  }
+
+  // Qt's own buttons speak Russian: disconnect, then refresh asks to connect.
+  {
+    window = mainWindow();
+    const Desktop::Box main = desk.Geometry(window);
+    const int row = main.y + main.height - 56 + 23;
+    desk.Run("xdotool windowactivate --sync " + window + " mousemove " +
+             std::to_string(main.x + 22) + " " + std::to_string(row) + " click 1");
+    std::this_thread::sleep_for(2s);
+    desk.Run("xdotool mousemove " + std::to_string(main.x + 140) + " " + std::to_string(row) +
+             " click 1");
+    std::string box;
+    EXPECT_TRUE(WaitFor([&] { return !(box = desk.Window("^Подтверждение$")).empty(); }, 30s));
+    if (!box.empty()) {
+      std::this_thread::sleep_for(1s);
+      const Desktop::Box q = desk.Geometry(box);
+      const std::string text = desk.Read(desk.Shot("desktop-question"), q);
+      EXPECT_NE(text.find("Да"), std::string::npos) << text;
+      EXPECT_NE(text.find("Нет"), std::string::npos) << text;
+      EXPECT_EQ(text.find("Yes"), std::string::npos) << text;
+      desk.Run("xdotool windowactivate --sync " + box + " key --clearmodifiers Escape");
+    }
+  }
+
+  EXPECT_TRUE(exitProgram()) << Shell("cat '" + log + "'");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -15,7 +15,9 @@
 #include "HelpWindow.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "MainWindow.h"
+#include "QtTranslations.h"
 #include "TmAccessConnection.h"
+#include "Translation.h"
 #include "UserLocale.h"
 #include "tmaccess.h"
 
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
   VeltApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("veltexcel"));
   QApplication::setQuitOnLastWindowClosed(false);
+  // Qt's own texts and the program's messages in the user's language.
+  velt::InstallQtTranslations(app);
+  const char* const localeDirs[] = {VELT_BUILD_LOCALE_DIR, VELT_SYSTEM_LOCALE_DIR};
+  velt::InitTranslation(VELT_TEXT_DOMAIN, localeDirs, 2);
 
   std::atomic<velt::MainWindow*> window{nullptr};
   velt::LibreOfficeOptions office;
@@ -53,6 +59,8 @@ int main(int argc, char** argv) {
   office.poster = [&window](std::function<void()> work) {
     if (velt::MainWindow* w = window.load()) w->Post(std::move(work));
   };
+  // While the office starts or loads a workbook, the windows stay painted; input waits.
+  office.whileWaiting = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
   velt::LibreOfficeLauncher launcher(office);
   velt::TmAccessConnection tm;
   velt::BrowserQSettings browserSettings;

@@ -25,6 +25,8 @@
 
 extern char** environ;
 
+#include "Translation.h"
+
 namespace velt::lo {
 namespace {
 
@@ -134,7 +136,7 @@ std::string FileUrl(const std::string& absolutePath) {
 
 OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   if (!Executable(soffice)) {
-    throw SpreadsheetError("LibreOffice is not installed: \"" + soffice + "\" was not found");
+    throw SpreadsheetError(Tr("LibreOffice is not installed: \"{}\" was not found", {soffice}));
   }
 
   std::error_code ec;
@@ -176,7 +178,7 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, guard) != 0) {
     int error = errno;
     fs::remove_all(profile_, ec);
-    throw SpreadsheetError("Cannot start LibreOffice: " + ErrnoText(error));
+    throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {ErrnoText(error)}));
   }
   guard_ = guard[0];
 

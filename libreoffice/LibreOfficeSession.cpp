@@ -30,6 +30,8 @@
 #include "LibreOfficeBatch.h"
 #include "UserLocale.h"
 
+#include "Translation.h"
+
 namespace velt::lo {
 
 using Clock = std::chrono::steady_clock;
@@ -46,7 +48,7 @@ rtl::OUString FromUtf8(const std::string& text) {
 }
 
 std::string What::Text() const {
-  std::string text = std::string("Cannot ") + op;
+  std::string text = Tr("Cannot {}", {Tr(op)});
   if (row > 0) text += " (" + std::to_string(row) + ", " + std::to_string(column) + ")";
   if (!detail.empty()) text += " " + detail;
   return text;
@@ -279,15 +281,15 @@ void Session::Connect() {
   rtl::OUString where = FromUtf8("pipe,name=" + process_->PipeName());
   auto checkTime = [&] {
     if (Clock::now() >= deadline) {
-      throw SpreadsheetError("Cannot start LibreOffice: it did not come up within " +
-                             Seconds(options_.startTimeout));
+      throw SpreadsheetError(Tr("Cannot start LibreOffice: it did not come up within {}",
+                                {Seconds(options_.startTimeout)}));
     }
   };
   for (;;) {
     if (process_->HasExited()) {
       std::string tail = process_->OutputTail();
-      throw SpreadsheetError("Cannot start LibreOffice: \"" + options_.soffice +
-                             "\" quit during start-up (" + process_->ExitText() + ")" +
+      throw SpreadsheetError(Tr("Cannot start LibreOffice: \"{}\" quit during start-up ({})",
+                                {options_.soffice, process_->ExitText()}) +
                              (tail.empty() ? "" : ": " + tail));
     }
     Reference<css::connection::XConnection> connection;
@@ -295,10 +297,10 @@ void Session::Connect() {
       connection = connector->connect(where);
     } catch (const css::connection::NoConnectException&) {
       checkTime();
-      std::this_thread::sleep_for(50ms);
+      Pause();
       continue;
     } catch (const css::uno::Exception& e) {
-      throw SpreadsheetError("Cannot start LibreOffice: " + CleanMessage(ToUtf8(e.Message)));
+      throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {CleanMessage(ToUtf8(e.Message))}));
     }
     auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
     bool connected = Call(
@@ -309,13 +311,14 @@ void Session::Connect() {
             SigpipeBlocked blocked;
             bridge = factory->createBridge("", "urp", connection, nullptr);
           }
+          // The office answers its first request only once it has come up.
           // The office's end of a new bridge that holds no object yet may end itself before our
           // first request arrives (seen under load): that connection is dropped and another
           // one made.
           Reference<css::uno::XComponentContext> context;
           Reference<css::frame::XDesktop2> desktop;
           try {
-            context.set(bridge->getInstance("StarOffice.ComponentContext"),
+            context.set(Waiting([&] { return bridge->getInstance("StarOffice.ComponentContext"); }),
                         css::uno::UNO_QUERY_THROW);
             desktop = css::frame::Desktop::create(context);
           } catch (const css::lang::DisposedException&) {
@@ -332,18 +335,23 @@ void Session::Connect() {
         std::max(left, Milliseconds(1000)));
     if (connected) return;
     checkTime();
-    std::this_thread::sleep_for(50ms);
+    Pause();
   }
 }
 
+void Session::Pause() const {
+  if (options_.whileWaiting) options_.whileWaiting();
+  std::this_thread::sleep_for(50ms);
+}
+
 void Session::CheckUsable(const What& what) const {
-  if (released_) throw SpreadsheetError(what.Text() + ": LibreOffice has been released");
+  if (released_) throw SpreadsheetError(what.Text() + ": " + Tr("LibreOffice has been released"));
   if (hung_) {
-    throw SpreadsheetError("LibreOffice did not answer within " +
-                           Seconds(Milliseconds(hungLimitMs_.load())) + " and has been stopped (" +
-                           what.Text() + ")");
+    throw SpreadsheetError(Tr("LibreOffice did not answer within {} and has been stopped ({})",
+                              {Seconds(Milliseconds(hungLimitMs_.load())), what.Text()}));
   }
-  if (*bridgeGone_) throw SpreadsheetError(what.Text() + ": LibreOffice is no longer running");
+  if (*bridgeGone_)
+    throw SpreadsheetError(what.Text() + ": " + Tr("LibreOffice is no longer running"));
 }
 
 void Session::Fail(const What& what) const {

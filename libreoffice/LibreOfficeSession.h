@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -127,6 +128,19 @@ class Session {
   }
   // Throws SpreadsheetError when no call can succeed any more.
   void CheckUsable(const What& what) const;
+
+  // Runs `f`, a call that can take seconds (start-up, loading a document), on a thread of its
+  // own while this thread calls the options' whileWaiting every 50 ms; without whileWaiting,
+  // here. Its result or exception comes back as if it had run here.
+  template <class F>
+  auto Waiting(F&& f) -> decltype(f()) {
+    if (!options_.whileWaiting) return f();
+    auto running = std::async(std::launch::async, std::forward<F>(f));
+    while (running.wait_for(Milliseconds(50)) != std::future_status::ready) options_.whileWaiting();
+    return running.get();
+  }
+  // Waits 50 ms, calling whileWaiting first.
+  void Pause() const;
 
   // Closes the documents, quits the office, ends its processes and removes the profile.
   // Idempotent; never throws.

@@ -58,6 +58,8 @@
 #include "OfficeUser.h"
 #include "SaveLeftovers.h"
 
+#include "Translation.h"
+
 namespace velt {
 
 int32_t LibreOfficeColumnWidth(double characters) {
@@ -354,7 +356,8 @@ class LoWorksheet : public Worksheet {
  private:
   void Check(const What& what) {
     session_->CheckUsable(what);
-    if (document_->Closed()) throw SpreadsheetError(what.Text() + ": the workbook has been closed");
+    if (document_->Closed())
+      throw SpreadsheetError(what.Text() + ": " + Tr("the workbook has been closed"));
   }
 
   void Write(int32_t row, int32_t column, CellValue value) {
@@ -526,7 +529,8 @@ class LoWorkbook : public Workbook {
  private:
   void Check(const What& what) {
     session_->CheckUsable(what);
-    if (document_->Closed()) throw SpreadsheetError(what.Text() + ": the workbook has been closed");
+    if (document_->Closed())
+      throw SpreadsheetError(what.Text() + ": " + Tr("the workbook has been closed"));
   }
 
   Reference<css::sheet::XSpreadsheets> Sheets() {
@@ -598,12 +602,13 @@ class LoApplication : public Application {
     struct stat info {};
     if (stat(absolute.c_str(), &info) != 0) {
       throw SpreadsheetError(what.Text() + ": " +
-                             (errno == ENOENT ? std::string("the file does not exist")
+                             (errno == ENOENT ? std::string(Tr("the file does not exist"))
                                               : std::string(std::strerror(errno))));
     }
-    if (S_ISDIR(info.st_mode)) throw SpreadsheetError(what.Text() + ": it is a directory");
+    if (S_ISDIR(info.st_mode)) throw SpreadsheetError(what.Text() + ": " + Tr("it is a directory"));
     if (access(absolute.c_str(), R_OK) != 0) {
-      throw SpreadsheetError(what.Text() + ": the file cannot be read: " + std::strerror(errno));
+      throw SpreadsheetError(what.Text() + ": " + Tr("the file cannot be read: ") +
+                             std::strerror(errno));
     }
 
     // A lock left by one of our offices that died is removed; a live holder is named.
@@ -620,9 +625,9 @@ class LoApplication : public Application {
         },
         session_->DocumentTimeout());
     if (!component.is()) {
-      throw SpreadsheetError(what.Text() +
-                             ": it is not a spreadsheet, or it is damaged or locked by another "
-                             "LibreOffice");
+      throw SpreadsheetError(what.Text() + ": " +
+                             Tr("it is not a spreadsheet, or it is damaged or locked by another "
+                                "LibreOffice"));
     }
     std::string filter;
     bool spreadsheet = session_->Call(what, [&] {
@@ -646,8 +651,8 @@ class LoApplication : public Application {
       } catch (const SpreadsheetError&) {
       }
       throw SpreadsheetError(
-          what.Text() + ": it is not a spreadsheet" +
-          (filter.empty() ? std::string() : " (Calc reads it as " + filter + ")"));
+          what.Text() + ": " + Tr("it is not a spreadsheet") +
+          (filter.empty() ? std::string() : Tr(" (Calc reads it as {})", {filter})));
     }
     return Adopt(what, component, ToUtf8(url));
   }
@@ -768,7 +773,7 @@ class LoApplication : public Application {
     // untitled workbook; the file itself is wanted.
     if (file) a[3] = Property("AsTemplate", Any(false));
     Reference<css::frame::XComponentLoader> loader(session_->Desktop(), UNO_QUERY_THROW);
-    return loader->loadComponentFromURL(url, "_blank", 0, args);
+    return session_->Waiting([&] { return loader->loadComponentFromURL(url, "_blank", 0, args); });
   }
 
   static void Calculation(DocumentState& document, bool automatic) {
@@ -830,7 +835,7 @@ std::unique_ptr<Application> LibreOfficeLauncher::Start() {
   } catch (const SpreadsheetError&) {
     throw;
   } catch (const std::exception& e) {
-    throw SpreadsheetError(std::string("Cannot start LibreOffice: ") + e.what());
+    throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {e.what()}));
   }
 }
 

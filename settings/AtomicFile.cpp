@@ -12,12 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Translation.h"
+
 namespace velt {
 
 namespace {
 
 std::string Describe(const std::string& what, const std::string& path, int error) {
-  return what + " " + path + ": " + std::strerror(error);
+  return Tr(what.c_str()) + (" " + path + ": ") + std::strerror(error);
 }
 
 class Descriptor {
@@ -102,11 +104,11 @@ FileReadResult ReadWholeFile(const std::string& path, std::size_t limit) {
     return result;
   }
   if (!S_ISREG(st.st_mode)) {
-    result.message = path + " is not a regular file";
+    result.message = Tr("{} is not a regular file", {path});
     return result;
   }
   if (static_cast<std::size_t>(st.st_size) > limit) {
-    result.message = path + " is larger than " + std::to_string(limit) + " bytes";
+    result.message = Tr("{} is larger than {} bytes", {path, std::to_string(limit)});
     return result;
   }
   std::string bytes;
@@ -122,7 +124,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::size_t limit) {
     bytes.append(buffer, static_cast<std::size_t>(n));
     // The file may grow while it is read.
     if (bytes.size() > limit) {
-      result.message = path + " is larger than " + std::to_string(limit) + " bytes";
+      result.message = Tr("{} is larger than {} bytes", {path, std::to_string(limit)});
       return result;
     }
   }
@@ -135,7 +137,7 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
                                     const AtomicWriteProbe& probe) {
   FileWriteResult result;
   if (path.empty()) {
-    result.message = "no settings path";
+    result.message = Tr("no settings path");
     return result;
   }
   const std::string target = ResolveTarget(path);
@@ -168,7 +170,7 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
     mode = 0666 & ~mask;
   }
   if (::fchmod(fd, mode) != 0) return fail(Describe("cannot set the mode of", temporary, errno));
-  if (!at("opened")) return fail("cannot write " + temporary + ": refused");
+  if (!at("opened")) return fail(Tr("cannot write") + (" " + temporary + ": ") + Tr("refused"));
 
   const char* data = bytes.data();
   std::size_t left = bytes.size();
@@ -181,10 +183,10 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
     data += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (!at("written")) return fail("cannot write " + temporary + ": refused");
+  if (!at("written")) return fail(Tr("cannot write") + (" " + temporary + ": ") + Tr("refused"));
   if (::fsync(fd) != 0) return fail(Describe("cannot flush", temporary, errno));
   if (file.Close() != 0) return fail(Describe("cannot close", temporary, errno));
-  if (!at("synced")) return fail("cannot replace " + target + ": refused");
+  if (!at("synced")) return fail(Tr("cannot replace") + (" " + target + ": ") + Tr("refused"));
 
   if (::rename(temporary.c_str(), target.c_str()) != 0) {
     return fail(Describe("cannot replace", target, errno));

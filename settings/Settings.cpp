@@ -11,6 +11,8 @@
 
 #include "IniFile.h"
 
+#include "Translation.h"
+
 namespace velt {
 
 namespace {
@@ -178,7 +180,7 @@ void StoreForm(IniDocument& doc, const MainWindowSettings& form, ScreenSize scre
     if (!doc.SetValue(kFormSection, key, value)) {
       // A value that would break the line structure is left out, and so is any stale one.
       doc.RemoveKey(kFormSection, key);
-      skipped += (skipped.empty() ? "not stored: " : ", ") + key;
+      skipped += (skipped.empty() ? std::string(Tr("not stored: ")) : std::string(", ")) + key;
     }
   };
   put("FormVersion", "0");
@@ -214,7 +216,8 @@ void StoreRecent(IniDocument& doc, const RecentList& recent, std::string& skippe
     if (doc.SetValue(kRecentSection, "Item_" + std::to_string(index), path)) {
       ++index;
     } else {
-      skipped += (skipped.empty() ? "not stored: " : ", ") + std::string("a recent workbook");
+      skipped += (skipped.empty() ? std::string(Tr("not stored: ")) : std::string(", ")) +
+                 Tr("a recent workbook");
     }
   }
   // Nothing stored after all: no empty section left behind.
@@ -300,7 +303,7 @@ SettingsSaveResult SettingsStorage::Save(const MainWindowSettings& form, const R
   if (read.status == FileReadResult::Status::Ok) {
     doc = IniDocument::Parse(DecodeIniBytes(read.bytes));
   } else if (read.status == FileReadResult::Status::Failed) {
-    result.message = "settings not saved: " + read.message;
+    result.message = Tr("settings not saved: {}", {read.message});
     return result;
   }
   std::string skipped;
@@ -308,7 +311,7 @@ SettingsSaveResult SettingsStorage::Save(const MainWindowSettings& form, const R
   StoreRecent(doc, recent, skipped);
   auto written = WriteFileAtomically(path_, doc.Serialize(), probe);
   if (!written.ok) {
-    result.message = "settings not saved: " + written.message;
+    result.message = Tr("settings not saved: {}", {written.message});
     return result;
   }
   saved_ = true;

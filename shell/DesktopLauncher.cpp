@@ -42,7 +42,7 @@ std::string DesktopExecLine(const std::string& program, const std::string& argum
 }
 
 std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::string& workbookPath,
-                                  const MainWindowSettings& current) {
+                                  const MainWindowSettings& current, LauncherFiles* made) {
   if (places.desktopDir.empty() || places.settingsDir.empty() || places.executable.empty() ||
       workbookPath.empty())
     return "Не удалось создать иконку на столе";
@@ -79,7 +79,16 @@ std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::strin
   if (!written.ok) return written.message;
   // File managers start only launchers marked executable.
   ::chmod(launcherPath.c_str(), 0755);
+  if (made) *made = {launcherPath, settingsPath};
   return {};
+}
+
+std::string LauncherCreatedText(const LauncherFiles& made, const std::string& workbookPath) {
+  return "Создана иконка на рабочем столе:\n" + made.launcher + "\n\nЕё файл настроек:\n" +
+         made.settings +
+         "\n\nДвойной щелчок по иконке запускает ВЕЛТ-Excel: программа "
+         "соединяется с сервером, открывает книгу " +
+         workbookPath + " и обновляет её по циклу, оставаясь в области уведомлений.";
 }
 
 }  // namespace velt

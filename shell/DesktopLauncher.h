@@ -20,8 +20,16 @@ struct LauncherPlaces {
 // workbook as the one to open; the launcher is `<desktopDir>/veltexcel-<workbook name>.desktop`.
 // Existing files are updated in place (other keys of the settings file stay). Returns what
 // went wrong, or the empty text.
+// `made`, when given, receives the two paths written.
+struct LauncherFiles {
+  std::string launcher;
+  std::string settings;
+};
 std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::string& workbookPath,
-                                  const MainWindowSettings& current);
+                                  const MainWindowSettings& current, LauncherFiles* made = nullptr);
+
+// The one message that tells the user what was created and where.
+std::string LauncherCreatedText(const LauncherFiles& made, const std::string& workbookPath);
 
 // A value for the Exec key of a desktop entry that runs `program` with `argument`, each quoted
 // as the desktop entry format asks.

@@ -1,6 +1,7 @@
 #include "MainWindowLogic.h"
 
 #include <algorithm>
+#include <ctime>
 #include <exception>
 #include <fstream>
 #include <sstream>
@@ -27,6 +28,38 @@ class Scoped {
 };
 
 }  // namespace
+
+std::string MainView::ClockText() const {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16] = {};
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
+class MainWindowLogic::BusyStatus {
+ public:
+  BusyStatus(MainWindowLogic& logic, const std::string& status)
+      : logic_(logic), old_(logic.state_.status), wasBusy_(logic.state_.busy) {
+    logic_.state_.busy = true;
+    logic_.state_.status = status;
+    logic_.Render();
+    logic_.view_.RepaintNow();
+  }
+  ~BusyStatus() {
+    logic_.state_.busy = wasBusy_;
+    logic_.state_.status = old_;
+    logic_.Render();
+  }
+  BusyStatus(const BusyStatus&) = delete;
+  BusyStatus& operator=(const BusyStatus&) = delete;
+
+ private:
+  MainWindowLogic& logic_;
+  std::string old_;
+  bool wasBusy_;
+};
 
 MainWindowLogic::MainWindowLogic(const MainWindowSeams& seams, SettingsLocation settings,
                                  int32_t userLcid, LauncherPlaces places)
@@ -85,7 +118,10 @@ void MainWindowLogic::Deliver(std::function<void()> work) {
 
 void MainWindowLogic::Render() {
   MainViewState s = state_;
-  s.button1Hint = connected_ ? kHintDisconnect : kHintConnect;
+  s.button1Hint = link_.Button1Hint(connected_ ? kHintDisconnect : kHintConnect);
+  s.linkLost = link_.Lost();
+  s.trayHint = link_.TrayHint(s.caption);
+  if (!s.status.empty()) s.trayHint += "\n" + s.status;
   s.speedButton2Enabled = connected_;
   s.bitBtn2Enabled = open_;
   s.button2Enabled = open_;
@@ -115,7 +151,7 @@ void MainWindowLogic::LoadSettings() {
   const std::optional<std::string> file = ReadSettingsFile();
   if (storage_.Loaded() && file == settingsSeen_) return;
   form_.placement = view_.Placement();
-  storage_.Load(form_, recent_);
+  storage_.Load(form_, recent_, view_.Screen());
   settingsSeen_ = file;
   view_.ApplyPlacement(form_.placement);
   timer1_.SetInterval(form_.timer1Interval);
@@ -141,14 +177,19 @@ void MainWindowLogic::Connect() {
   timer1_.SetEnabled(false);
   state_.button1Down = true;
   Render();
-  view_.RepaintNow();
-  if (!tm_.Connect(form_.edit1Text, kClientName)) {
+  bool up = false;
+  {
+    const BusyStatus busy(*this, kStatusConnecting + form_.edit1Text + "...");
+    up = tm_.Connect(form_.edit1Text, kClientName);
+  }
+  if (!up) {
     state_.button1Down = false;
     Render();
     dialogs_.ShowError(kTextNoServer);
     return;
   }
   connected_ = true;
+  link_.Connected(form_.edit1Text);
   Render();
   browser_.Reload();
   timer1_.SetEnabled(true);
@@ -158,6 +199,7 @@ void MainWindowLogic::Disconnect() {
   tm_.Disconnect();
   browser_.Hide();
   connected_ = false;
+  link_.Disconnected();
   state_.button1Down = false;
 }
 
@@ -214,8 +256,10 @@ void MainWindowLogic::TMChanges() {
       UpdateSheet(*workbook_.ExAp(), userLcid_, *workbook_.ExWs(), pb_, tm_.Operations());
   if (failed) {
     state_.image1Visible = true;
-    Render();
+  } else {
+    link_.PassDone(view_.ClockText());
   }
+  Render();
   if (failed && OfficeEnded()) return;
   if (form_.n21Checked) SaveAfterPass();
 }
@@ -235,7 +279,9 @@ void MainWindowLogic::Timer1Timer() {
       return;
     }
     char systemTime[81] = {};
-    tm_.Operations().tmaSystemTime(systemTime, 0);
+    // The answer itself is not used; whether there is one tells the link's state.
+    link_.Tick(tm_.Operations().tmaSystemTime(systemTime, 0) != 0, view_.ClockText());
+    Render();
     if (!state_.button2Down) return;
     if (PassMustWait()) return;
     view_.StartTrayAnimation();
@@ -292,6 +338,7 @@ void MainWindowLogic::SetOpenFileName(const std::string& path) {
 }
 
 void MainWindowLogic::OpenPath(const std::string& path) {
+  const BusyStatus busy(*this, kStatusOpening);
   workbook_.ExOpen(path);
 }
 
@@ -319,8 +366,12 @@ void MainWindowLogic::RecentClick(std::size_t index) {
 void MainWindowLogic::N17Click() {
   Guarded([this] {
     if (!open_) return;
-    const std::string problem = CreateDesktopLauncher(places_, form_.openFileName, form_);
-    if (!problem.empty()) dialogs_.ShowError(problem);
+    LauncherFiles made;
+    const std::string problem = CreateDesktopLauncher(places_, form_.openFileName, form_, &made);
+    if (!problem.empty())
+      dialogs_.ShowError(problem);
+    else
+      dialogs_.ShowInformation(LauncherCreatedText(made, form_.openFileName));
   });
 }
 
@@ -377,10 +428,13 @@ bool MainWindowLogic::OnClose() {
   if (connected_) {
     tm_.Disconnect();
     connected_ = false;
+    link_.Disconnected();
   }
   workbook_.Close();
   form_.placement = view_.Placement();
-  lastSave_ = storage_.Save(form_, recent_);
+  // Saved as the window closes, not as it is destroyed.
+  form_.placement.visible = false;
+  lastSave_ = storage_.Save(form_, recent_, view_.Screen());
   if (lastSave_.ok()) settingsSeen_ = ReadSettingsFile();
   if (!lastSave_.ok()) dialogs_.ShowError(lastSave_.message);
   return true;

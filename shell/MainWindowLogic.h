@@ -15,6 +15,7 @@
 
 #include "DesktopLauncher.h"
 #include "Dialogs.h"
+#include "LinkState.h"
 #include "Progress.h"
 #include "RecentList.h"
 #include "Settings.h"
@@ -29,6 +30,9 @@ inline constexpr char kHintDisconnect[] = "Отключение от серве�
 inline constexpr char kTextAskConnect[] = "Соединиться с сервером ТМ?";
 inline constexpr char kTextNoServer[] = "Нет связи с сервером!";
 inline constexpr char kTextNoConnection[] = "Нет соединения!";
+// Short words of long work in progress, for the window's hint and the tray's tooltip.
+inline constexpr char kStatusConnecting[] = "Соединение с сервером ";
+inline constexpr char kStatusOpening[] = "Запуск LibreOffice и открытие книги...";
 
 inline constexpr int kTimer2OpenMs = 500;
 // While the user types into a cell or has a dialog of the spreadsheet open, the cycle's pass
@@ -68,6 +72,12 @@ struct MainViewState {
   bool n8Checked = true;
   bool n9Checked = true;
   bool n21Checked = false;
+  // The server stopped answering during the cycle: the connect button and the tray say so.
+  bool linkLost = false;
+  std::string trayHint = kMainCaption;  // the tray icon's tooltip
+  // Long work runs (office start, open, connect): the busy cursor and a short word of it.
+  bool busy = false;
+  std::string status;
 
   bool operator==(const MainViewState&) const = default;
 };
@@ -90,6 +100,11 @@ class MainView {
   virtual void CloseWindow() = 0;
   virtual WindowPlacement Placement() const = 0;
   virtual void ApplyPlacement(const WindowPlacement& placement) = 0;
+  // The size of the screen the window is on (0 x 0: unknown), which selects the placement
+  // stored for it.
+  virtual ScreenSize Screen() const { return {}; }
+  // The local time as the hints show it ("14:05:09").
+  virtual std::string ClockText() const;
 };
 
 // A timer of the window system: enabling it starts a full interval.
@@ -108,6 +123,8 @@ class ShellDialogs : public Dialogs {
   virtual void ShowNotice(const std::string& text) { ShowError(text); }
   // "Книга Excel|*.xls"; nullopt when cancelled.
   virtual std::optional<std::string> ChooseWorkbook(const std::string& current) = 0;
+  // A message with an OK button that reports what a command did.
+  virtual void ShowInformation(const std::string& text) { (void)text; }
 };
 
 // The TM server connection (tmaccess): connect, disconnect, and the operations.
@@ -199,6 +216,8 @@ class MainWindowLogic : private WorkbookView {
 
   void Connect();
   void Disconnect();
+  // Shows the busy cursor and a status for the length of a scope.
+  class BusyStatus;
   void TMChanges();
   void OpenPath(const std::string& path);
   void LoadSettings();
@@ -236,6 +255,7 @@ class MainWindowLogic : private WorkbookView {
   MainViewState state_;
   std::optional<MainViewState> shown_;  // what the view shows
   WorkbookOperations workbook_;
+  LinkState link_;
 
   bool connected_ = false;
   bool cycleToggle_ = false;

@@ -62,8 +62,10 @@ class FakeView : public MainView {
   void CloseWindow() override { ++closes; }
   WindowPlacement Placement() const override { return {}; }
   void ApplyPlacement(const WindowPlacement&) override {}
+  std::string ClockText() const override { return clockText; }
 
   MainViewState shown;
+  std::string clockText = "10:00:00";
   bool visible = true;
   int animations = 0;
   int closes = 0;
@@ -286,6 +288,41 @@ TEST(MainWindowLogic, CycleRunsOnTicksFromTheEndOfEachPass) {
   w.RunUntil(w.clock.now + 3000);
   EXPECT_FALSE(w.logic->State().button2Down);
   EXPECT_EQ(w.tm.passStarts.size(), passes);
+}
+
+TEST(MainWindowLogic, ServerLostDuringTheCycleShowsOnTheButtonAndTheTray) {
+  World w;
+  w.logic->OnShow();
+  w.Open();
+  w.logic->RxSpinEdit1Change(1);
+  w.logic->Button1Click();
+  w.logic->Button2Click(true);
+  const std::string lost = std::string(kTextLinkLost) + kDefaultServerText + " с ";
+  struct Step {
+    const char* clock;
+    bool serverAnswers;
+    bool lost;
+    std::string trayHint;
+  };
+  const Step steps[] = {
+      {"10:00:01", true, false, "book.xls\nПоследнее обновление: 10:00:01"},
+      {"10:00:02", false, true, "book.xls\n" + lost + "10:00:02\nПоследнее обновление: 10:00:01"},
+      {"10:00:03", false, true, "book.xls\n" + lost + "10:00:02\nПоследнее обновление: 10:00:01"},
+      {"10:00:04", true, false, "book.xls\nПоследнее обновление: 10:00:04"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.clock);
+    w.view.clockText = step.clock;
+    w.tm.SetConnected(step.serverAnswers);
+    w.RunUntil(w.clock.now + 1000);
+    EXPECT_EQ(w.view.shown.linkLost, step.lost);
+    EXPECT_EQ(w.view.shown.trayHint, step.trayHint);
+    EXPECT_EQ(w.view.shown.button1Hint.find(lost) != std::string::npos, step.lost);
+    EXPECT_TRUE(w.view.shown.button1Down);
+  }
+  w.logic->N6Click();
+  EXPECT_FALSE(w.view.shown.linkLost);
+  EXPECT_EQ(w.view.shown.trayHint, "book.xls");
 }
 
 TEST(MainWindowLogic, CommandLineStart) {
@@ -605,7 +642,12 @@ TEST(MainWindowLogic, DesktopLauncher) {
                               "/usr/bin/veltexcel"};
   MainWindowSettings current;
   current.edit1Text = "host\\TMS";
-  EXPECT_EQ(CreateDesktopLauncher(places, "/data/отчёт 1.xls", current), "");
+  LauncherFiles made;
+  EXPECT_EQ(CreateDesktopLauncher(places, "/data/отчёт 1.xls", current, &made), "");
+  // One message names both files it wrote.
+  const std::string told = LauncherCreatedText(made, "/data/отчёт 1.xls");
+  EXPECT_NE(told.find(places.desktopDir + "/veltexcel-отчёт 1.desktop"), std::string::npos);
+  EXPECT_NE(told.find(places.settingsDir + "/отчёт 1.ini"), std::string::npos);
   std::ifstream entry(w.dir / "Desktop" / "veltexcel-отчёт 1.desktop");
   std::stringstream text;
   text << entry.rdbuf();

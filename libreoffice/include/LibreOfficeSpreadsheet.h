@@ -60,6 +60,9 @@ struct LibreOfficeOptions {
   // The user's locale (a Windows locale identifier) in which cells are read as text; 0: the
   // program's environment (UserLocaleId).
   int32_t lcid = 0;
+  // Called on the program's thread about every 50 ms while the office starts and while a
+  // document loads (a window keeps itself painted with it); empty: the thread just waits.
+  std::function<void()> whileWaiting;
 };
 
 class LibreOfficeLauncher : public SpreadsheetLauncher {
