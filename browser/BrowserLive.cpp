@@ -65,9 +65,9 @@ std::string ValueText(TmBatchRequest::Kind kind, const TmBatchAnswer& answer, in
     case TmBatchRequest::Kind::Analog:
       return AnalogMissing(answer.analog) ? kNoValueText : Number(answer.analog, lcid);
     case TmBatchRequest::Kind::AccumFull:
-      return AccumMissing(answer) ? kNoValueText
-                                  : Number(answer.values[0], lcid) + " / " +
-                                        Number(answer.values[1], lcid);
+      return AccumMissing(answer)
+                 ? kNoValueText
+                 : Number(answer.values[0], lcid) + " / " + Number(answer.values[1], lcid);
     default:
       return kNoValueText;
   }
@@ -172,8 +172,7 @@ TrendSeries TrendFromAnswers(PointKind kind, const std::vector<int64_t>& slices,
 BrowserLive::BrowserLive(TmOperations& tm, LiveView& view, BrowserSettingsStore& settings,
                          const std::vector<ListItem>& items, std::function<int64_t()> now,
                          int32_t lcid)
-    : tm_(tm), view_(view), settings_(settings), items_(items), now_(std::move(now)),
-      lcid_(lcid) {}
+    : tm_(tm), view_(view), settings_(settings), items_(items), now_(std::move(now)), lcid_(lcid) {}
 
 std::vector<TmBatchAnswer> BrowserLive::Fetch(const std::vector<TmBatchRequest>& requests) {
   std::vector<TmBatchAnswer> answers(requests.size());

@@ -74,7 +74,7 @@ struct Live {
   FakeLiveView view;
   MemorySettings settings;
   std::vector<ListItem> items;
-  BrowserLive live{tm, view, settings, items, [] { return Civil(2026, 12, 1, 10) + 1234; },
+  BrowserLive live{tm,      view, settings, items, [] { return Civil(2026, 12, 1, 10) + 1234; },
                    kRussian};
 };
 
@@ -96,7 +96,11 @@ TEST(BrowserLiveTest, OnlyTheRowsInViewOfAVisibleWindowAreAskedInOneBatch) {
     std::vector<std::string> requests;
   };
   const Case cases[] = {
-      {true, true, true, {2, 3, 4}, {"analog 1:2:3 N/A 0", "analog 1:2:4 N/A 0", "analog 1:2:5 N/A 0"}},
+      {true,
+       true,
+       true,
+       {2, 3, 4},
+       {"analog 1:2:3 N/A 0", "analog 1:2:4 N/A 0", "analog 1:2:5 N/A 0"}},
       {true, true, true, {0, 99}, {"analog 1:2:1 N/A 0"}},  // a row past the list is no point
       {false, true, true, {2, 3}, {}},                      // hidden window
       {true, false, true, {2, 3}, {}},                      // link down
@@ -128,11 +132,12 @@ TEST(BrowserLiveTest, ValuesLandOnTheirRowsAfterTheListChanged) {
 
   // Another node listed: other points, other kinds, fewer rows.
   t.view.values.clear();
-  t.items = {{"a", 2, "#TC1:2:2"}, {"b", 3, "#TI1:2:3"}, {"c", 4, "#TI1:2:4"}, {"d", 7, "#TT1:2:7"}};
+  t.items = {
+      {"a", 2, "#TC1:2:2"}, {"b", 3, "#TI1:2:3"}, {"c", 4, "#TI1:2:4"}, {"d", 7, "#TT1:2:7"}};
   t.view.inView = {0, 1, 2, 3};
   t.live.ListFilled();
-  EXPECT_THAT(t.view.values, ElementsAre(Pair(0, "1"), Pair(1, "1523400 / 850,25"),
-                                         Pair(2, "н\\д"), Pair(3, "115,05006")));
+  EXPECT_THAT(t.view.values, ElementsAre(Pair(0, "1"), Pair(1, "1523400 / 850,25"), Pair(2, "н\\д"),
+                                         Pair(3, "115,05006")));
 }
 
 TEST(BrowserLiveTest, SlicesOfEachSpanEndAtTheLastWholeHour) {
@@ -209,15 +214,18 @@ TEST(BrowserLiveTest, FilterIsACaseFreeSubstringOfTheName) {
   for (const Case& c : cases) EXPECT_EQ(NameMatches(c.name, c.filter), c.match) << c.filter;
 
   Live t;
-  t.items = {{"Ток ввода", 1, "#TT1:2:1"}, {"Напряжение", 2, "#TT1:2:2"}, {"ток Т1", 3, "#TT1:2:3"}};
+  t.items = {
+      {"Ток ввода", 1, "#TT1:2:1"}, {"Напряжение", 2, "#TT1:2:2"}, {"ток Т1", 3, "#TT1:2:3"}};
   t.live.FilterChanged("ТОК");
   EXPECT_THAT(t.view.shown, ElementsAre(Pair(0, true), Pair(1, false), Pair(2, true)));
 }
 
 TEST(BrowserLiveTest, ColumnsAndTrendOptionsRoundTripThroughTheSettings) {
   Live t;
-  t.settings.values = {{kColumnWidthsKey, "70,300,150"}, {kValueColumnKey, "False"},
-                       {kTrendPaneKey, "False"},        {kTrendSpanKey, "168"},
+  t.settings.values = {{kColumnWidthsKey, "70,300,150"},
+                       {kValueColumnKey, "False"},
+                       {kTrendPaneKey, "False"},
+                       {kTrendSpanKey, "168"},
                        {kTrendArchiveKey, "3"}};
   t.live.ReadSettings();
   EXPECT_EQ(t.view.columns, (ListColumns{70, 300, 150, false}));
@@ -226,8 +234,8 @@ TEST(BrowserLiveTest, ColumnsAndTrendOptionsRoundTripThroughTheSettings) {
   EXPECT_EQ(t.live.Archive(), 3);
 
   Live bad;
-  bad.settings.values = {{kColumnWidthsKey, "70,x,150"}, {kTrendSpanKey, "5"},
-                         {kTrendArchiveKey, "70000"}};
+  bad.settings.values = {
+      {kColumnWidthsKey, "70,x,150"}, {kTrendSpanKey, "5"}, {kTrendArchiveKey, "70000"}};
   bad.live.ReadSettings();
   EXPECT_EQ(bad.view.columns, ListColumns{});
   EXPECT_EQ(bad.live.Span(), TrendSpan::Hours24);

@@ -10,12 +10,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
-#include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QTableWidget>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -26,8 +26,8 @@
 
 #include "BrowserQSettings.h"
 #include "BrowserWindow.h"
-#include "TrendPane.h"
 #include "TmsimProcess.h"
+#include "TrendPane.h"
 #include "VirtualDisplay.h"
 #include "tmaccess.h"
 
@@ -89,7 +89,8 @@ int Run(int argc, char** argv) {
   const auto valued = [&] {
     for (int row = 0; row < list->rowCount(); ++row) {
       const QString text = list->item(row, 2)->text();
-      if (text.isEmpty() || (row != 5 && !text.contains(QRegularExpression(QStringLiteral("^[-0-9]"))))) {
+      if (text.isEmpty() ||
+          (row != 5 && !text.contains(QRegularExpression(QStringLiteral("^[-0-9]"))))) {
         return false;
       }
     }

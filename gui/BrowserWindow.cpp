@@ -12,17 +12,17 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScrollBar>
-#include <QTableWidget>
-#include <QTimer>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTableWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -180,7 +180,8 @@ void BrowserWindow::BuildActions() {
     if (on) ListView1->setColumnWidth(kValueColumn, valueWidth_);
     live_.RefreshValues();
   });
-  connect(trendAction_, &QAction::toggled, this, [this](bool on) { live_.SetTrendPaneVisible(on); });
+  connect(trendAction_, &QAction::toggled, this,
+          [this](bool on) { live_.SetTrendPaneVisible(on); });
 }
 
 void BrowserWindow::BuildLayout() {
@@ -241,7 +242,8 @@ void BrowserWindow::BuildLayout() {
   trend_ = new TrendPane(listSplitter_);
   listSplitter_->setStretchFactor(0, 1);
   listSplitter_->setStretchFactor(1, 1);
-  connect(trend_, &TrendPane::SpanChosen, this, [this](TrendSpan span) { live_.SetTrendSpan(span); });
+  connect(trend_, &TrendPane::SpanChosen, this,
+          [this](TrendSpan span) { live_.SetTrendSpan(span); });
   connect(trend_, &TrendPane::ArchiveChosen, this,
           [this](int archive) { live_.SetTrendArchive(archive); });
 
@@ -289,7 +291,8 @@ QWidget* BrowserWindow::BuildListPanel(QWidget* parent) {
   filter_ = new QLineEdit(panel);
   filter_->setObjectName(QStringLiteral("ListFilter"));
   filter_->setPlaceholderText(QStringLiteral("Фильтр по наименованию"));
-  filter_->setStatusTip(QStringLiteral("Показывать телепараметры, в наименовании которых есть этот текст"));
+  filter_->setStatusTip(
+      QStringLiteral("Показывать телепараметры, в наименовании которых есть этот текст"));
   filter_->setClearButtonEnabled(true);
   connect(filter_, &QLineEdit::textChanged, this,
           [this](const QString& text) { live_.FilterChanged(text.toStdString()); });

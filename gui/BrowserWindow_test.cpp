@@ -1,9 +1,9 @@
 // The browser window driven like a user on the offscreen platform, over a scripted TM layer.
 #include <QClipboard>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QMimeData>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>

@@ -102,9 +102,12 @@ void TrendPane::ShowSeries(const TrendSeries& series, const QString& title) {
   }
   auto* x = new QDateTimeAxis;
   x->setFormat(series.times.size() > 24 ? QStringLiteral("dd.MM") : QStringLiteral("HH:mm"));
-  x->setTickCount(series.times.size() > 24 ? 8 : 7);
+  // The axis runs to the hour after the last slice, so its ticks fall on whole hours: every
+  // hour of 8, every 4 h of 24, every day of 7.
+  const qint64 hours = static_cast<qint64>(series.times.size());
+  x->setTickCount(static_cast<int>(hours <= 8 ? hours + 1 : hours <= 24 ? 7 : hours / 24 + 1));
   x->setRange(QDateTime::fromMSecsSinceEpoch(ChartTime(series.times.front())),
-              QDateTime::fromMSecsSinceEpoch(ChartTime(series.times.back())));
+              QDateTime::fromMSecsSinceEpoch(ChartTime(series.times.front() + hours * 3600)));
   auto* y = new QValueAxis;
   double low = runs.front().front().second;
   double high = low;

@@ -153,11 +153,12 @@ int main(int argc, char** argv) {
     ReportMs("refresh 1 000 visible values", Time(runs, [&] { live.RefreshValues(); }),
              latencyMs > 0 ? 100 : 50);
     live.SetTrendSpan(velt::TrendSpan::Days7);
-    ReportMs("trend 7 days, 168 hourly slices", Time(runs,
-                                                     [&] {
-                                                       live.CurrentRowChanged(-1);
-                                                       live.CurrentRowChanged(0);
-                                                     }),
+    ReportMs("trend 7 days, 168 hourly slices",
+             Time(runs,
+                  [&] {
+                    live.CurrentRowChanged(-1);
+                    live.CurrentRowChanged(0);
+                  }),
              100);
     const auto* trend = window.findChild<velt::TrendPane*>();
     std::printf("  %d lines, %d points\n", trend->LineCount(), trend->PointCount());

@@ -108,7 +108,8 @@ std::string DateTimeValueText(double serial, int32_t lcid) {
 }
 
 std::string CivilTimeValueText(int64_t civilSeconds, int32_t lcid) {
-  const double serial = static_cast<double>(civilSeconds) / 86400.0 - static_cast<double>(kSerialEpoch);
+  const double serial =
+      static_cast<double>(civilSeconds) / 86400.0 - static_cast<double>(kSerialEpoch);
   return DateTimeValueText(serial, lcid);
 }
 

@@ -471,10 +471,12 @@ Database ReadDatabase(const toml::table& root, int64_t start) {
       if (const auto* n = r.Find("name")) rtu.name = AsName(*n, rw + ".name");
       ForEachTable(r, "status", "status point",
                    [&](const toml::table& t, const std::string& w) { ReadStatus(t, w, rtu); });
-      ForEachTable(r, "analog", "analog point",
-                   [&](const toml::table& t, const std::string& w) { ReadAnalog(t, w, rtu, start); });
-      ForEachTable(r, "accum", "accumulator point",
-                   [&](const toml::table& t, const std::string& w) { ReadAccum(t, w, rtu, start); });
+      ForEachTable(r, "analog", "analog point", [&](const toml::table& t, const std::string& w) {
+        ReadAnalog(t, w, rtu, start);
+      });
+      ForEachTable(
+          r, "accum", "accumulator point",
+          [&](const toml::table& t, const std::string& w) { ReadAccum(t, w, rtu, start); });
       r.Done();
     });
     c.Done();
