@@ -1,5 +1,6 @@
 // The real browser window on a virtual X display (an Xvfb of its own) against tmsim with the
-// demo database: reload, find #TT1:2:3 (which expands its RTU and lists its analog points),
+// demo database: reload, find #TT1:2:3 (which expands its RTU and lists its analog points with
+// their values), find #TT1:1:1, whose trend over the last 24 h must be one line without a gap;
 // then the window's picture is saved to the path given on the command line. Last, xdotool drags
 // the first list item onto the search box with the real pointer.
 #include <fcntl.h>
@@ -9,10 +10,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -24,6 +27,7 @@
 #include "BrowserQSettings.h"
 #include "BrowserWindow.h"
 #include "TmsimProcess.h"
+#include "TrendPane.h"
 #include "VirtualDisplay.h"
 #include "tmaccess.h"
 
@@ -63,17 +67,48 @@ int Run(int argc, char** argv) {
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
   velt::BrowserQSettings settings;
   velt::BrowserWindow window(tm, settings);
+  window.resize(900, 640);
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return Fail("the window was never exposed");
   auto* tree = window.findChild<QTreeWidget*>(QStringLiteral("HETreeView1"));
-  auto* list = window.findChild<QListWidget*>(QStringLiteral("ListView1"));
+  auto* list = window.findChild<QTableWidget*>(QStringLiteral("ListView1"));
+  auto* trend = window.findChild<velt::TrendPane*>();
   auto* edit = window.findChild<QLineEdit*>(QStringLiteral("Edit1"));
   if (!QTest::qWaitFor([&] { return tree->topLevelItemCount() > 0; })) {
     return Fail("the queued reload gave no tree");
   }
   QTest::keyClicks(edit, QStringLiteral("#TT1:2:3"));
   QTest::keyClick(edit, Qt::Key_Return);
-  if (list->count() == 0 || list->selectedItems().size() != 1) return Fail("find listed nothing");
+  if (list->rowCount() == 0 || list->selectionModel()->selectedRows().size() != 1) {
+    return Fail("find listed nothing");
+  }
+  // Values of the rows in view: asked as the list is filled. The deadline is generous, for a
+  // loaded machine; the time taken is printed.
+  QElapsedTimer clock;
+  clock.start();
+  const auto valued = [&] {
+    for (int row = 0; row < list->rowCount(); ++row) {
+      const QString text = list->item(row, 2)->text();
+      if (text.isEmpty() ||
+          (row != 5 && !text.contains(QRegularExpression(QStringLiteral("^[-0-9]"))))) {
+        return false;
+      }
+    }
+    return list->item(5, 2)->text() == QStringLiteral("н\\д");  // #TT1:2:6 has no value
+  };
+  if (!QTest::qWaitFor(valued, 10000)) return Fail("the list shows no values");
+  std::printf("values in the list after %lld ms\n", static_cast<long long>(clock.elapsed()));
+
+  edit->clear();
+  QTest::keyClicks(edit, QStringLiteral("#TT1:1:1"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  if (!QTest::qWaitFor([&] { return trend->PointCount() > 0; }, 10000)) {
+    return Fail("no trend of #TT1:1:1");
+  }
+  if (trend->LineCount() != 1 || trend->PointCount() != 24) {
+    std::fprintf(stderr, "lines %d, points %d\n", trend->LineCount(), trend->PointCount());
+    return Fail("the 24 h trend of #TT1:1:1 has a gap");
+  }
   QTest::qWait(300);
 
   const QImage shot = window.grab().toImage();
@@ -82,7 +117,8 @@ int Run(int argc, char** argv) {
   std::printf("saved %s (%dx%d)\n", path.toLocal8Bit().constData(), shot.width(), shot.height());
 
   // A real drag: press on the first item, move past the 10-pixel threshold, drop on the box.
-  const QPoint from = list->viewport()->mapToGlobal(list->visualItemRect(list->item(0)).center());
+  const QPoint from =
+      list->viewport()->mapToGlobal(list->visualItemRect(list->item(0, 1)).center());
   const QPoint to = edit->mapToGlobal(edit->rect().center());
   const auto number = [](int n) { return std::to_string(n); };
   if (!RunXdotool({"mousemove",
@@ -113,7 +149,7 @@ int Run(int argc, char** argv) {
                    "1"})) {
     return Fail("xdotool failed");
   }
-  if (!QTest::qWaitFor([&] { return edit->text() == QStringLiteral("#TT1:2:1"); }, 5000)) {
+  if (!QTest::qWaitFor([&] { return edit->text() == QStringLiteral("#TT1:1:1"); }, 5000)) {
     std::fprintf(stderr, "search box: %s\n", edit->text().toLocal8Bit().constData());
     return Fail("the dragged address did not reach the search box");
   }

@@ -12,21 +12,27 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTableWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
+#include <ctime>
+
+#include "TrendPane.h"
+#include "UserLocale.h"
 
 // Resources of a static library are registered by hand.
 static void InitBrowserResources() {
@@ -39,6 +45,18 @@ namespace {
 
 QString Text(const std::string& utf8) {
   return QString::fromStdString(utf8);
+}
+
+constexpr int kAddressColumn = 0;
+constexpr int kNameColumn = 1;
+constexpr int kValueColumn = 2;
+
+// The wall clock as civil seconds: the clock the server's slice times are read on.
+int64_t CivilNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return static_cast<int64_t>(now) + local.tm_gmtoff;
 }
 
 PanelFont DefaultPanelFont() {
@@ -75,7 +93,8 @@ BrowserWindow::BrowserWindow(TmOperations& tm, BrowserSettingsStore& settings, Q
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                               Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      logic_(tm, *this, settings, DefaultPanelFont()) {
+      logic_(tm, *this, settings, DefaultPanelFont()),
+      live_(tm, *this, settings, logic_.Items(), CivilNow, UserLocaleId()) {
   InitBrowserResources();
   setObjectName(QStringLiteral("TfrmTMSBrowse"));
   setWindowTitle(QStringLiteral("Список телеметрии"));
@@ -87,7 +106,14 @@ BrowserWindow::BrowserWindow(TmOperations& tm, BrowserSettingsStore& settings, Q
 }
 
 BrowserWindow::~BrowserWindow() {
+  WriteLiveSettings();
   logic_.FormDestroy();
+}
+
+void BrowserWindow::WriteLiveSettings() {
+  if (!liveShown_) return;
+  live_.WriteSettings();
+  liveShown_ = false;
 }
 
 void BrowserWindow::BuildActions() {
@@ -121,6 +147,14 @@ void BrowserWindow::BuildActions() {
                        QStringLiteral("Копировать выбранные телепараметры"));
   findAction_ = action("browser-find.svg", QStringLiteral("Найти по адресу"),
                        QStringLiteral("Найти телепараметр по адресу"));
+  valuesAction_ = action(nullptr, QStringLiteral("&Значения"),
+                         QStringLiteral("Показывать текущие значения телепараметров"));
+  valuesAction_->setCheckable(true);
+  valuesAction_->setChecked(true);
+  trendAction_ = action(nullptr, QStringLiteral("&График"),
+                        QStringLiteral("Показывать график архива выбранного телепараметра"));
+  trendAction_->setCheckable(true);
+  trendAction_->setChecked(true);
 
   connect(reloadAction_, &QAction::triggered, this, [this] { logic_.ReloadClick(); });
   connect(exitAction_, &QAction::triggered, this, [this] { close(); });
@@ -144,6 +178,18 @@ void BrowserWindow::BuildActions() {
   view->addAction(nameAction_);
   view->addSeparator();
   view->addAction(stayOnTopAction_);
+  view->addSeparator();
+  view->addAction(valuesAction_);
+  view->addAction(trendAction_);
+  connect(valuesAction_, &QAction::toggled, this, [this](bool on) {
+    if (ListView1->isColumnHidden(kValueColumn) != on) return;
+    if (!on) valueWidth_ = ListView1->columnWidth(kValueColumn);
+    ListView1->setColumnHidden(kValueColumn, !on);
+    if (on) ListView1->setColumnWidth(kValueColumn, valueWidth_);
+    live_.RefreshValues();
+  });
+  connect(trendAction_, &QAction::toggled, this,
+          [this](bool on) { live_.SetTrendPaneVisible(on); });
 }
 
 void BrowserWindow::BuildLayout() {
@@ -199,20 +245,18 @@ void BrowserWindow::BuildLayout() {
   connect(HETreeView1, &QTreeWidget::currentItemChanged, this,
           [this] { logic_.HETreeView1Click(); });
 
-  ListView1 = new QListWidget(splitter_);
-  ListView1->setObjectName(QStringLiteral("ListView1"));
-  ListView1->setViewMode(QListView::ListMode);
-  ListView1->setFlow(QListView::TopToBottom);
-  ListView1->setWrapping(true);
-  ListView1->setResizeMode(QListView::Adjust);
-  ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  ListView1->setDragDropMode(QAbstractItemView::NoDragDrop);
-  ListView1->setStatusTip(QStringLiteral("Телепараметры выбранного вида"));
-  ListView1->setContextMenuPolicy(Qt::ActionsContextMenu);
-  ListView1->addAction(copyAction_);
-  ListView1->viewport()->setMouseTracking(true);
-  ListView1->viewport()->installEventFilter(this);
+  listSplitter_ = new QSplitter(Qt::Vertical, splitter_);
+  listSplitter_->setObjectName(QStringLiteral("ListSplitter"));
+  listSplitter_->setHandleWidth(3);
+  listSplitter_->setChildrenCollapsible(false);
+  BuildListPanel(listSplitter_);
+  trend_ = new TrendPane(listSplitter_);
+  listSplitter_->setStretchFactor(0, 1);
+  listSplitter_->setStretchFactor(1, 1);
+  connect(trend_, &TrendPane::SpanChosen, this,
+          [this](TrendSpan span) { live_.SetTrendSpan(span); });
+  connect(trend_, &TrendPane::ArchiveChosen, this,
+          [this](int archive) { live_.SetTrendArchive(archive); });
 
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
@@ -227,12 +271,70 @@ void BrowserWindow::BuildLayout() {
   progressBar_->setTextVisible(false);
   progressBar_->setFixedWidth(200);
   progressBar_->setMaximumHeight(fontMetrics().height());
+  // The third panel says that the server is being asked, should it be slow to answer.
   auto* third = new QLabel(this);
-  third->setFixedWidth(50);
+  third->setObjectName(QStringLiteral("BusyPanel"));
+  third->setMinimumWidth(50);
+  busyPanel_ = third;
   statusBar()->addWidget(hintPanel_, 1);
   statusBar()->addWidget(progressBar_);
   statusBar()->addWidget(third);
   statusBar()->setSizeGripEnabled(true);
+
+  refreshTimer_ = new QTimer(this);
+  refreshTimer_->setInterval(kValueRefreshMs);
+  connect(refreshTimer_, &QTimer::timeout, this, [this] { live_.RefreshValues(); });
+  refreshTimer_->start();
+  // Rows scrolled into view get their values once the scrolling rests.
+  scrollTimer_ = new QTimer(this);
+  scrollTimer_->setSingleShot(true);
+  scrollTimer_->setInterval(150);
+  connect(scrollTimer_, &QTimer::timeout, this, [this] { live_.RefreshValues(); });
+  connect(ListView1->verticalScrollBar(), &QScrollBar::valueChanged, scrollTimer_,
+          qOverload<>(&QTimer::start));
+}
+
+QWidget* BrowserWindow::BuildListPanel(QWidget* parent) {
+  auto* panel = new QWidget(parent);
+  auto* layout = new QVBoxLayout(panel);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  filter_ = new QLineEdit(panel);
+  filter_->setObjectName(QStringLiteral("ListFilter"));
+  filter_->setPlaceholderText(QStringLiteral("Фильтр по наименованию"));
+  filter_->setStatusTip(
+      QStringLiteral("Показывать телепараметры, в наименовании которых есть этот текст"));
+  filter_->setClearButtonEnabled(true);
+  connect(filter_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { live_.FilterChanged(text.toStdString()); });
+  layout->addWidget(filter_);
+
+  ListView1 = new QTableWidget(panel);
+  ListView1->setObjectName(QStringLiteral("ListView1"));
+  ListView1->setColumnCount(3);
+  ListView1->setHorizontalHeaderLabels(
+      {QStringLiteral("Адрес"), QStringLiteral("Наименование"), QStringLiteral("Значение")});
+  ListView1->verticalHeader()->hide();
+  ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  ListView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  ListView1->horizontalHeader()->setHighlightSections(false);
+  ListView1->horizontalHeader()->setStretchLastSection(true);
+  ListView1->setShowGrid(false);
+  ListView1->setWordWrap(false);
+  ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListView1->setDragDropMode(QAbstractItemView::NoDragDrop);
+  ListView1->setStatusTip(QStringLiteral("Телепараметры выбранного вида"));
+  ListView1->setContextMenuPolicy(Qt::ActionsContextMenu);
+  ListView1->addAction(copyAction_);
+  ListView1->viewport()->setMouseTracking(true);
+  ListView1->viewport()->installEventFilter(this);
+  SetColumns(ListColumns{});
+  connect(ListView1, &QTableWidget::currentCellChanged, this,
+          [this](int row) { live_.CurrentRowChanged(row); });
+  layout->addWidget(ListView1, 1);
+  return panel;
 }
 
 QTreeWidgetItem* BrowserWindow::Item(NodeId id) const {
@@ -298,14 +400,25 @@ void BrowserWindow::BeginListUpdate() {
 }
 
 void BrowserWindow::EndListUpdate() {
-  ListView1->addItems(pendingItems_);
+  // The logic has its items by now; their addresses fill the first column.
+  const std::vector<ListItem>& items = logic_.Items();
+  const bool addressed = items.size() == static_cast<size_t>(pendingItems_.size());
+  ListView1->setRowCount(static_cast<int>(pendingItems_.size()));
+  for (int row = 0; row < pendingItems_.size(); ++row) {
+    const QString address = addressed ? Text(items[static_cast<size_t>(row)].address) : QString();
+    ListView1->setItem(row, kAddressColumn, new QTableWidgetItem(address));
+    ListView1->setItem(row, kNameColumn, new QTableWidgetItem(pendingItems_[row]));
+    ListView1->setItem(row, kValueColumn, new QTableWidgetItem());
+  }
   pendingItems_.clear();
   ListView1->setUpdatesEnabled(true);
   ListView1->doItemsLayout();
+  if (addressed) live_.ListFilled();
 }
 
 void BrowserWindow::ClearList() {
-  ListView1->clear();
+  ListView1->clearContents();
+  ListView1->setRowCount(0);
   pendingItems_.clear();
 }
 
@@ -315,17 +428,19 @@ void BrowserWindow::AddListItem(const std::string& caption) {
 
 std::vector<int> BrowserWindow::SelectedListItems() const {
   std::vector<int> rows;
-  for (const QModelIndex& index : ListView1->selectionModel()->selectedIndexes()) {
-    rows.push_back(index.row());
+  for (const QModelIndex& index : ListView1->selectionModel()->selectedRows()) {
+    // A row the filter hides is not the user's choice.
+    if (!ListView1->isRowHidden(index.row())) rows.push_back(index.row());
   }
   std::sort(rows.begin(), rows.end());
   return rows;
 }
 
 void BrowserWindow::SelectOnlyListItem(int row) {
-  QListWidgetItem* item = ListView1->item(row);
+  QTableWidgetItem* item = ListView1->item(row, kNameColumn);
   if (item == nullptr) return;
-  ListView1->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+  ListView1->setCurrentCell(row, kNameColumn,
+                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   ListView1->scrollToItem(item, QAbstractItemView::EnsureVisible);
 }
 
@@ -467,12 +582,88 @@ bool BrowserWindow::event(QEvent* event) {
 
 void BrowserWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!event->spontaneous()) logic_.FormShow();
+  if (event->spontaneous()) return;
+  logic_.FormShow();
+  if (!liveShown_) live_.ReadSettings();
+  liveShown_ = true;
+  // Values shown before the window was hidden are old by now.
+  QMetaObject::invokeMethod(
+      this, [this] { live_.RefreshValues(); }, Qt::QueuedConnection);
 }
 
 void BrowserWindow::closeEvent(QCloseEvent* event) {
+  WriteLiveSettings();
   logic_.FormClose();
   event->accept();
+}
+
+bool BrowserWindow::WindowVisible() const {
+  return isVisible() && !isMinimized();
+}
+
+bool BrowserWindow::LinkUp() const {
+  return !linkUp_ || linkUp_();
+}
+
+std::vector<int> BrowserWindow::RowsInView() const {
+  std::vector<int> rows;
+  const int count = ListView1->rowCount();
+  if (count == 0) return rows;
+  int first = ListView1->rowAt(0);
+  int last = ListView1->rowAt(ListView1->viewport()->height() - 1);
+  if (first < 0) first = 0;
+  if (last < 0) last = count - 1;
+  for (int row = first; row <= last; ++row) {
+    if (!ListView1->isRowHidden(row)) rows.push_back(row);
+  }
+  return rows;
+}
+
+void BrowserWindow::SetRowValue(int row, const std::string& text) {
+  if (QTableWidgetItem* item = ListView1->item(row, kValueColumn)) item->setText(Text(text));
+}
+
+void BrowserWindow::SetRowShown(int row, bool shown) {
+  ListView1->setRowHidden(row, !shown);
+}
+
+void BrowserWindow::SetRequestBusy(bool busy) {
+  busyPanel_->setText(busy ? QStringLiteral("Опрос…") : QString());
+  // The request holds the event loop: paint the sign now, or it never shows.
+  if (busy) busyPanel_->repaint();
+}
+
+void BrowserWindow::ShowTrend(const TrendSeries& series, const std::string& title) {
+  trend_->ShowSeries(series, Text(title));
+}
+
+void BrowserWindow::ShowTrendMessage(const std::string& text) {
+  trend_->ShowMessage(Text(text));
+}
+
+void BrowserWindow::ShowTrendOptions(bool paneVisible, TrendSpan span, int archive) {
+  trend_->setVisible(paneVisible);
+  trendAction_->setChecked(paneVisible);
+  trend_->ShowOptions(span, archive);
+}
+
+ListColumns BrowserWindow::Columns() const {
+  ListColumns columns;
+  columns.addressWidth = ListView1->columnWidth(kAddressColumn);
+  columns.nameWidth = ListView1->columnWidth(kNameColumn);
+  columns.valueVisible = !ListView1->isColumnHidden(kValueColumn);
+  // A hidden column has no width of its own: the one it had is kept for its return.
+  columns.valueWidth = columns.valueVisible ? ListView1->columnWidth(kValueColumn) : valueWidth_;
+  return columns;
+}
+
+void BrowserWindow::SetColumns(const ListColumns& columns) {
+  ListView1->setColumnWidth(kAddressColumn, columns.addressWidth);
+  ListView1->setColumnWidth(kNameColumn, columns.nameWidth);
+  ListView1->setColumnWidth(kValueColumn, columns.valueWidth);
+  valueWidth_ = columns.valueWidth;
+  ListView1->setColumnHidden(kValueColumn, !columns.valueVisible);
+  if (valuesAction_ != nullptr) valuesAction_->setChecked(columns.valueVisible);
 }
 
 bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -529,7 +720,8 @@ bool BrowserWindow::ListMouseEvent(QEvent* event) {
     case QEvent::MouseButtonRelease: {
       if (heldPressRow_ < 0) return false;
       // No drag came of the press: it was a click on that row.
-      ListView1->setCurrentRow(heldPressRow_, QItemSelectionModel::ClearAndSelect);
+      ListView1->setCurrentCell(heldPressRow_, 0,
+                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
       heldPressRow_ = -1;
       return true;
     }

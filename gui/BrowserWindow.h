@@ -6,24 +6,29 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "BrowserLive.h"
 #include "BrowserView.h"
 #include "TMSBrowse.h"
 
 class QAction;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QProgressBar;
 class QSplitter;
+class QTableWidget;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace velt {
 
-class BrowserWindow : public QMainWindow, public BrowserView {
+class TrendPane;
+
+class BrowserWindow : public QMainWindow, public BrowserView, public LiveView {
   Q_OBJECT
 
  public:
@@ -31,6 +36,9 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   ~BrowserWindow() override;
 
   TfrmTMSBrowse& Logic() { return logic_; }
+  BrowserLive& Live() { return live_; }
+  // Whether the link to the server is up; without it nothing is asked. Up when not set.
+  void SetLinkCheck(std::function<bool()> linkUp) { linkUp_ = std::move(linkUp); }
   // The main window's two uses besides showing: after every connection, and on disconnection
   // (hidden without writing the settings; the tree stays).
   void ReloadClick() { logic_.ReloadClick(); }
@@ -70,6 +78,19 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   void PutOnClipboard(const std::string& text) override;
   void RunTextDrag(const std::string& text) override;
 
+  // LiveView.
+  bool WindowVisible() const override;
+  bool LinkUp() const override;
+  std::vector<int> RowsInView() const override;
+  void SetRowValue(int row, const std::string& text) override;
+  void SetRowShown(int row, bool shown) override;
+  void SetRequestBusy(bool busy) override;
+  void ShowTrend(const TrendSeries& series, const std::string& title) override;
+  void ShowTrendMessage(const std::string& text) override;
+  void ShowTrendOptions(bool paneVisible, TrendSpan span, int archive) override;
+  ListColumns Columns() const override;
+  void SetColumns(const ListColumns& columns) override;
+
  protected:
   bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -82,8 +103,14 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   QTreeWidgetItem* Item(NodeId id) const;
   bool ListMouseEvent(QEvent* event);
   bool SearchBoxDragEvent(QEvent* event);
+  QWidget* BuildListPanel(QWidget* parent);
+  void WriteLiveSettings();
 
   TfrmTMSBrowse logic_;
+  BrowserLive live_;
+  std::function<bool()> linkUp_;
+  bool liveShown_ = false;
+  int valueWidth_ = ListColumns{}.valueWidth;
   QAction* reloadAction_ = nullptr;
   QAction* exitAction_ = nullptr;
   QAction* fontAction_ = nullptr;
@@ -92,11 +119,19 @@ class BrowserWindow : public QMainWindow, public BrowserView {
   QAction* stayOnTopAction_ = nullptr;
   QAction* copyAction_ = nullptr;
   QAction* findAction_ = nullptr;
+  QAction* valuesAction_ = nullptr;
+  QAction* trendAction_ = nullptr;
   QLineEdit* Edit1 = nullptr;
   QWidget* Panel1 = nullptr;
   QSplitter* splitter_ = nullptr;
   QTreeWidget* HETreeView1 = nullptr;
-  QListWidget* ListView1 = nullptr;
+  QTableWidget* ListView1 = nullptr;
+  QLineEdit* filter_ = nullptr;
+  QSplitter* listSplitter_ = nullptr;
+  TrendPane* trend_ = nullptr;
+  QLabel* busyPanel_ = nullptr;
+  QTimer* refreshTimer_ = nullptr;
+  QTimer* scrollTimer_ = nullptr;
   QLabel* hintPanel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   std::vector<QTreeWidgetItem*> nodes_;

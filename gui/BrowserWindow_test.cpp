@@ -1,9 +1,9 @@
 // The browser window driven like a user on the offscreen platform, over a scripted TM layer.
 #include <QClipboard>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMimeData>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -11,6 +11,7 @@
 #include "BrowserQSettings.h"
 #include "BrowserWindow.h"
 #include "FakeTm.h"
+#include "TrendPane.h"
 
 namespace velt {
 
@@ -34,8 +35,12 @@ class BrowserWindowTest : public QObject {
   static QTreeWidget* Tree(QWidget& w) {
     return w.findChild<QTreeWidget*>(QStringLiteral("HETreeView1"));
   }
-  static QListWidget* List(QWidget& w) {
-    return w.findChild<QListWidget*>(QStringLiteral("ListView1"));
+  static QTableWidget* List(QWidget& w) {
+    return w.findChild<QTableWidget*>(QStringLiteral("ListView1"));
+  }
+  static QString Name(QWidget& w, int row) { return List(w)->item(row, 1)->text(); }
+  static QList<QModelIndex> SelectedRows(QWidget& w) {
+    return List(w)->selectionModel()->selectedRows();
   }
   static QLineEdit* Search(QWidget& w) { return w.findChild<QLineEdit*>(QStringLiteral("Edit1")); }
 
@@ -54,8 +59,8 @@ class BrowserWindowTest : public QObject {
     tree->scrollToItem(item);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
   }
-  static QPoint RowCenter(QListWidget* list, int row) {
-    return list->visualItemRect(list->item(row)).center();
+  static QPoint RowCenter(QTableWidget* list, int row) {
+    return list->visualItemRect(list->item(row, 1)).center();
   }
   static void Move(QWidget* target, QPoint at, Qt::MouseButtons buttons,
                    Qt::KeyboardModifiers modifiers) {
@@ -93,12 +98,12 @@ class BrowserWindowTest : public QObject {
     TestWindow w(tm_, settings);
     ShowAndWaitForTree(w);
     ClickKind(w, 1);  // ТИТ
-    QCOMPARE(List(w)->count(), 3);
-    QCOMPARE(List(w)->item(0)->text(), QStringLiteral("Ток Т1"));
+    QCOMPARE(List(w)->rowCount(), 3);
+    QCOMPARE(Name(w, 0), QStringLiteral("Ток Т1"));
     QTest::keyClick(Tree(w), Qt::Key_Up);  // onto ТС
     QCOMPARE(Tree(w)->currentItem()->text(0), QStringLiteral("ТС"));
-    QCOMPARE(List(w)->count(), 1);
-    QCOMPARE(List(w)->item(0)->text(), QStringLiteral("Выключатель"));
+    QCOMPARE(List(w)->rowCount(), 1);
+    QCOMPARE(Name(w, 0), QStringLiteral("Выключатель"));
   }
 
   // A press on one of several selected points, then small steps: the list's own sweep must
@@ -108,19 +113,20 @@ class BrowserWindowTest : public QObject {
     TestWindow w(tm_, settings);
     ShowAndWaitForTree(w);
     ClickKind(w, 1);
-    QListWidget* list = List(w);
-    for (int row = 0; row < 3; ++row) list->item(row)->setSelected(true);
+    QTableWidget* list = List(w);
+    list->selectAll();
     const QPoint start = RowCenter(list, 1);
     QTest::mousePress(list->viewport(), Qt::LeftButton, {}, start);
     for (int step = 2; step <= 14 && w.drags.empty(); step += 2)
       Move(list->viewport(), start + QPoint(step, step / 2), Qt::LeftButton, {});
     QCOMPARE(w.drags.size(), size_t{1});
     QCOMPARE(w.drags[0], std::string("#TT1:2:3\r\n#TT1:2:4\r\n#TT1:2:5"));
-    QCOMPARE(list->selectedItems().size(), 3);
+    QCOMPARE(list->selectionModel()->selectedRows().size(), 3);
 
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowCenter(list, 2));
-    QCOMPARE(list->selectedItems().size(), 1);
-    QCOMPARE(list->selectedItems().constFirst()->text(), QStringLiteral("Напряжение"));
+    QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(Name(w, list->selectionModel()->selectedRows().constFirst().row()),
+             QStringLiteral("Напряжение"));
   }
 
   void copyPutsTheSelectionTextOnTheClipboard() {
@@ -128,9 +134,11 @@ class BrowserWindowTest : public QObject {
     TestWindow w(tm_, settings);
     ShowAndWaitForTree(w);
     ClickKind(w, 1);
-    QListWidget* list = List(w);
-    list->item(2)->setSelected(true);
-    list->item(0)->setSelected(true);
+    QTableWidget* list = List(w);
+    for (int row : {2, 0}) {
+      list->selectionModel()->select(list->model()->index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     for (QAction* action : w.findChildren<QAction*>()) {
       if (action->text() == QStringLiteral("Поместить в буфер обмена")) action->trigger();
@@ -167,7 +175,7 @@ class BrowserWindowTest : public QObject {
     TestWindow w(tm_, settings);
     ShowAndWaitForTree(w);
     ClickKind(w, 1);
-    QListWidget* list = List(w);
+    QTableWidget* list = List(w);
     const QPoint start = RowCenter(list, 0);
     const Qt::MouseButton button =
         buttons.testFlag(Qt::LeftButton) ? Qt::LeftButton : Qt::RightButton;
@@ -202,12 +210,12 @@ class BrowserWindowTest : public QObject {
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::MoveAction, &text, Qt::LeftButton, {});
     QApplication::sendEvent(edit, &drop);
     QCOMPARE(edit->text(), QStringLiteral("#TT1:2:4"));
-    QCOMPARE(List(w)->count(), 0);  // nothing searched yet
+    QCOMPARE(List(w)->rowCount(), 0);  // nothing searched yet
 
     QTest::keyClick(edit, Qt::Key_Return);
-    QCOMPARE(List(w)->count(), 3);
-    QCOMPARE(List(w)->selectedItems().size(), 1);
-    QCOMPARE(List(w)->selectedItems()[0]->text(), QStringLiteral("Ток Т2"));
+    QCOMPARE(List(w)->rowCount(), 3);
+    QCOMPARE(SelectedRows(w).size(), 1);
+    QCOMPARE(Name(w, SelectedRows(w)[0].row()), QStringLiteral("Ток Т2"));
     QVERIFY(List(w)->hasFocus());
   }
 
@@ -229,6 +237,34 @@ class BrowserWindowTest : public QObject {
                  .value(QStringLiteral("CurrentVersion/TMSBrowse/Visible"))
                  .toString(),
              QStringLiteral("1"));
+  }
+
+  void valuesFilterAndTrendOfTheListedPoints() {
+    tm_.SetAnalog(1, 2, 3, 12.5f);
+    tm_.SetAnalogFallback(
+        [](const TmRequest& r) { return r.time == "N/A" ? FakeTm::NoAnalog() : 7.0f; });
+    BrowserQSettings settings;
+    TestWindow w(tm_, settings);
+    ShowAndWaitForTree(w);
+    ClickKind(w, 1);
+    QTRY_COMPARE(List(w)->item(0, 2)->text().replace(QLatin1Char(','), QLatin1Char('.')),
+                 QStringLiteral("12.5"));
+    QCOMPARE(List(w)->item(1, 2)->text(), QStringLiteral("н\\д"));
+
+    // QTest types Latin-1 only: the Cyrillic letter arrives as an input method would give it.
+    w.findChild<QLineEdit*>(QStringLiteral("ListFilter"))->insert(QStringLiteral("т2"));
+    QCOMPARE(List(w)->isRowHidden(0), true);
+    QCOMPARE(List(w)->isRowHidden(1), false);
+    QCOMPARE(List(w)->isRowHidden(2), true);
+
+    QTest::mouseClick(List(w)->viewport(), Qt::LeftButton, {}, RowCenter(List(w), 1));
+    auto* trend = w.findChild<TrendPane*>();
+    QCOMPARE(trend->LineCount(), 1);
+    QCOMPARE(trend->PointCount(), 24);
+
+    w.close();
+    QVERIFY(StoredKeys().contains(QStringLiteral("ListView1_ColumnWidths")));
+    QVERIFY(StoredKeys().contains(QStringLiteral("TrendPane_Visible")));
   }
 
   void aFontKeptByACloseButNotByADisconnection() {

@@ -66,6 +66,11 @@ int main(int argc, char** argv) {
   velt::BrowserQSettings browserSettings;
   velt::BrowserWindow browserWindow(tm.Operations(), browserSettings);
   velt::BrowserWindowControl browser(browserWindow);
+  // The browser's values and trend ask the server only while the main window has the link.
+  browserWindow.SetLinkCheck([&window] {
+    velt::MainWindow* w = window.load();
+    return w != nullptr && w->Logic().Connected();
+  });
   velt::HelpWindow help;
 
   velt::LauncherPlaces places;

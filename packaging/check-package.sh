@@ -38,7 +38,7 @@ done
 if grep -E '_test$|bench_|/build' "$scratch/list"; then fail "build files in the package"; fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for want in libreoffice-calc ure libqt6widgets6 qt6-translations-l10n; do
+for want in libreoffice-calc ure libqt6widgets6 qt6-translations-l10n libqt6charts6; do
   case "$depends" in *"$want"*) ;; *) fail "Depends lacks $want: $depends" ;; esac
 done
 

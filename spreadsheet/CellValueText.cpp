@@ -107,6 +107,12 @@ std::string DateTimeValueText(double serial, int32_t lcid) {
   return text + part;
 }
 
+std::string CivilTimeValueText(int64_t civilSeconds, int32_t lcid) {
+  const double serial =
+      static_cast<double>(civilSeconds) / 86400.0 - static_cast<double>(kSerialEpoch);
+  return DateTimeValueText(serial, lcid);
+}
+
 std::string BooleanValueText(bool value, int32_t lcid) {
   const LocaleForms& forms = FormsOf(lcid);
   return value ? forms.trueText : forms.falseText;

@@ -25,5 +25,8 @@ std::string NumberValueText(double value, int32_t lcid);
 // `serial`: days since 1899-12-30 00:00, the spreadsheet's date serial.
 std::string DateTimeValueText(double serial, int32_t lcid);
 std::string BooleanValueText(bool value, int32_t lcid);
+// A civil time (seconds since 1970-01-01 00:00 of the wall clock) as a date-time cell holding it
+// gives it: the form an archive row of the sheet sends as its slice time.
+std::string CivilTimeValueText(int64_t civilSeconds, int32_t lcid);
 
 }  // namespace velt

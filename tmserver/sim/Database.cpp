@@ -41,6 +41,11 @@ bool SliceGrid::Contains(int64_t civil) const {
   return civil >= from && civil <= to && (civil - from) % every == 0;
 }
 
+bool OnGrids(const std::optional<SliceGrid>& grid, const std::optional<SliceGrid>& recent,
+             int64_t civil) {
+  return (grid && grid->Contains(civil)) || (recent && recent->Contains(civil));
+}
+
 const Rtu* Database::FindRtu(uint16_t ch, uint16_t rtu) const {
   const auto c = channels.find(ch);
   if (c == channels.end()) return nullptr;
@@ -98,7 +103,7 @@ std::optional<float> Database::AnalogAt(uint16_t ch, uint16_t rtu, uint16_t poin
     if (!e->second) return std::nullopt;
     return static_cast<float>(*e->second);
   }
-  if (!arch.grid || !arch.grid->Contains(slice)) return std::nullopt;
+  if (!OnGrids(arch.grid, arch.recent, slice)) return std::nullopt;
   const ValueSource& source =
       arch.source.kind != ValueSource::Kind::kNone ? arch.source : p->current;
   const auto v = source.At(slice);
@@ -124,7 +129,7 @@ std::optional<std::pair<float, float>> Database::AccumAt(uint16_t ch, uint16_t r
     if (!e->second) return std::nullopt;
     return std::pair{static_cast<float>(e->second->reading), static_cast<float>(e->second->power)};
   }
-  if (!arch.grid || !arch.grid->Contains(slice)) return std::nullopt;
+  if (!OnGrids(arch.grid, arch.recent, slice)) return std::nullopt;
   const bool own =
       arch.reading.kind != ValueSource::Kind::kNone || arch.power.kind != ValueSource::Kind::kNone;
   return own ? AccumFrom(arch.reading, arch.power, slice) : AccumFrom(p->reading, p->power, slice);
@@ -313,6 +318,23 @@ std::optional<SliceGrid> ReadGrid(TableReader& t) {
   return g;
 }
 
+// recent = { last = S, every = S, next = S }: the slices from `last` seconds before the server's
+// start up to `next` seconds after it (default 0), on whole multiples of `every` counted from
+// 01.01.1970 00:00 (so hourly slices fall on whole hours).
+std::optional<SliceGrid> ReadRecentGrid(TableReader& t, int64_t start) {
+  const toml::node* node = t.Find("recent");
+  if (node == nullptr) return std::nullopt;
+  const std::string what = t.What() + ".recent";
+  TableReader r(AsTable(*node, what), what);
+  const int64_t last = AsInteger(r.Require("last"), what + ".last", 0, INT32_MAX);
+  const int64_t every = AsInteger(r.Require("every"), what + ".every", 1, INT32_MAX);
+  int64_t next = 0;
+  if (const auto* n = r.Find("next")) next = AsInteger(*n, what + ".next", 0, INT32_MAX);
+  r.Done();
+  const int64_t base = start - (((start % every) + every) % every);
+  return SliceGrid{base - last / every * every, base + next / every * every, every};
+}
+
 // Calls fn(table, what) for each table of an array of tables under key.
 template <class Fn>
 void ForEachTable(TableReader& parent, std::string_view key, const std::string& what, Fn fn) {
@@ -335,7 +357,7 @@ typename Map::mapped_type& Insert(Map& map, uint16_t number, const toml::table& 
   return it->second;
 }
 
-void ReadAnalog(const toml::table& table, const std::string& what, Rtu& rtu) {
+void ReadAnalog(const toml::table& table, const std::string& what, Rtu& rtu, int64_t start) {
   TableReader t(table, what);
   const uint16_t number = ReadNumber(t, 0);
   AnalogPoint& p = Insert(rtu.analog, number, table, what);
@@ -347,8 +369,9 @@ void ReadAnalog(const toml::table& table, const std::string& what, Rtu& rtu) {
         static_cast<uint16_t>(AsInteger(a.Require("number"), aw + ".number", 0, 65535));
     AnalogArchive& arch = Insert(p.archives, archive_number, at, aw);
     arch.grid = ReadGrid(a);
+    arch.recent = ReadRecentGrid(a, start);
     arch.source = ReadSource(a);
-    if (arch.grid && arch.source.kind == ValueSource::Kind::kNone &&
+    if ((arch.grid || arch.recent) && arch.source.kind == ValueSource::Kind::kNone &&
         p.current.kind == ValueSource::Kind::kNone) {
       Fail(at, aw + ": a slice grid needs a value source here or on the point");
     }
@@ -389,7 +412,7 @@ void ReadStatus(const toml::table& table, const std::string& what, Rtu& rtu) {
   t.Done();
 }
 
-void ReadAccum(const toml::table& table, const std::string& what, Rtu& rtu) {
+void ReadAccum(const toml::table& table, const std::string& what, Rtu& rtu, int64_t start) {
   TableReader t(table, what);
   const uint16_t number = ReadNumber(t, 0);
   AccumPoint& p = Insert(rtu.accum, number, table, what);
@@ -401,6 +424,7 @@ void ReadAccum(const toml::table& table, const std::string& what, Rtu& rtu) {
     TableReader a(AsTable(*an, aw), aw);
     AccumArchive& arch = p.archive.emplace();
     arch.grid = ReadGrid(a);
+    arch.recent = ReadRecentGrid(a, start);
     arch.reading = ReadNamedSource(a, "reading");
     arch.power = ReadNamedSource(a, "power");
     const bool own = arch.reading.kind != ValueSource::Kind::kNone ||
@@ -427,7 +451,7 @@ void ReadAccum(const toml::table& table, const std::string& what, Rtu& rtu) {
   t.Done();
 }
 
-Database ReadDatabase(const toml::table& root) {
+Database ReadDatabase(const toml::table& root, int64_t start) {
   Database db;
   TableReader top(root, "database");
   if (const auto* g = top.Find("greeting")) {
@@ -447,10 +471,12 @@ Database ReadDatabase(const toml::table& root) {
       if (const auto* n = r.Find("name")) rtu.name = AsName(*n, rw + ".name");
       ForEachTable(r, "status", "status point",
                    [&](const toml::table& t, const std::string& w) { ReadStatus(t, w, rtu); });
-      ForEachTable(r, "analog", "analog point",
-                   [&](const toml::table& t, const std::string& w) { ReadAnalog(t, w, rtu); });
-      ForEachTable(r, "accum", "accumulator point",
-                   [&](const toml::table& t, const std::string& w) { ReadAccum(t, w, rtu); });
+      ForEachTable(r, "analog", "analog point", [&](const toml::table& t, const std::string& w) {
+        ReadAnalog(t, w, rtu, start);
+      });
+      ForEachTable(
+          r, "accum", "accumulator point",
+          [&](const toml::table& t, const std::string& w) { ReadAccum(t, w, rtu, start); });
       r.Done();
     });
     c.Done();
@@ -465,11 +491,12 @@ std::string Where(std::string_view source, toml::source_index line, toml::source
 
 }  // namespace
 
-LoadResult LoadDatabase(std::string_view toml_text, std::string_view source_name) {
+LoadResult LoadDatabase(std::string_view toml_text, std::string_view source_name,
+                        std::optional<int64_t> start) {
   LoadResult result;
   try {
     const toml::table root = toml::parse(toml_text, source_name);
-    result.database = ReadDatabase(root);
+    result.database = ReadDatabase(root, start ? *start : CivilNow());
   } catch (const toml::parse_error& e) {
     result.error = Where(source_name, e.source().begin.line, e.source().begin.column) +
                    std::string(e.description());
@@ -479,13 +506,13 @@ LoadResult LoadDatabase(std::string_view toml_text, std::string_view source_name
   return result;
 }
 
-LoadResult LoadDatabaseFile(const std::string& path) {
+LoadResult LoadDatabaseFile(const std::string& path, std::optional<int64_t> start) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return LoadResult{std::nullopt, path + ": cannot open the file"};
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) return LoadResult{std::nullopt, path + ": cannot read the file"};
-  return LoadDatabase(text.str(), path);
+  return LoadDatabase(text.str(), path, start);
 }
 
 Database SyntheticDatabase(int channels, int rtus) {

@@ -35,8 +35,14 @@ struct SliceGrid {
   bool Contains(int64_t civil) const;
 };
 
+// An archive's slices: a grid of fixed times, and one relative to the server's start (the last
+// days up to the start, say), both optional.
+bool OnGrids(const std::optional<SliceGrid>& grid, const std::optional<SliceGrid>& recent,
+             int64_t civil);
+
 struct AnalogArchive {
   std::optional<SliceGrid> grid;
+  std::optional<SliceGrid> recent;  // placed when the file is loaded
   ValueSource source;  // for the grid; the point's own source when the archive gives none
   std::map<int64_t, std::optional<double>> values;  // explicit slices; nullopt: no value
 };
@@ -59,6 +65,7 @@ struct AccumValue {
 
 struct AccumArchive {
   std::optional<SliceGrid> grid;
+  std::optional<SliceGrid> recent;
   ValueSource reading;  // for the grid; the point's own sources when the archive gives none
   ValueSource power;
   std::map<int64_t, std::optional<AccumValue>> values;
@@ -104,8 +111,10 @@ struct LoadResult {
   std::string error;  // "SOURCE:LINE:COLUMN: reason" when database is empty
 };
 
-LoadResult LoadDatabase(std::string_view toml_text, std::string_view source_name);
-LoadResult LoadDatabaseFile(const std::string& path);
+// start: the civil time that relative slice grids count from; the wall clock now when absent.
+LoadResult LoadDatabase(std::string_view toml_text, std::string_view source_name,
+                        std::optional<int64_t> start = std::nullopt);
+LoadResult LoadDatabaseFile(const std::string& path, std::optional<int64_t> start = std::nullopt);
 
 // A database of channels x rtus RTUs with a few points each, for load tests and benchmarks.
 Database SyntheticDatabase(int channels, int rtus);

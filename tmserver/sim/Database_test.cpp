@@ -79,6 +79,42 @@ TEST(Database, ValuesAndArchives) {
   EXPECT_EQ(db.AccumAt(1, 2, 1, CivilSeconds(2026, 12, 2, 0, 0, 0)), std::nullopt);
 }
 
+TEST(Database, RecentSlicesCountFromTheServersStart) {
+  constexpr const char* kRecent = R"(
+[[channel]]
+number = 1
+  [[channel.rtu]]
+  number = 1
+    [[channel.rtu.analog]]
+    number = 1
+    ramp = { start = 0, per_hour = 1, origin = "2026-01-01 00:00" }
+      [[channel.rtu.analog.archive]]
+      number = 0
+      from = "2026-01-01 00:00"
+      to = "2026-01-01 02:00"
+      every = 3600
+      recent = { last = 86400, every = 3600 }
+    [[channel.rtu.accum]]
+    number = 1
+    reading = 5
+    power = 6
+    archive = { recent = { last = 7200, every = 3600, next = 3600 } }
+)";
+  const int64_t start = CivilSeconds(2027, 3, 10, 15, 42, 0);
+  const LoadResult loaded = LoadDatabase(kRecent, "recent.toml", start);
+  ASSERT_TRUE(loaded.database) << loaded.error;
+  const Database& db = *loaded.database;
+  const int64_t hour = CivilSeconds(2027, 3, 10, 15, 0, 0);
+  EXPECT_EQ(db.AnalogAt(1, 1, 1, 0, CivilSeconds(2026, 1, 1, 2, 0, 0)), 2.0f);  // the fixed grid
+  EXPECT_TRUE(db.AnalogAt(1, 1, 1, 0, hour).has_value());
+  EXPECT_TRUE(db.AnalogAt(1, 1, 1, 0, hour - 86400).has_value());
+  EXPECT_FALSE(db.AnalogAt(1, 1, 1, 0, hour - 90000).has_value());
+  EXPECT_FALSE(db.AnalogAt(1, 1, 1, 0, hour + 3600).has_value());
+  EXPECT_FALSE(db.AnalogAt(1, 1, 1, 0, hour - 1800).has_value());
+  EXPECT_EQ(db.AccumAt(1, 1, 1, hour + 3600), (std::pair{5.0f, 6.0f}));
+  EXPECT_FALSE(db.AccumAt(1, 1, 1, hour - 3 * 3600).has_value());
+}
+
 TEST(Database, ErrorsNameTheLine) {
   struct Case {
     const char* what;
