@@ -218,15 +218,9 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless,
 
   std::vector<std::string> sockets = SocketFiles();
   // The guard removes a temporary profile when this program dies; a kept one stays.
-  std::vector<std::string> args = {"/bin/sh",
-                                   "-c",
-                                   kGuard,
-                                   "sh",
-                                   ProfileKept() ? std::string() : profile_,
-                                   sockets[0],
-                                   sockets[1],
-                                   profileUrl_,
-                                   soffice};
+  std::vector<std::string> args = {
+      "/bin/sh",  "-c",       kGuard,      "sh",   ProfileKept() ? std::string() : profile_,
+      sockets[0], sockets[1], profileUrl_, soffice};
   if (headless) args.push_back("--headless");
   for (const char* a : {"--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck"}) {
     args.push_back(a);

@@ -192,7 +192,7 @@ class Probe {
     for (int i = 0; i < rows; ++i) {
       sal_Int32 height = 0;
       Reference<css::beans::XPropertySet>(all->getByIndex(i), UNO_QUERY_THROW)
-              ->getPropertyValue("Height") >>= height;
+          ->getPropertyValue("Height") >>= height;
       heights.push_back(height);
     }
     return heights;

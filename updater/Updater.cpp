@@ -131,8 +131,8 @@ struct RunTimes {
 
   std::string Text() const {
     return "connect " + Seconds(connect) + " s, start " + Seconds(start) + " s, open " +
-           Seconds(open) + " s, pass " + Seconds(pass) + " s, save " + Seconds(save) +
-           " s, quit " + Seconds(quit) + " s";
+           Seconds(open) + " s, pass " + Seconds(pass) + " s, save " + Seconds(save) + " s, quit " +
+           Seconds(quit) + " s";
   }
 };
 
