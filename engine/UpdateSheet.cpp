@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -494,35 +499,212 @@ class AnsweredTm : public ForwardingTm {
 // distant server is asked a few times per pass rather than once per row.
 constexpr size_t kFirstStretch = 256;
 constexpr size_t kLongestStretch = 4096;
+// Requests planned but not yet written beyond which planning waits for the server.
+constexpr size_t kMostAhead = 2 * kLongestStretch;
+
+// The server's calls made by more than one thread, one at a time.
+class SerializedTm : public ForwardingTm {
+ public:
+  SerializedTm(TmOperations& tm, std::mutex& mutex) : ForwardingTm(tm), mutex_(mutex) {}
+
+  int32_t tmaSystemTime(char* buffer, uint32_t reserved) override {
+    std::lock_guard lock(mutex_);
+    return tm_.tmaSystemTime(buffer, reserved);
+  }
+  int16_t tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) override {
+    std::lock_guard lock(mutex_);
+    return tm_.tmaStatus(ch, rtu, point);
+  }
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    std::lock_guard lock(mutex_);
+    return tm_.tmaAnalog(ch, rtu, point, time, archive);
+  }
+  uint32_t tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
+                        const std::string& time) override {
+    std::lock_guard lock(mutex_);
+    return tm_.tmaAccumFull(ch, rtu, point, values, time);
+  }
+  uint32_t tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch, uint16_t rtu,
+                          uint16_t point) override {
+    std::lock_guard lock(mutex_);
+    return tm_.tmaEnumObjects(cls, max, buffer, ch, rtu, point);
+  }
+  int16_t tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
+                           std::string& name, uint32_t size) override {
+    std::lock_guard lock(mutex_);
+    return tm_.tmaGetObjectName(cls, ch, rtu, point, name, size);
+  }
+  void tmaBatch(std::span<const TmBatchRequest> requests,
+                std::span<TmBatchAnswer> answers) override {
+    std::lock_guard lock(mutex_);
+    tm_.tmaBatch(requests, answers);
+  }
+
+ private:
+  std::mutex& mutex_;
+};
+
+// One stretch of rows as its planning walk left it: what it read, what it asks, where it
+// stopped. answers and fetched belong to the Fetcher until fetched is set.
+struct Stretch {
+  explicit Stretch(Worksheet& sheet) : reads(sheet) {}
+  ReadingSheet reads;
+  std::vector<TmBatchRequest> requests;
+  std::vector<TmBatchAnswer> answers;
+  bool toTheEnd = false;
+  int32_t stop = 0;
+  bool fetched = false;
+};
+
+// Fetches the answers of stretches on a thread of its own, in the order they were handed over,
+// while the office reads the rows of the next ones. The stretches waiting when it gets free go
+// to the server as one batch: a distant server costs a round trip per wait, not per stretch.
+// The spreadsheet is never touched from that thread.
+class Fetcher {
+ public:
+  explicit Fetcher(TmOperations& tm) : tm_(tm), thread_([this] { Loop(); }) {}
+  // Waits for the batch under way; stretches not yet sent are never sent.
+  ~Fetcher() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  Fetcher(const Fetcher&) = delete;
+  Fetcher& operator=(const Fetcher&) = delete;
+
+  void Add(Stretch& stretch) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stretch.requests.empty()) {
+        stretch.fetched = true;
+        return;
+      }
+      queue_.push_back(&stretch);
+    }
+    changed_.notify_all();
+  }
+  bool Fetched(const Stretch& stretch) {
+    std::lock_guard lock(mutex_);
+    return stretch.fetched;
+  }
+  void Wait(const Stretch& stretch) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stretch.fetched; });
+  }
+  // Drops the stretches not yet sent and waits for the batch under way.
+  void Cancel() {
+    std::unique_lock lock(mutex_);
+    queue_.clear();
+    changed_.wait(lock, [&] { return !busy_; });
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      if (stopping_) return;
+      std::vector<Stretch*> taken(queue_.begin(), queue_.end());
+      queue_.clear();
+      busy_ = true;
+      lock.unlock();
+      Fetch(taken);
+      lock.lock();
+      busy_ = false;
+      for (Stretch* stretch : taken) stretch->fetched = true;
+      changed_.notify_all();
+    }
+  }
+
+  void Fetch(const std::vector<Stretch*>& taken) {
+    try {
+      if (taken.size() == 1) {
+        tm_.tmaBatch(taken.front()->requests, taken.front()->answers);
+        return;
+      }
+      std::vector<TmBatchRequest> requests;
+      for (const Stretch* stretch : taken) {
+        requests.insert(requests.end(), stretch->requests.begin(), stretch->requests.end());
+      }
+      std::vector<TmBatchAnswer> answers(requests.size());
+      tm_.tmaBatch(requests, answers);
+      size_t next = 0;
+      for (Stretch* stretch : taken) {
+        for (TmBatchAnswer& answer : stretch->answers) answer = std::move(answers[next++]);
+      }
+    } catch (const std::exception&) {
+      // Unanswered requests keep their failure values and become "н\д" cells.
+    }
+  }
+
+  TmOperations& tm_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Stretch*> queue_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 // The row loop in stretches of rows: a walk that reads the rows and notes their requests, one
 // batch that fetches the answers, and a walk over the same rows, from the same state, that
 // writes them. Both walks are the one row loop; only the sheet and the server they see differ.
+// The next stretches are planned while the server answers the current one.
 void RunPipelined(Worksheet& sheet, ProgressIndicator& progress, TmOperations& tm,
                   PassStatistics& stats, LoopState& state) {
-  std::vector<TmBatchAnswer> answers;
-  size_t stretch = kFirstStretch;
-  while (!state.ended) {
-    ReadingSheet reading(sheet);
+  std::mutex serverMutex;
+  SerializedTm serialized(tm, serverMutex);
+  std::deque<std::unique_ptr<Stretch>> stretches;
+  Fetcher fetcher(serialized);  // goes before the stretches it may still hold
+  LoopState ahead = state;
+  size_t stretchSize = kFirstStretch;
+  size_t planned = 0;  // requests of the stretches not yet written
+
+  const auto planNext = [&] {
+    auto stretch = std::make_unique<Stretch>(sheet);
     PlanningTm planning;
     ProgressBarModel noProgress;
     PassStatistics noStatistics;
-    LoopState planned = state;
-    Pass(reading, noProgress, planning, noStatistics, planned).Run([&] {
-      return planning.requests_.size() >= stretch;
+    Pass(stretch->reads, noProgress, planning, noStatistics, ahead).Run([&] {
+      return planning.requests_.size() >= stretchSize;
     });
-    stretch = std::min(2 * stretch, kLongestStretch);
+    stretchSize = std::min(2 * stretchSize, kLongestStretch);
+    stretch->requests = std::move(planning.requests_);
+    stretch->answers.assign(stretch->requests.size(), TmBatchAnswer{});
+    stretch->toTheEnd = ahead.ended;
+    stretch->stop = ahead.row;
+    planned += stretch->requests.size();
+    fetcher.Add(*stretch);
+    stretches.push_back(std::move(stretch));
+  };
 
-    answers.assign(planning.requests_.size(), TmBatchAnswer{});
-    if (!planning.requests_.empty()) tm.tmaBatch(planning.requests_, answers);
+  while (!state.ended) {
+    if (stretches.empty()) {
+      ahead = state;
+      planNext();
+    }
+    const Stretch& current = *stretches.front();
+    while (!ahead.ended && planned < kMostAhead && !fetcher.Fetched(current)) planNext();
+    fetcher.Wait(current);
 
-    ReplayedSheet replayed(sheet, reading);
-    AnsweredTm answered(tm, planning.requests_, answers);
-    const bool toTheEnd = planned.ended;
-    const int32_t stop = planned.row;
+    ReplayedSheet replayed(sheet, current.reads);
+    AnsweredTm answered(serialized, current.requests, current.answers);
     Pass(replayed, progress, answered, stats, state).Run([&] {
-      return !toTheEnd && state.row >= stop;
+      return !current.toTheEnd && state.row >= current.stop;
     });
+    planned -= current.requests.size();
+    const bool asPlanned = current.toTheEnd || state.row == current.stop;
+    stretches.pop_front();
+    if (state.ended || !asPlanned) {
+      // What was planned beyond this point is not what the sheet asks now.
+      fetcher.Cancel();
+      stretches.clear();
+      planned = 0;
+    }
   }
 }
 

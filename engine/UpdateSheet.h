@@ -28,11 +28,13 @@ struct PassStatistics {
 
 // Runs one pass over rows 1..10000 of sheet. The requests of many rows go to the server at once
 // (TmOperations::tmaBatch): the pass reads a stretch of rows, notes the requests they make
-// (which depend on the sheet alone), fetches the answers together and then writes them. The
-// sheet, the result, the statistics and the requests the server receives, in their order, are
-// those of UpdateSheetOneByOne; the one difference: when a write fails, requests already fetched
-// for the rest of that stretch of rows (256 requests at first, doubling up to 4096) were sent
-// though their answers are dropped. A failed read is met before anything after it is requested.
+// (which depend on the sheet alone), fetches the answers together and then writes them; the
+// answers come on a thread of the pass's own while the next stretches are read. The sheet, the
+// result, the statistics and the requests the server receives, in their order, are those of
+// UpdateSheetOneByOne; the one difference: when a write fails, requests already fetched for the
+// rest of that stretch of rows (256 requests at first, doubling up to 4096) and for stretches
+// read ahead (at most 8192 requests) were sent though their answers are dropped. A failed read is
+// met before anything after it is requested. tm is called from that thread, one call at a time.
 // Calculation is manual and screen updating off while it runs; both are switched back at the end.
 // Returns true when a spreadsheet call failed (TM server failures only become "н\д" cells). A
 // failure of the screen-updating switch is not caught: that SpreadsheetError reaches the caller.

@@ -128,6 +128,41 @@ bool IsLocked(const Any& protection) {
                          ": the cell is locked and the sheet is protected");
 }
 
+// Calc fits the height of every row a store reaches to what the row then shows (the 17 px rows
+// of an .xls grow to 19.5 px for a number). The row heights are the user's, and the fitting is
+// work nobody asked for: held while the buffer is stored, switched back as they were.
+class RowHeightsHeld {
+ public:
+  RowHeightsHeld(Session& session, const Reference<css::frame::XModel>& model)
+      : session_(session), settings_(model, css::uno::UNO_QUERY) {
+    if (!settings_.is()) return;
+    session_.Call(What("hold row heights"), [&] {
+      bool enabled = false;
+      if ((settings_->getPropertyValue(Property()) >>= enabled) && enabled) {
+        settings_->setPropertyValue(Property(), Any(false));
+        held_ = true;
+      }
+    });
+  }
+  ~RowHeightsHeld() {
+    if (!held_) return;
+    try {
+      session_.Call(What("release row heights"),
+                    [&] { settings_->setPropertyValue(Property(), Any(true)); });
+    } catch (...) {
+      // An office that fails here fails the next call too; nothing may leave a destructor.
+    }
+  }
+  RowHeightsHeld(const RowHeightsHeld&) = delete;
+  RowHeightsHeld& operator=(const RowHeightsHeld&) = delete;
+
+ private:
+  static rtl::OUString Property() { return "IsAdjustHeightEnabled"; }
+  Session& session_;
+  Reference<css::beans::XPropertySet> settings_;
+  bool held_ = false;
+};
+
 }  // namespace
 
 std::vector<std::string> ReadValueTexts(Session& session, DocumentState& document,
@@ -392,6 +427,7 @@ void Batch::Flush() {
   pendingCount_ = 0;
   try {
     for (auto& [sheet, pending, cache] : work) {
+      const RowHeightsHeld heights(session_, cache->document->model);
       // A bulk store clears the cells' notes first; setValue and setString keep them. Cells
       // with a note are written one by one.
       Sequence<css::table::CellRangeAddress> noted =

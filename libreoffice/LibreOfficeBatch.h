@@ -9,7 +9,8 @@
 // block's numbers cost a few calls per block, not one per cell. Writes are buffered and stored
 // with setDataArray over rectangles of written cells, which may also take in empty cells (no
 // content, no note; unlocked on a protected sheet) between them, stored as the empty text that
-// leaves them empty: scattered writes down a column then cost one call per run, not per cell. As
+// leaves them empty: scattered writes down a column then cost one call per run, not per cell.
+// Storing leaves the rows' heights as they were (Calc would fit them to the new contents). As
 // long as automatic calculation may be on, a write can change any formula's value: it drops every
 // fetched block, and a fetch stores the buffer first.
 //

@@ -5,6 +5,7 @@
 #include <rtl/digest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,6 +33,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// Offices that may run at once with a kept profile each; more get a temporary one.
+constexpr int kKeptProfileSlots = 8;
 
 std::string ErrnoText(int error) {
   return std::strerror(error);
@@ -134,36 +138,91 @@ std::string FileUrl(const std::string& absolutePath) {
   return url;
 }
 
-OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
+KeptProfile TakeKeptProfile(const std::string& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return {};
+  fs::permissions(folder, fs::perms::owner_all, ec);
+  for (int n = 0; n < kKeptProfileSlots; ++n) {
+    const std::string base = (fs::path(folder) / ("profile-" + std::to_string(n))).string();
+    const int fd = open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return {};
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return {fd, base};
+    close(fd);
+  }
+  return {};
+}
+
+void PrepareProfile(const std::string& dir) {
+  const std::string file = dir + "/user/registrymodifications.xcu";
+  std::string text;
+  {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream all;
+    if (in) all << in.rdbuf();
+    text = all.str();
+  }
+  static const std::string kClosing = "</oor:items>";
+  std::error_code ec;
+  if (!text.empty() && text.rfind(kClosing) == std::string::npos) {
+    // Cut short (an office killed while it wrote it): nothing in the profile is trusted.
+    fs::remove_all(dir, ec);
+    text.clear();
+  }
+  fs::create_directories(dir + "/user", ec);
+  if (text.empty()) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << kRegistryModifications;
+    return;
+  }
+  // A setting of ours that is not there as written goes in at the end, where it wins.
+  std::string missing;
+  std::istringstream ours(kRegistryModifications);
+  for (std::string line; std::getline(ours, line);) {
+    if (line.rfind("<item ", 0) == 0 && text.find(line) == std::string::npos) {
+      missing += line + "\n";
+    }
+  }
+  if (missing.empty()) return;
+  text.insert(text.rfind(kClosing), missing);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+OfficeProcess::OfficeProcess(const std::string& soffice, bool headless,
+                             const std::string& keptProfiles) {
   if (!Executable(soffice)) {
     throw SpreadsheetError(Tr("LibreOffice is not installed: \"{}\" was not found", {soffice}));
   }
 
   std::error_code ec;
-  fs::path tmp = fs::temp_directory_path(ec);
-  if (ec) tmp = "/tmp";
-  std::string pattern = (tmp / "velt-lo-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) {
-    throw SpreadsheetError("Cannot create a LibreOffice profile directory in " + tmp.string() +
-                           ": " + ErrnoText(errno));
+  const KeptProfile kept = keptProfiles.empty() ? KeptProfile{} : TakeKeptProfile(keptProfiles);
+  if (kept.lockFd >= 0) {
+    kept_ = true;
+    lockFd_ = kept.lockFd;
+    profile_ = kept.dir;
+    // What a killed office left in its temporary folder.
+    fs::remove_all(profile_ + "/tmp", ec);
+  } else {
+    fs::path tmp = fs::temp_directory_path(ec);
+    if (ec) tmp = "/tmp";
+    std::string pattern = (tmp / "velt-lo-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) {
+      throw SpreadsheetError("Cannot create a LibreOffice profile directory in " + tmp.string() +
+                             ": " + ErrnoText(errno));
+    }
+    profile_ = buffer.data();
   }
-  profile_ = buffer.data();
   profileUrl_ = FileUrl(profile_);
   pipe_ = UniquePipeName();
   log_ = profile_ + "/soffice.log";
-
-  {
-    std::error_code ignored;
-    fs::create_directories(profile_ + "/user", ignored);
-    std::ofstream xcu(profile_ + "/user/registrymodifications.xcu");
-    xcu << kRegistryModifications;
-  }
+  PrepareProfile(profile_);
 
   std::vector<std::string> sockets = SocketFiles();
-  std::vector<std::string> args = {"/bin/sh",  "-c",       kGuard,      "sh",   profile_,
-                                   sockets[0], sockets[1], profileUrl_, soffice};
+  // The guard removes a temporary profile when this program dies; a kept one stays.
+  std::vector<std::string> args = {
+      "/bin/sh",  "-c",       kGuard,      "sh",   ProfileKept() ? std::string() : profile_,
+      sockets[0], sockets[1], profileUrl_, soffice};
   if (headless) args.push_back("--headless");
   for (const char* a : {"--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck"}) {
     args.push_back(a);
@@ -177,8 +236,8 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   int guard[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, guard) != 0) {
     int error = errno;
-    fs::remove_all(profile_, ec);
-    throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {ErrnoText(error)}));
+      ReleaseProfile();
+      throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {ErrnoText(error)}));
   }
   guard_ = guard[0];
 
@@ -190,8 +249,9 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
   posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   posix_spawn_file_actions_adddup2(&actions, guard[1], 3);
+  if (ProfileKept()) posix_spawn_file_actions_adddup2(&actions, lockFd_, 4);
   // The office must not inherit our sockets and files (a TM connection, an X connection...).
-  posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+  posix_spawn_file_actions_addclosefrom_np(&actions, ProfileKept() ? 5 : 4);
   // Its own group, so that the launcher and soffice.bin are signalled together; default signal
   // handling whatever the calling thread has blocked or ignored.
   sigset_t none, all;
@@ -225,7 +285,7 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless) {
     pid_ = -1;
     close(guard_);
     guard_ = -1;
-    fs::remove_all(profile_, ec);
+    ReleaseProfile();
     throw SpreadsheetError("Cannot start LibreOffice (\"" + soffice + "\"): " + ErrnoText(rc));
   }
 }
@@ -360,8 +420,7 @@ bool OfficeProcess::Stop(std::chrono::milliseconds grace) {
       WaitGone(std::chrono::milliseconds(10000));
     }
   }
-  std::error_code ec;
-  fs::remove_all(profile_, ec);
+  ReleaseProfile();
   if (WaitGone(std::chrono::milliseconds(0))) {
     for (const std::string& file : SocketFiles()) {
       struct stat info {};
@@ -372,6 +431,15 @@ bool OfficeProcess::Stop(std::chrono::milliseconds grace) {
   stopped_ = true;
   quitByItself_ = quit;
   return quit;
+}
+
+void OfficeProcess::ReleaseProfile() {
+  std::error_code ec;
+  if (!ProfileKept() || discardProfile_) fs::remove_all(profile_, ec);
+  if (lockFd_ >= 0) {
+    close(lockFd_);
+    lockFd_ = -1;
+  }
 }
 
 bool ProcessGroupAlive(pid_t group) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -62,6 +63,58 @@ TEST(OfficeProcess, PassesOwnProfileAndPipeAndSeesTheExit) {
       << output;
   EXPECT_NE(output.find("--accept=pipe,name=" + process.PipeName() + ";urp;"), std::string::npos);
   EXPECT_TRUE(process.Stop(1000ms));
+  EXPECT_FALSE(fs::exists(profile));
+}
+
+// Kept profiles: one per office running at once, left in place for the next start, made anew
+// when their settings file was cut short or a start discarded them.
+TEST(OfficeProcess, KeptProfilesAreOwnAndOutliveTheOffice) {
+  testsupport::TemporaryDirectory folder{"velt-kept"};
+  const std::string kept = folder.File("profiles");
+  FakeOffice fake("exec sleep 60");
+  const auto settings = [](const std::string& profile) {
+    std::ifstream in(profile + "/user/registrymodifications.xcu");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  auto first = std::make_unique<OfficeProcess>(fake.Path(), true, kept);
+  OfficeProcess second(fake.Path(), true, kept);
+  ASSERT_TRUE(first->ProfileKept());
+  ASSERT_TRUE(second.ProfileKept());
+  EXPECT_NE(first->ProfileDir(), second.ProfileDir());
+  const std::string profile = first->ProfileDir();
+  EXPECT_NE(settings(profile).find("MacroSecurityLevel"), std::string::npos);
+  std::ofstream(profile + "/user/made-by-the-office") << "x";
+  first.reset();
+  EXPECT_TRUE(fs::exists(profile + "/user/made-by-the-office"));
+
+  struct Case {
+    const char* name;
+    std::string settingsText;  // written into the profile before the start; empty: left alone
+    bool kept;                 // whatever else the office left there is still there
+  };
+  const Case cases[] = {
+      {"as the office left it", "", true},
+      {"settings cut short", "<?xml version=\"1.0\"?><oor:items", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(profile + "/user/made-by-the-office") << "x";
+    if (!c.settingsText.empty()) {
+      std::ofstream(profile + "/user/registrymodifications.xcu") << c.settingsText;
+    }
+    OfficeProcess again(fake.Path(), true, kept);
+    EXPECT_EQ(again.ProfileDir(), profile);  // the slot is free again
+    EXPECT_EQ(fs::exists(profile + "/user/made-by-the-office"), c.kept);
+    EXPECT_NE(settings(profile).find("MacroSecurityLevel"), std::string::npos);
+    EXPECT_NE(settings(profile).find("</oor:items>"), std::string::npos);
+  }
+  {
+    OfficeProcess discarded(fake.Path(), true, kept);
+    discarded.DiscardKeptProfile();
+    discarded.Stop(0ms);
+  }
   EXPECT_FALSE(fs::exists(profile));
 }
 

@@ -240,7 +240,7 @@ Session::Session(const LibreOfficeOptions& options)
              WindowSystemPluginInstalled(
                  std::filesystem::path(VELT_URE_FUNDAMENTALRC).parent_path().string()) &&
              DisplayUsable();
-  process_ = std::make_unique<OfficeProcess>(options_.soffice, !canShow_);
+  process_ = std::make_unique<OfficeProcess>(options_.soffice, !canShow_, options_.keptProfiles);
   watchdog_ = std::thread([this] { Watch(); });
   try {
     Connect();
@@ -261,6 +261,9 @@ Session::Session(const LibreOfficeOptions& options)
     desktop_.clear();
     context_.clear();
     bridge_.clear();
+    // A kept profile the office could not come up with may be damaged: the next start makes it
+    // anew.
+    if (process_->ProfileKept()) process_->DiscardKeptProfile();
     process_->Stop(0ms);
     throw;
   }

@@ -46,6 +46,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -831,6 +832,12 @@ LibreOfficeLauncher::LibreOfficeLauncher(LibreOfficeOptions options)
 
 std::unique_ptr<Application> LibreOfficeLauncher::Start() {
   try {
+    try {
+      return std::make_unique<lo::LoApplication>(std::make_shared<lo::Session>(options_));
+    } catch (const SpreadsheetError&) {
+      // The failed start discarded its kept profile: once more, with one made anew.
+      if (options_.keptProfiles.empty()) throw;
+    }
     return std::make_unique<lo::LoApplication>(std::make_shared<lo::Session>(options_));
   } catch (const SpreadsheetError&) {
     throw;
@@ -843,6 +850,14 @@ std::optional<LibreOfficeInstance> LibreOfficeInstanceOf(Application& applicatio
   auto* office = dynamic_cast<lo::LoApplication*>(&application);
   if (!office) return std::nullopt;
   return office->Instance();
+}
+
+std::string LibreOfficeKeptProfileFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/veltexcel";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/veltexcel";
+  return {};
 }
 
 bool LibreOfficeInstanceRunning(const LibreOfficeInstance& instance) {

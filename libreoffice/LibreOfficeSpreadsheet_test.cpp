@@ -186,6 +186,20 @@ class Probe {
                                                UNO_QUERY_THROW);
   }
 
+  // The heights (1/100 mm) of the first `rows` rows.
+  std::vector<int32_t> RowHeights(const std::string& path, const std::string& sheet, int rows) {
+    Reference<css::table::XColumnRowRange> range(Sheet(path, sheet), UNO_QUERY_THROW);
+    Reference<css::container::XIndexAccess> all(range->getRows(), UNO_QUERY_THROW);
+    std::vector<int32_t> heights;
+    for (int i = 0; i < rows; ++i) {
+      sal_Int32 height = 0;
+      Reference<css::beans::XPropertySet>(all->getByIndex(i), UNO_QUERY_THROW)
+          ->getPropertyValue("Height") >>= height;
+      heights.push_back(height);
+    }
+    return heights;
+  }
+
   std::vector<std::string> SheetNames(const std::string& path) {
     Reference<css::sheet::XSpreadsheetDocument> document(Model(path), UNO_QUERY_THROW);
     std::vector<std::string> names;
@@ -804,6 +818,39 @@ TEST_F(LibreOfficeTest, BulkWritesStayLiteral) {
   auto cells = Office().Contents(path, "ВЕЛТ", 5, 1);
   EXPECT_EQ(cells, (std::vector<std::string>{"1,1 s:=1+1|=1+1", "2,1 s:001|'001", "3,1 s:н\\д|н\\д",
                                              "4,1 n:32767|32767", "5,1 n:0.1|0.1"}));
+}
+
+// A pass's writes leave the rows as high as the user left them: Calc would fit each row it
+// stores into to what it shows (the 17 px rows of an .xls grow by a few pixels).
+TEST_F(LibreOfficeTest, PassWritesKeepTheRowHeights) {
+  const std::string path = dir_ / "heights.xls";
+  auto [workbook, sheet] = NewWorkbook(path);
+  App().SetScreenUpdating(false, 0);
+  for (int32_t row = 1; row <= 40; ++row) {
+    sheet->SetCellText(row, 1, "#TT1:2:" + std::to_string(row));
+  }
+  App().SetScreenUpdating(true, 0);
+  workbook->SaveAs(path);
+  const std::string copy = dir_ / "heights-copy.xls";
+  fs::copy_file(path, copy);
+  auto reopened = App().Open(copy);
+  auto data = reopened->WorksheetByName("ВЕЛТ");
+  const std::vector<int32_t> before = Office().RowHeights(copy, "ВЕЛТ", 42);
+  App().SetCalculation(xlCalculationManual, 0);
+  App().SetScreenUpdating(false, 0);
+  for (int32_t row = 1; row <= 40; ++row) {
+    (void)data->CellText(row, 1);
+    if (row % 3 == 0) {
+      data->SetCellText(row, 4, "н\\д");
+    } else {
+      data->SetCellNumber(row, 4, row * 1.25);
+    }
+    if (row % 5 == 0) data->SetCellNumber(row, 5, 1e6 + row);
+  }
+  App().SetScreenUpdating(true, 0);
+  App().SetCalculation(xlCalculationAutomatic, 0);
+  EXPECT_EQ(data->CellText(3, 4), "н\\д");
+  EXPECT_EQ(Office().RowHeights(copy, "ВЕЛТ", 42), before);
 }
 
 TEST_F(LibreOfficeTest, BufferedWriteIsReadBack) {

@@ -113,6 +113,29 @@ std::string RowList(const std::string& label, const std::vector<int32_t>& rows) 
   return text;
 }
 
+// Where a run's time goes, for --verbose: what is the office's and what is ours.
+struct RunTimes {
+  Clock::duration connect{}, start{}, open{}, pass{}, save{}, quit{};
+
+  // Runs f and adds its time to `into`.
+  template <class F>
+  static auto Timed(Clock::duration& into, F f) -> decltype(f()) {
+    const auto started = Clock::now();
+    struct Add {
+      Clock::duration& into;
+      Clock::time_point started;
+      ~Add() { into += Clock::now() - started; }
+    } add{into, started};
+    return f();
+  }
+
+  std::string Text() const {
+    return "connect " + Seconds(connect) + " s, start " + Seconds(start) + " s, open " +
+           Seconds(open) + " s, pass " + Seconds(pass) + " s, save " + Seconds(save) + " s, quit " +
+           Seconds(quit) + " s";
+  }
+};
+
 // The workbook held for the run: the application, the workbook and its data sheet.
 struct UpdaterWorkbook {
   std::unique_ptr<Application> application;
@@ -123,9 +146,9 @@ struct UpdaterWorkbook {
 // Opens the workbook and binds the data sheet; an exit code other than kExitDone after
 // printing why not.
 int OpenSheet(const std::string& path, UpdaterContext& context, Report& report,
-              UpdaterWorkbook& link) {
+              UpdaterWorkbook& link, RunTimes& times) {
   try {
-    link.application = context.launcher.Start();
+    link.application = RunTimes::Timed(times.start, [&] { return context.launcher.Start(); });
   } catch (const SpreadsheetError& e) {
     // These texts are the backend's own sentences (LibreOffice missing, no profile folder).
     report.Error(Tr("cannot start the spreadsheet application: {}", {e.what()}));
@@ -133,7 +156,7 @@ int OpenSheet(const std::string& path, UpdaterContext& context, Report& report,
   }
   try {
     link.application->SetDisplayAlerts(false);
-    link.workbook = link.application->Open(path);
+    link.workbook = RunTimes::Timed(times.open, [&] { return link.application->Open(path); });
   } catch (const WorkbookLockedError& e) {
     report.Error(
         Tr("the workbook {} is open in another LibreOffice: {} on {}, since {} (lock "
@@ -264,7 +287,7 @@ class LinkWatch {
 
 // One pass and the save after it; false when the spreadsheet failed.
 bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report& report,
-                 UpdaterWorkbook& link, bool& savedAs) {
+                 UpdaterWorkbook& link, bool& savedAs, RunTimes& times) {
   const auto started = Clock::now();
   char systemTime[81] = {};
   context.tm.tmaSystemTime(systemTime, 0);
@@ -276,8 +299,10 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
   {
     TerminalBar bar(model, statistics, context.err, context.terminal && !options.quiet);
     try {
-      failed =
-          UpdateSheet(*link.application, context.lcid, *link.sheet, model, context.tm, &statistics);
+      failed = RunTimes::Timed(times.pass, [&] {
+        return UpdateSheet(*link.application, context.lcid, *link.sheet, model, context.tm,
+                           &statistics);
+      });
     } catch (const SpreadsheetError& e) {
       failed = true;
       detail = e.what();
@@ -289,12 +314,14 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
   if (!failed) {
     const std::string target = options.saveAs && !savedAs ? *options.saveAs : std::string();
     try {
-      if (!target.empty()) {
-        link.workbook->SaveAs(target);
-        savedAs = true;
-      } else {
-        link.workbook->Save();
-      }
+      RunTimes::Timed(times.save, [&] {
+        if (!target.empty()) {
+          link.workbook->SaveAs(target);
+          savedAs = true;
+        } else {
+          link.workbook->Save();
+        }
+      });
     } catch (const SpreadsheetError& e) {
       failed = true;
       problem = Tr("saving the workbook failed");
@@ -379,7 +406,8 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
 
   // A single run gives up at once; a cycle run tries again on every cycle.
   LinkWatch watch(context, report);
-  while (!watch.Connect(options.server)) {
+  RunTimes times;
+  while (!RunTimes::Timed(times.connect, [&] { return watch.Connect(options.server); })) {
     if (!options.cycleSeconds || context.stopRequested() ||
         context.waitForStop(*options.cycleSeconds)) {
       return kExitNoConnection;
@@ -389,10 +417,12 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
   int code = kExitDone;
   {
     UpdaterWorkbook link;
-    code = OpenSheet(path.string(), context, report, link);
+    code = OpenSheet(path.string(), context, report, link, times);
     bool savedAs = false;
     while (code == kExitDone) {
-      if (!PassAndSave(options, context, report, link, savedAs)) code = kExitSpreadsheetFailed;
+      if (!PassAndSave(options, context, report, link, savedAs, times)) {
+        code = kExitSpreadsheetFailed;
+      }
       // A single run whose pass lost the link saved what it had, but did not finish its job.
       if (watch.TakeLost() && !options.cycleSeconds && code == kExitDone) code = kExitNoConnection;
       if (!options.cycleSeconds || code != kExitDone || context.stopRequested()) break;
@@ -401,9 +431,10 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
     // The link goes in this order: sheet, workbook, then the application, which quits.
     link.sheet.reset();
     link.workbook.reset();
-    link.application.reset();
+    RunTimes::Timed(times.quit, [&] { link.application.reset(); });
   }
   context.disconnect();
+  if (options.verbose) context.err << "veltexcel-update: " << Tr("times: ") << times.Text() << "\n";
   return code;
 }
 

@@ -53,6 +53,7 @@ class Child {
     argv.push_back(nullptr);
     const std::string out = (dir / "stdout").string(), err = (dir / "stderr").string();
     const std::string tmp = (dir / "tmp").string();
+    const std::string cache = (dir / "cache").string();  // the kept office profiles
     fs::create_directories(tmp);
     std::fflush(nullptr);
     pid_ = fork();
@@ -62,6 +63,7 @@ class Child {
       dup2(o, 1);
       dup2(e, 2);
       setenv("TMPDIR", tmp.c_str(), 1);
+      setenv("XDG_CACHE_HOME", cache.c_str(), 1);
       setenv("LC_ALL", locale, 1);
       unsetenv("LANGUAGE");
       execv(argv[0], argv.data());

@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
 
   velt::LibreOfficeOptions office;
   office.headless = true;
+  office.keptProfiles = velt::LibreOfficeKeptProfileFolder();
   velt::LibreOfficeLauncher launcher(office);
   velt::TmAccess tm;
   velt::SetServerMessageListener([](const std::string& text) {

@@ -3,7 +3,8 @@
 // Every Start launches a soffice of its own (own profile directory, own pipe, own process
 // group) and never attaches to an office already running. Destroying the Application closes
 // its documents without saving or asking, quits the office and, if it does not quit within a
-// few seconds, ends its process group; the profile directory is removed either way.
+// few seconds, ends its process group; the profile directory is removed either way, unless it
+// is a kept one (LibreOfficeOptions::keptProfiles).
 //
 // A LibreOffice that dies or hangs never hangs the program: a call that takes longer than
 // callTimeout ends the office, and every later call fails at once with SpreadsheetError.
@@ -63,7 +64,15 @@ struct LibreOfficeOptions {
   // Called on the program's thread about every 50 ms while the office starts and while a
   // document loads (a window keeps itself painted with it); empty: the thread just waits.
   std::function<void()> whileWaiting;
+  // A folder (LibreOfficeKeptProfileFolder) of office profiles kept between starts, one per
+  // instance running at once and never shared while in use: an office starts faster with a
+  // profile it made before. A start that fails with one removes it, and the launcher tries once
+  // more with it made anew. Empty: a fresh temporary profile for every start.
+  std::string keptProfiles;
 };
+
+// $XDG_CACHE_HOME/veltexcel (~/.cache/veltexcel); empty when neither is set.
+std::string LibreOfficeKeptProfileFolder();
 
 class LibreOfficeLauncher : public SpreadsheetLauncher {
  public:
