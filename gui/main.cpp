@@ -15,6 +15,7 @@
 #include "HelpWindow.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "MainWindow.h"
+#include "ProgramInfo.h"
 #include "QtTranslations.h"
 #include "TmAccessConnection.h"
 #include "Translation.h"
@@ -44,6 +45,7 @@ class VeltApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto code = velt::AnswerProgramInfo(argc, argv)) return *code;
   VeltApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("veltexcel"));
   QApplication::setQuitOnLastWindowClosed(false);

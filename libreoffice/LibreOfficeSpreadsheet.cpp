@@ -52,6 +52,7 @@
 #include <filesystem>
 #include <iterator>
 #include <mutex>
+#include <vector>
 
 #include "DocumentLock.h"
 #include "LibreOfficeBatch.h"
@@ -114,6 +115,13 @@ const char* FilterFor(const std::string& path) {
   if (extension == ".xlsx") return "Calc MS Excel 2007 XML";
   if (extension == ".ods") return "calc8";
   return "MS Excel 97";
+}
+
+// The options of Calc's text export: the separator, '"' around texts that need it, UTF-8 (76),
+// cells as shown, no formulas; the active sheet.
+std::string CsvFilterOptions(char separator) {
+  return std::to_string(static_cast<unsigned char>(separator)) +
+         ",34,76,1,,0,false,true,true,false,false";
 }
 
 // Whether a document that loaded under `filter` counts as a workbook. Calc opens almost
@@ -409,6 +417,29 @@ class LoWorkbook : public Workbook {
     });
   }
 
+  void SaveCopyAs(const std::string& path, const CopyOptions& options) override {
+    What what{"save a copy of the workbook as", 0, 0, Quoted(path)};
+    Check(what);
+    std::string absolute = AbsolutePath(path);
+    const SaveLeftovers leftovers(absolute);
+    GuardSave(what, leftovers, [&] {
+      session_->Call(
+          what,
+          [&] {
+            Settle(*session_);
+            const auto args = CopyArguments(what, absolute, options);
+            Reference<css::frame::XStorable> storable(document_->model, UNO_QUERY_THROW);
+            const auto store = [&] { storable->storeToURL(UrlOf(absolute), args); };
+            if (Extension(absolute) == ".csv") {
+              WithActiveSheet(what, options.sheet, store);
+            } else {
+              store();
+            }
+          },
+          session_->DocumentTimeout());
+    });
+  }
+
   void Save() override {
     What what{"save the workbook"};
     Check(what);
@@ -445,6 +476,68 @@ class LoWorkbook : public Workbook {
       }
       throw;
     }
+  }
+
+  // Calc's text export writes the active sheet (its sheet-number option writes NAME-SHEET.csv
+  // instead, and nothing when the sheet's name cannot be spelt in the office's file-name
+  // encoding): the sheet is made active for the store and the active one restored after.
+  template <class F>
+  void WithActiveSheet(const What& what, const std::string& sheet, F&& store) {
+    Reference<css::sheet::XSpreadsheetView> view(document_->model->getCurrentController(),
+                                                 UNO_QUERY);
+    if (sheet.empty()) return store();
+    if (!view.is()) throw SpreadsheetError(what.Text() + ": the workbook has no view");
+    Reference<css::sheet::XSpreadsheets> sheets = Sheets();
+    if (!sheets->hasByName(FromUtf8(sheet))) {
+      throw SpreadsheetError(what.Text() + ": the workbook has no worksheet " + Quoted(sheet));
+    }
+    Reference<css::sheet::XSpreadsheet> wanted(sheets->getByName(FromUtf8(sheet)), UNO_QUERY_THROW);
+    Reference<css::sheet::XSpreadsheet> active = view->getActiveSheet();
+    view->setActiveSheet(wanted);
+    try {
+      store();
+    } catch (...) {
+      if (active.is()) view->setActiveSheet(active);
+      throw;
+    }
+    if (active.is()) view->setActiveSheet(active);
+  }
+
+  // The store arguments of SaveCopyAs: the filter by the extension, and for a PDF or a CSV the
+  // sheet it holds.
+  Sequence<css::beans::PropertyValue> CopyArguments(const What& what, const std::string& path,
+                                                    const CopyOptions& options) {
+    const std::string extension = Extension(path);
+    const bool pdf = extension == ".pdf", csv = extension == ".csv";
+    Reference<css::sheet::XSpreadsheet> sheet;
+    if ((pdf || csv) && !options.sheet.empty()) {
+      Reference<css::sheet::XSpreadsheets> sheets = Sheets();
+      if (!sheets->hasByName(FromUtf8(options.sheet))) {
+        throw SpreadsheetError(what.Text() + ": the workbook has no worksheet " +
+                               Quoted(options.sheet));
+      }
+      sheet.set(sheets->getByName(FromUtf8(options.sheet)), UNO_QUERY_THROW);
+    }
+    std::vector<css::beans::PropertyValue> args;
+    args.push_back(Property("Overwrite", Any(true)));
+    if (pdf) {
+      args.push_back(Property("FilterName", Any(rtl::OUString("calc_pdf_Export"))));
+      if (sheet.is()) {
+        // A sheet as the selection prints that sheet as Calc prints it: its print ranges, or
+        // its used area, with its page setup.
+        Sequence<css::beans::PropertyValue> data(1);
+        data.getArray()[0] = Property("Selection", Any(sheet));
+        args.push_back(Property("FilterData", Any(data)));
+      }
+    } else if (csv) {
+      args.push_back(Property("FilterName", Any(rtl::OUString("Text - txt - csv (StarCalc)"))));
+      args.push_back(Property(
+          "FilterOptions",
+          Any(rtl::OUString::createFromAscii(CsvFilterOptions(options.csvSeparator).c_str()))));
+    } else {
+      args.push_back(Property("FilterName", Any(rtl::OUString::createFromAscii(FilterFor(path)))));
+    }
+    return Sequence<css::beans::PropertyValue>(args.data(), static_cast<sal_Int32>(args.size()));
   }
 
   void SetSaved(bool saved) override {

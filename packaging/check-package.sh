@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package, checks what it holds, and runs the programs from the unpacked
-# package (not from the build folder) against the demo database and a demo workbook.
-#   check-package.sh BUILD_DIR DEMO_WORKBOOK_TOOL
+# package (not from the build folder): its own tool makes a workbook, its updater fills it
+# from tmsim on the demo database, and its PDF report holds the values.
+#   check-package.sh BUILD_DIR
 set -euo pipefail
 build=$1
-demo_tool=$2
 scratch=$(mktemp -d /tmp/veltexcel-package-test.XXXXXX)
 sim_pid=
 cleanup() {
@@ -22,12 +22,13 @@ echo "package: $(basename "$deb")"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$scratch/list"
 arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for want in \
-  /usr/bin/veltexcel /usr/bin/veltexcel-update /usr/bin/tmsim \
+  /usr/bin/veltexcel /usr/bin/veltexcel-update /usr/bin/tmsim /usr/bin/veltexcel-new-workbook \
   "/usr/lib/$arch/libtmconn.so.1" /usr/include/tmconn.h \
-  /usr/share/veltexcel/demo.toml \
+  /usr/share/veltexcel/demo.toml /usr/share/veltexcel/demo.xls \
   /usr/share/applications/veltexcel.desktop /usr/share/metainfo/veltexcel.metainfo.xml \
   /usr/share/icons/hicolor/scalable/apps/veltexcel.svg \
   /usr/share/man/man1/veltexcel.1.gz /usr/share/man/man1/veltexcel-update.1.gz /usr/share/man/man1/tmsim.1.gz \
+  /usr/share/man/man1/veltexcel-new-workbook.1.gz \
   /usr/share/doc/veltexcel/README.md /usr/share/doc/veltexcel/DATABASE.md \
   /usr/share/doc/veltexcel/PROTOCOL.md /usr/share/doc/veltexcel/copyright \
   /usr/lib/systemd/user/veltexcel-update@.service /usr/lib/systemd/user/veltexcel-update@.timer \
@@ -44,7 +45,7 @@ done
 
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
-for program in veltexcel veltexcel-update tmsim; do
+for program in veltexcel veltexcel-update tmsim veltexcel-new-workbook; do
   if readelf -d "$root/usr/bin/$program" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
     fail "$program looks for libraries in the build folder"
   fi
@@ -69,15 +70,21 @@ for _ in $(seq 100); do
 done
 address=$(sed -n 's/^listening on //p' "$scratch/tmsim.out")
 [ -n "$address" ] || { cat "$scratch/tmsim.out"; fail "tmsim from the package did not start"; }
-"$demo_tool" create "$scratch/demo.xls" >/dev/null
+# Without a display the program answers --version before anything graphical starts.
+env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/veltexcel" --version | grep -qx "veltexcel .*" ||
+  fail "veltexcel --version without a display"
+demo_tool=$root/usr/bin/veltexcel-new-workbook
+"$demo_tool" create --demo "$scratch/demo.xls" >/dev/null
 if ldd "$root/usr/bin/veltexcel-update" | grep libtmconn | grep -qF "$build"; then
   fail "veltexcel-update found libtmconn in the build folder"
 fi
-summary=$("$root/usr/bin/veltexcel-update" --quiet --server "$address\\TMS" "$scratch/demo.xls") ||
+summary=$("$root/usr/bin/veltexcel-update" --quiet --server "$address\\TMS" "$scratch/demo.xls" \
+  --save-as "$scratch/day-%Y-%m-%d.pdf") ||
   fail "veltexcel-update from the package failed: $summary"
 echo "$summary"
 case "$summary" in *'spreadsheet: ok'*) ;; *) fail "unexpected summary: $summary" ;; esac
 "$demo_tool" print "$scratch/demo.xls" | grep -q '#TC1:2:10 .* 9 ' || fail "the workbook was not filled"
+pdftotext "$scratch/day-$(date +%Y-%m-%d).pdf" - | grep -q 1531070 || fail "the PDF report lacks the values"
 
 if command -v lintian >/dev/null; then
   lintian --no-tag-display-limit "$deb" >"$scratch/lintian.log" 2>&1 || true

@@ -52,6 +52,12 @@ class Worksheet {
   virtual void SetColumnWidth(int32_t column, double characters) = 0;
 };
 
+// How SaveCopyAs writes the formats that hold one sheet or a print of the workbook.
+struct CopyOptions {
+  std::string sheet;        // .csv and .pdf: the sheet written; .pdf without one: every sheet
+  char csvSeparator = ';';  // .csv: between the cells of a row
+};
+
 class Workbook {
  public:
   virtual ~Workbook() = default;
@@ -60,6 +66,11 @@ class Workbook {
   virtual void SaveAs(const std::string& path) = 0;
   // Saves to the workbook's own file in its own format.
   virtual void Save() = 0;
+  // Writes a copy to path and leaves the workbook as it is (its file, format and saved state).
+  // The format follows the extension: .xls, .xlsx, .ods as SaveAs; .pdf the application's own
+  // PDF export of options.sheet (its print ranges and page setup as the workbook has them);
+  // .csv the sheet options.sheet as UTF-8 text, cells as shown, options.csvSeparator between.
+  virtual void SaveCopyAs(const std::string& path, const CopyOptions& options) = 0;
   // Marks the workbook unchanged (true) or changed (false).
   virtual void SetSaved(bool saved) = 0;
 

@@ -34,7 +34,7 @@ done
 echo "   tmsim listens on $address (server name TMS)"
 
 echo "== creating the demo workbook"
-"$bin/updater/veltexcel-demo-workbook" create "$workbook"
+"$bin/updater/veltexcel-new-workbook" create --demo "$workbook"
 
 if [ -n "${DISPLAY:-}" ] && [ -x "$bin/gui/veltexcel" ] &&
   xdotool getdisplaygeometry >/dev/null 2>&1; then
@@ -55,6 +55,6 @@ echo "== updating it once with veltexcel-update"
 "$bin/updater/veltexcel-update" --server "$address\\TMS" "$workbook"
 
 echo "== the filled sheet \"ВЕЛТ\""
-"$bin/updater/veltexcel-demo-workbook" print "$workbook"
+"$bin/updater/veltexcel-new-workbook" print "$workbook"
 echo
 echo "The workbook is at $workbook"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "AsciiText.h"
+#include "SaveTargets.h"
 #include "Translation.h"
 #include "Updater.h"
 
@@ -48,10 +48,44 @@ std::optional<PreflightProblem> CheckTarget(const fs::path& target, bool isWorkb
   return std::nullopt;
 }
 
+// A --save-as path: a known extension and well-formed date fields (bad arguments), then a
+// folder that exists, and one this user can write to.
+std::optional<PreflightProblem> CheckSaveTarget(const std::string& saveAs) {
+  if (const auto field = BadDateField(saveAs)) {
+    return PreflightProblem{
+        kExitBadArguments,
+        Tr("--save-as {}: {} is not a date field; the file name may hold %Y %m %d %H %M %S %j "
+           "%u %V, and %% for a percent sign",
+           {saveAs, *field})};
+  }
+  std::error_code ec;
+  const fs::path target = fs::absolute(saveAs, ec);
+  if (SaveTargetKindOf(saveAs) == SaveTargetKind::kUnknown) {
+    return PreflightProblem{
+        kExitBadArguments,
+        Tr("--save-as {}: not a known format; name a file ending in .xls, .xlsx, .ods, .pdf or "
+           ".csv",
+           {saveAs})};
+  }
+  if (!fs::is_directory(Folder(target), ec)) {
+    return PreflightProblem{kExitBadArguments, Tr("--save-as {}: the folder {} does not exist",
+                                                  {saveAs, Folder(target).string()})};
+  }
+  return CheckTarget(target, false);
+}
+
 }  // namespace
 
 std::optional<PreflightProblem> CheckPaths(const std::string& workbook,
-                                           const std::optional<std::string>& saveAs) {
+                                           const std::vector<std::string>& saveAs,
+                                           bool saveWorkbook) {
+  // Bad arguments first: a misspelt name is reported as such, whatever else is wrong.
+  std::optional<PreflightProblem> unwritable;
+  for (const std::string& target : saveAs) {
+    auto problem = CheckSaveTarget(target);
+    if (problem && problem->exitCode == kExitBadArguments) return problem;
+    if (problem && !unwritable) unwritable = std::move(problem);
+  }
   std::error_code ec;
   if (!fs::is_regular_file(workbook, ec)) {
     return PreflightProblem{kExitNoWorkbook, Tr("no workbook at {}", {workbook})};
@@ -62,21 +96,8 @@ std::optional<PreflightProblem> CheckPaths(const std::string& workbook,
         Tr("the workbook {} is empty (0 bytes): it is no spreadsheet; restore it from a copy",
            {workbook})};
   }
-  if (!saveAs) return CheckTarget(workbook, true);
-
-  const fs::path target = fs::absolute(*saveAs, ec);
-  const std::string extension = AsciiLower(target.extension().string());
-  if (extension != ".xls" && extension != ".xlsx" && extension != ".ods") {
-    return PreflightProblem{
-        kExitBadArguments,
-        Tr("--save-as {}: not a spreadsheet format; name a file ending in .xls, .xlsx or .ods",
-           {*saveAs})};
-  }
-  if (!fs::is_directory(Folder(target), ec)) {
-    return PreflightProblem{kExitBadArguments, Tr("--save-as {}: the folder {} does not exist",
-                                                  {*saveAs, Folder(target).string()})};
-  }
-  return CheckTarget(target, false);
+  if (unwritable) return unwritable;
+  return saveWorkbook ? CheckTarget(workbook, true) : std::nullopt;
 }
 
 }  // namespace velt

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velt {
 
@@ -12,8 +13,11 @@ struct PreflightProblem {
   std::string message;  // a sentence in the reader's language, naming the path and the fix
 };
 
-// workbook: the absolute path of the workbook; saveAs: the --save-as path, if given.
+// workbook: the absolute path of the workbook, which must be writable when saveWorkbook;
+// saveAs: the --save-as paths, whose names must be well formed and whose folders must exist
+// and be writable.
 std::optional<PreflightProblem> CheckPaths(const std::string& workbook,
-                                           const std::optional<std::string>& saveAs);
+                                           const std::vector<std::string>& saveAs,
+                                           bool saveWorkbook = true);
 
 }  // namespace velt

@@ -17,6 +17,7 @@
 #include "LinkEvents.h"
 #include "Preflight.h"
 #include "Progress.h"
+#include "SaveTargets.h"
 #include "Translation.h"
 #include "UpdateSheet.h"
 #include "WorkbookLocked.h"
@@ -285,9 +286,42 @@ class LinkWatch {
   std::optional<std::string> reported_;  // the last failure reported
 };
 
-// One pass and the save after it; false when the spreadsheet failed.
+// The time a pass ended, for the date fields of the --save-as names.
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+// Writes the --save-as files after a pass, each on its own: one that fails is reported by its
+// name and the others are still written. The number that failed.
+int WriteCopies(const UpdaterOptions& options, Report& report, UpdaterWorkbook& link) {
+  const std::tm ended = LocalNow();
+  CopyOptions copy;
+  copy.sheet = kDataSheetName;
+  copy.csvSeparator = options.csvSeparator;
+  int failed = 0;
+  for (const std::string& target : options.saveAs) {
+    const std::string path = ExpandDateFields(target, ended);
+    try {
+      link.workbook->SaveCopyAs(path, copy);
+    } catch (const SpreadsheetError& e) {
+      ++failed;
+      report.Error(
+          Tr("--save-as: writing {} failed; the workbook and the other files are not "
+             "affected",
+             {path}));
+      report.Detail(e.what());
+    }
+  }
+  return failed;
+}
+
+// One pass, the save after it and the --save-as files; false when the spreadsheet failed.
+// copiesFailed counts the --save-as files that could not be written.
 bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report& report,
-                 UpdaterWorkbook& link, bool& savedAs, RunTimes& times) {
+                 UpdaterWorkbook& link, int& copiesFailed, RunTimes& times) {
   const auto started = Clock::now();
   char systemTime[81] = {};
   context.tm.tmaSystemTime(systemTime, 0);
@@ -311,22 +345,19 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
   if (failed)
     problem = Tr("the spreadsheet application failed during the pass; the workbook was not saved");
 
+  int copies = 0;
   if (!failed) {
-    const std::string target = options.saveAs && !savedAs ? *options.saveAs : std::string();
     try {
       RunTimes::Timed(times.save, [&] {
-        if (!target.empty()) {
-          link.workbook->SaveAs(target);
-          savedAs = true;
-        } else {
-          link.workbook->Save();
-        }
+        if (!options.noSave) link.workbook->Save();
       });
     } catch (const SpreadsheetError& e) {
       failed = true;
       problem = Tr("saving the workbook failed");
       detail = e.what();
     }
+    copies = WriteCopies(options, report, link);
+    copiesFailed += copies;
   }
 
   if (options.cycleSeconds) context.out << LocalTimestamp() << " ";
@@ -335,8 +366,9 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
               << ", \"н\\д\" markers: " << statistics.noValueWritten
               << Skipped(", rows not understood: ", statistics.rowsNotUnderstood)
               << Skipped(", out of range: ", statistics.rowsOutOfRange)
-              << ", spreadsheet: " << (failed ? "FAILED" : "ok") << ", "
-              << Seconds(Clock::now() - started) << " s" << std::endl;
+              << ", spreadsheet: " << (failed ? "FAILED" : "ok")
+              << (copies > 0 ? ", files not written: " + std::to_string(copies) : std::string())
+              << ", " << Seconds(Clock::now() - started) << " s" << std::endl;
   report.Detail(RowList(Tr("rows not understood (neither an address, a command nor empty): "),
                         statistics.rowsNotUnderstood));
   report.Detail(RowList(Tr("rows whose address is out of range: "), statistics.rowsOutOfRange));
@@ -347,18 +379,27 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
   return !failed;
 }
 
+// The --csv-separator text as the character: one printable ASCII character but the quote
+// that encloses texts, or a tab.
+std::optional<char> CsvSeparator(const std::string& text) {
+  if (text == "tab" || text == "\t") return '\t';
+  if (text.size() != 1 || text[0] == '"' || text[0] < 0x20 || text[0] > 0x7E) return std::nullopt;
+  return text[0];
+}
+
 }  // namespace
 
 std::variant<UpdaterOptions, ParseOutcome> ParseUpdaterArguments(
     const std::vector<std::string>& args) {
   UpdaterOptions options;
   int cycle = 0;
-  std::string saveAs;
+  std::string separator = ";";
   CLI::App app{Tr("Fills the sheet \"{}\" of a workbook with telemetry from a TM server, once or "
                   "on a cycle, and saves it.\nExit codes: 0 done, 1 the spreadsheet failed, 2 bad "
                   "arguments, 3 no connection to the server (or, in a single run, the connection "
                   "was lost during the pass), 4 the workbook cannot be opened or saved, or has no "
-                  "sheet \"{}\".",
+                  "sheet \"{}\", 5 a --save-as file could not be written (the workbook and the "
+                  "other files were).",
                   {kDataSheetName, kDataSheetName}),
                "veltexcel-update"};
   app.add_option("--server", options.server,
@@ -370,8 +411,16 @@ std::variant<UpdaterOptions, ParseOutcome> ParseUpdaterArguments(
                                      Tr("repeat every SECONDS until stopped; a server that is "
                                         "down is tried again on every cycle"))
                           ->check(CLI::Range(1, 86400));
-  auto* saveAsOption = app.add_option("--save-as", saveAs,
-                                      Tr("save to PATH (.xls, .xlsx or .ods) instead of WORKBOOK"));
+  app.add_option("--save-as", options.saveAs,
+                 Tr("after each pass also write PATH: a copy (.xls, .xlsx, .ods), the office's "
+                    "PDF export of the sheet (.pdf) or the sheet as UTF-8 CSV (.csv); date fields "
+                    "%Y %m %d %H %M %S %j %u %V and %% in the file name are the time the pass "
+                    "ended; may be given several times"))
+      ->allow_extra_args(false)
+      ->take_all();
+  app.add_flag("--no-save", options.noSave, Tr("do not save WORKBOOK itself"));
+  app.add_option("--csv-separator", separator,
+                 Tr("the character between the cells of a .csv (\"tab\" for a tab); default ;"));
   app.add_flag("--quiet,-q", options.quiet, Tr("no progress bar"));
   app.add_flag("--verbose,-v", options.verbose, Tr("the details behind each failure"));
   app.set_version_flag("--version", std::string("veltexcel-update ") + VELT_VERSION);
@@ -386,9 +435,16 @@ std::variant<UpdaterOptions, ParseOutcome> ParseUpdaterArguments(
     return ParseOutcome{kExitBadArguments, err.str()};
   }
   if (cycleOption->count() > 0) options.cycleSeconds = cycle;
-  if (saveAsOption->count() > 0) {
-    if (saveAs.empty()) return ParseOutcome{kExitBadArguments, "--save-as needs a path\n"};
-    options.saveAs = saveAs;
+  for (const std::string& target : options.saveAs) {
+    if (target.empty()) return ParseOutcome{kExitBadArguments, "--save-as needs a path\n"};
+  }
+  if (const auto character = CsvSeparator(separator)) {
+    options.csvSeparator = *character;
+  } else {
+    return ParseOutcome{
+        kExitBadArguments,
+        Tr("--csv-separator {}: give one character other than the quotation mark, or \"tab\"\n",
+           {separator})};
   }
   if (options.workbook.empty())
     return ParseOutcome{kExitBadArguments, "the workbook path is empty\n"};
@@ -399,7 +455,8 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
   Report report(context.err, options.verbose);
   std::error_code ec;
   const auto path = std::filesystem::absolute(options.workbook, ec);
-  if (const auto problem = CheckPaths(ec ? options.workbook : path.string(), options.saveAs)) {
+  if (const auto problem =
+          CheckPaths(ec ? options.workbook : path.string(), options.saveAs, !options.noSave)) {
     report.Error(problem->message);
     return problem->exitCode;
   }
@@ -418,11 +475,10 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
   {
     UpdaterWorkbook link;
     code = OpenSheet(path.string(), context, report, link, times);
-    bool savedAs = false;
+    int copiesFailed = 0;
     while (code == kExitDone) {
-      if (!PassAndSave(options, context, report, link, savedAs, times)) {
+      if (!PassAndSave(options, context, report, link, copiesFailed, times))
         code = kExitSpreadsheetFailed;
-      }
       // A single run whose pass lost the link saved what it had, but did not finish its job.
       if (watch.TakeLost() && !options.cycleSeconds && code == kExitDone) code = kExitNoConnection;
       if (!options.cycleSeconds || code != kExitDone || context.stopRequested()) break;
@@ -432,6 +488,8 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
     link.sheet.reset();
     link.workbook.reset();
     RunTimes::Timed(times.quit, [&] { link.application.reset(); });
+    // A file that could not be written leaves the run's own result unless that is worse.
+    if (code == kExitDone && copiesFailed > 0) code = kExitOutputFailed;
   }
   context.disconnect();
   if (options.verbose) context.err << "veltexcel-update: " << Tr("times: ") << times.Text() << "\n";

@@ -23,15 +23,21 @@ enum UpdaterExit : int {
   kExitBadArguments = 2,
   kExitNoConnection = 3,
   kExitNoWorkbook = 4,
+  // A --save-as file could not be written; the workbook and the other files were.
+  kExitOutputFailed = 5,
 };
 
 struct UpdaterOptions {
   std::string server;
   std::string workbook;
   std::optional<int> cycleSeconds;  // absent: one pass
-  std::optional<std::string> saveAs;
-  bool quiet = false;    // no progress bar
-  bool verbose = false;  // the details behind each failure (office and library texts) on stderr
+  // Files written after each pass besides the workbook (.xls .xlsx .ods .pdf .csv), in order;
+  // date fields in their names are expanded when the pass ends.
+  std::vector<std::string> saveAs;
+  bool noSave = false;      // the workbook itself is not saved
+  char csvSeparator = ';';  // between the cells of a .csv
+  bool quiet = false;       // no progress bar
+  bool verbose = false;     // the details behind each failure (office and library texts) on stderr
 };
 
 // The parsed options, or the exit code and the text to print (help goes to stdout with code 0;

@@ -386,5 +386,123 @@ TEST_F(UpdaterProcess, LockFilesOfGoneOfficesAreRemovedAndLiveOnesRespected) {
   }
 }
 
+// Today's date as the file name fields %Y-%m-%d give it.
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+// What a command prints on stdout.
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    pclose(pipe);
+  }
+  return text;
+}
+
+// Cells of a CSV file by row and column, 1-based: `separator` between cells, texts that hold
+// it in double quotes.
+SheetCells ReadCsv(const fs::path& path, char separator) {
+  SheetCells cells;
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  for (int row = 1; std::getline(in, line); ++row) {
+    int column = 1;
+    std::string cell;
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+      const char c = line[i];
+      if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"') {
+        cell += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = !quoted;
+      } else if (c == separator && !quoted) {
+        cells.texts[{row, column++}] = std::exchange(cell, {});
+      } else {
+        cell += c;
+      }
+    }
+    cells.texts[{row, column}] = cell;
+  }
+  return cells;
+}
+
+TEST_F(UpdaterProcess, DatedPdfXlsxAndCsvFromOneRunHoldWhatTheSheetGot) {
+  Child maker({VELTEXCEL_NEW_WORKBOOK, "create", "--demo", workbook_}, dir_);
+  ASSERT_EQ(maker.Wait(120s), 0) << maker.Err();
+  const std::string before = Today();
+  Child child(Command(Server(), {"--save-as", (dir_ / "day-%Y-%m-%d.pdf").string(), "--save-as",
+                                 (dir_ / "day-%Y-%m-%d.xlsx").string(), "--save-as",
+                                 (dir_ / "day.csv").string()}),
+              dir_);
+  ASSERT_EQ(child.Wait(180s), 0) << child.Err();
+  const std::string after = Today();
+  const std::string day = fs::exists(dir_ / ("day-" + before + ".pdf")) ? before : after;
+  const fs::path pdf = dir_ / ("day-" + day + ".pdf"), xlsx = dir_ / ("day-" + day + ".xlsx");
+  ASSERT_TRUE(fs::exists(pdf));
+  ASSERT_TRUE(fs::exists(xlsx));
+
+  // The workbook itself is saved as well, filled.
+  const SheetCells cells = ReadSheet();
+  EXPECT_EQ(cells(20, 4), "9");
+  const std::string text = Output("pdftotext -layout '" + pdf.string() + "' -");
+  for (const auto& [r, c] : {std::pair{10, 4}, {13, 5}, {20, 4}, {2, 4}, {7, 5}}) {
+    EXPECT_NE(text.find(cells(r, c)), std::string::npos) << r << "," << c << ": " << cells(r, c);
+  }
+  EXPECT_NE(text.find("н\\д"), std::string::npos);
+  const SheetCells csv = ReadCsv(dir_ / "day.csv", ';');
+  for (int r = 1; r <= kDemoRows; ++r) {
+    for (int c = 1; c <= kDemoColumns; ++c) EXPECT_EQ(csv(r, c), cells(r, c)) << r << "," << c;
+  }
+  workbook_ = xlsx.string();
+  EXPECT_EQ(ReadSheet()(13, 5), cells(13, 5));
+}
+
+TEST_F(UpdaterProcess, BadDateFieldOrUnknownExtensionExitsTwoAndWritesNothing) {
+  Child maker({VELTEXCEL_NEW_WORKBOOK, "create", workbook_}, dir_);
+  ASSERT_EQ(maker.Wait(120s), 0) << maker.Err();
+  EXPECT_EQ(ReadSheet()(1, 1), "ТМ адрес");
+  SilentListener server;
+  const auto written = fs::last_write_time(workbook_);
+  for (const char* name : {"day-%Y-%q.pdf", "day.txt"}) {
+    Child child(Command(server.Address(), {"--save-as", (dir_ / name).string()}), dir_);
+    EXPECT_EQ(child.Wait(30s), 2) << name;
+    EXPECT_NE(child.Err().find(name), std::string::npos) << child.Err();
+    EXPECT_FALSE(server.Knocked()) << name;
+  }
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    const std::string file = entry.path().filename().string();
+    EXPECT_TRUE(file == "demo.xls" || file == "tmp" || file == "stdout" || file == "stderr")
+        << file;
+  }
+  EXPECT_EQ(fs::last_write_time(workbook_), written);
+}
+
+TEST_F(UpdaterProcess, FailedPdfExportNamesItAndLeavesTheWorkbookAndTheOtherFilesWritten) {
+  CreateDemoWorkbook();
+  // A folder where the PDF should go: no user, root included, can write a file there.
+  fs::create_directories(dir_ / "report.pdf");
+  Child child(Command(Server(), {"--save-as", (dir_ / "report.pdf").string(), "--save-as",
+                                 (dir_ / "copy.ods").string()}),
+              dir_);
+  EXPECT_EQ(child.Wait(180s), 5) << child.Err();
+  EXPECT_NE(child.Err().find("writing " + (dir_ / "report.pdf").string() + " failed"),
+            std::string::npos)
+      << child.Err();
+  EXPECT_NE(child.Out().find("spreadsheet: ok, files not written: 1"), std::string::npos)
+      << child.Out();
+  EXPECT_EQ(ReadSheet()(20, 4), "9");
+  workbook_ = (dir_ / "copy.ods").string();
+  EXPECT_EQ(ReadSheet()(20, 4), "9");
+}
+
 }  // namespace
 }  // namespace velt

@@ -13,6 +13,7 @@
 #include "DemoSheet.h"
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
+#include "SaveTargets.h"
 
 namespace velt {
 namespace {
@@ -35,19 +36,57 @@ TEST(UpdaterArguments, ParseOutcomes) {
       {{"--server", "srv", "book.xls", "--save-as", ""}, kExitBadArguments},
       {{"--server", "srv", "book.xls", "extra.xls"}, kExitBadArguments},
       {{"--server", "srv", "book.xls", "--bogus"}, kExitBadArguments},
+      {{"--server", "srv", "book.xls", "--csv-separator", "\""}, kExitBadArguments},
+      {{"--server", "srv", "book.xls", "--csv-separator", ";;"}, kExitBadArguments},
   };
   for (const auto& c : cases) {
     auto parsed = ParseUpdaterArguments(c.args);
     const auto* outcome = std::get_if<ParseOutcome>(&parsed);
     EXPECT_EQ(outcome ? outcome->exitCode : -1, c.exitCode) << c.args.front();
   }
-  auto parsed = ParseUpdaterArguments(
-      {"book.xls", "--server", "h\\S", "--cycle", "60", "--save-as", "o.xls"});
+  auto parsed =
+      ParseUpdaterArguments({"--save-as", "o-%Y.pdf", "book.xls", "--server", "h\\S", "--cycle",
+                             "60", "--save-as", "o.xls", "--no-save", "--csv-separator", "tab"});
   const auto& options = std::get<UpdaterOptions>(parsed);
   EXPECT_EQ(options.server, "h\\S");
   EXPECT_EQ(options.workbook, "book.xls");
   EXPECT_EQ(options.cycleSeconds, 60);
-  EXPECT_EQ(options.saveAs, "o.xls");
+  EXPECT_EQ(options.saveAs, (std::vector<std::string>{"o-%Y.pdf", "o.xls"}));
+  EXPECT_TRUE(options.noSave);
+  EXPECT_EQ(options.csvSeparator, '\t');
+}
+
+TEST(SaveTargetNames, DateFieldsOfTheFileNameAreExpandedOthersRefused) {
+  std::tm t{};
+  t.tm_year = 2026 - 1900;
+  t.tm_mon = 0;
+  t.tm_mday = 4;
+  t.tm_hour = 8;
+  t.tm_min = 5;
+  t.tm_sec = 9;
+  t.tm_wday = 0;  // a Sunday
+  t.tm_yday = 3;
+  struct Case {
+    const char* path;
+    const char* expanded;  // nullptr: refused
+    const char* badField;
+  };
+  const Case cases[] = {
+      {"/r/day-%Y-%m-%d.pdf", "/r/day-2026-01-04.pdf", ""},
+      {"/r/%H%M%S-%j-%u-%V.xlsx", "/r/080509-004-7-01.xlsx", ""},
+      {"/r/100%%.csv", "/r/100%.csv", ""},
+      {"/r/%Y/day.csv", "/r/%Y/day.csv", ""},  // folders are taken as written
+      {"/r/day-%q.pdf", nullptr, "%q"},
+      {"/r/day-%F.pdf", nullptr, "%F"},
+      {"/r/day-%", nullptr, "%"},
+      {"/r/day-%ж.pdf", nullptr, "%ж"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BadDateField(c.path).value_or(""), c.badField) << c.path;
+    if (c.expanded) {
+      EXPECT_EQ(ExpandDateFields(c.path, t), c.expanded) << c.path;
+    }
+  }
 }
 
 class UpdaterRun : public ::testing::Test {
@@ -135,11 +174,25 @@ TEST_F(UpdaterRun, OncePassFillsAndSavesTheWorkbook) {
   EXPECT_TRUE(waits_.empty());
 }
 
-TEST_F(UpdaterRun, SaveAsLeavesTheOriginalUntouched) {
-  const std::string other = (dir_ / "copy.xls").string();
-  EXPECT_EQ(Run({"--server", "srv", path_, "--save-as", other}), kExitDone);
-  EXPECT_EQ(Saved(other, 1, 4).number, 115.5);
+TEST_F(UpdaterRun, SaveAsWritesCopiesBesideTheSavedWorkbookOrInsteadOfItWithNoSave) {
+  const std::string copy = (dir_ / "copy.xls").string(), report = (dir_ / "report.pdf").string();
+  EXPECT_EQ(Run({"--server", "srv", path_, "--save-as", copy, "--save-as", report}), kExitDone);
+  EXPECT_EQ(Saved(copy, 1, 4).number, 115.5);
+  EXPECT_EQ(Saved(report, 1, 4).number, 115.5);
+  EXPECT_EQ(Saved(path_, 1, 4).number, 115.5);
+
+  SetUp();
+  EXPECT_EQ(Run({"--server", "srv", path_, "--save-as", copy, "--no-save"}), kExitDone);
+  EXPECT_EQ(Saved(copy, 1, 4).number, 115.5);
   EXPECT_EQ(Saved(path_, 1, 4).kind, MemoryCell::Kind::Empty);
+
+  // A file that cannot be written is named and has its own exit code; the workbook is saved.
+  SetUp();
+  office_.FailOperation("savecopy");
+  err_.str("");
+  EXPECT_EQ(Run({"--server", "srv", path_, "--save-as", report}), kExitOutputFailed);
+  EXPECT_NE(err_.str().find("writing " + report + " failed"), std::string::npos) << err_.str();
+  EXPECT_EQ(Saved(path_, 1, 4).number, 115.5);
 }
 
 TEST_F(UpdaterRun, WrongServerExitsThreeWithoutOpeningAnything) {
@@ -233,21 +286,22 @@ TEST_F(UpdaterRun, PathsThatCannotBeSavedAreRefusedBeforeConnecting) {
          return std::vector<std::string>{};
        },
        kExitNoWorkbook, "is empty"},
-      {"save as pdf",
+      {"save as txt",
        [](const fs::path& dir) {
-         return std::vector<std::string>{"--save-as", (dir / "out.pdf").string()};
+         return std::vector<std::string>{"--save-as", (dir / "out.pdf").string(), "--save-as",
+                                         (dir / "out.txt").string()};
        },
-       kExitBadArguments, "not a spreadsheet format"},
-      {"save as csv",
-       [](const fs::path& dir) {
-         return std::vector<std::string>{"--save-as", (dir / "out.csv").string()};
-       },
-       kExitBadArguments, "not a spreadsheet format"},
+       kExitBadArguments, "not a known format"},
       {"save as without extension",
        [](const fs::path& dir) {
          return std::vector<std::string>{"--save-as", (dir / "out").string()};
        },
-       kExitBadArguments, "not a spreadsheet format"},
+       kExitBadArguments, "not a known format"},
+      {"a field that is no date",
+       [](const fs::path& dir) {
+         return std::vector<std::string>{"--save-as", (dir / "out-%Y-%q.pdf").string()};
+       },
+       kExitBadArguments, "%q is not a date field"},
       {"save as into a missing folder",
        [](const fs::path& dir) {
          return std::vector<std::string>{"--save-as", (dir / "nowhere" / "out.xls").string()};

@@ -206,6 +206,11 @@ void MemoryWorkbook::Save() {
   saved_ = true;
 }
 
+void MemoryWorkbook::SaveCopyAs(const std::string& path, const CopyOptions&) {
+  Check("savecopy", path);
+  office_.files_[path] = Snapshot();
+}
+
 void MemoryWorkbook::SetSaved(bool saved) {
   Check("saved", saved ? "true" : "false");
   saved_ = saved;

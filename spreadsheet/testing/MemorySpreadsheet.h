@@ -96,6 +96,8 @@ class MemoryWorkbook : public Workbook, public std::enable_shared_from_this<Memo
 
   void SaveAs(const std::string& path) override;
   void Save() override;
+  // Logged as "savecopy": the file gets the workbook's cells whatever the format.
+  void SaveCopyAs(const std::string& path, const CopyOptions& options) override;
   void SetSaved(bool saved) override;
   std::shared_ptr<Worksheet> WorksheetByName(const std::string& name) override;
   std::shared_ptr<Worksheet> AddWorksheet() override;
