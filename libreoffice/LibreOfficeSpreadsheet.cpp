@@ -56,6 +56,7 @@
 #include "LibreOfficeBatch.h"
 #include "LibreOfficeSession.h"
 #include "SaveLeftovers.h"
+#include "WorkbookFlock.h"
 
 namespace velt {
 
@@ -605,6 +606,8 @@ class LoApplication : public Application {
       throw SpreadsheetError(what.Text() + ": the file cannot be read: " + std::strerror(errno));
     }
 
+    // Our own lock first: no save lets it go, so of two runs started together only one goes on.
+    std::shared_ptr<WorkbookFlock> ownLock = WorkbookFlock::Take(absolute);
     // A lock left by one of our offices that died is removed; a live holder is named.
     ClearStaleLockOrThrow(absolute, session_->ProfileUrl());
     session_->WatchLockFile(LockFileFor(absolute));
@@ -648,7 +651,7 @@ class LoApplication : public Application {
           what.Text() + ": it is not a spreadsheet" +
           (filter.empty() ? std::string() : " (Calc reads it as " + filter + ")"));
     }
-    return Adopt(what, component, ToUtf8(url));
+    return Adopt(what, component, ToUtf8(url), std::move(ownLock));
   }
 
   std::shared_ptr<Workbook> Add() override {
@@ -750,10 +753,11 @@ class LoApplication : public Application {
   // application-wide modes (calculation, screen updating) that are in force.
   std::shared_ptr<Workbook> Adopt(const What& what,
                                   const Reference<css::lang::XComponent>& component,
-                                  std::string location) {
+                                  std::string location, std::shared_ptr<void> ownLock = {}) {
     auto document = std::make_shared<DocumentState>(
         Reference<css::frame::XModel>(component, UNO_QUERY), session_->Options().poster);
     document->location = std::move(location);
+    document->HoldLock(std::move(ownLock));
     session_->AddDocument(document);
     session_->Call(what, [&] {
       if (!document->model.is()) throw SpreadsheetError(what.Text() + ": it is not a document");
