@@ -36,6 +36,11 @@ class Link {
             Messages& messages);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // Takes a socket already connected and greeted (the fuzzer's stand-in for a server).
+  void Attach(int fd) {
+    Close();
+    fd_ = fd;
+  }
 
   enum class Result { kOk, kTimeout, kClosed, kProtocol };
 
