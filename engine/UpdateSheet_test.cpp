@@ -472,7 +472,9 @@ TEST(UpdateSheet, AnalogValidityLimitAndShortestDecimal) {
     for (int32_t column : {4, 5}) {
       const MemoryCell cell = accum.Cell(1, column);
       EXPECT_EQ(cell.kind, finite ? MemoryCell::Kind::Number : MemoryCell::Kind::Text);
-      if (!finite) EXPECT_EQ(cell.text, kNoValue);
+      if (!finite) {
+        EXPECT_EQ(cell.text, kNoValue);
+      }
     }
     s.Fill({{"#TT1:1:1"}, {"#TT1:1:2", "", "4", "t"}});
     s.tm.SetAnalog(1, 1, 1, c.answer);
