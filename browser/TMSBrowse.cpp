@@ -183,7 +183,8 @@ std::vector<TmBatchAnswer> TfrmTMSBrowse::Fetch(std::span<const TmBatchRequest> 
 }
 
 std::vector<std::vector<uint16_t>> TfrmTMSBrowse::EnumerateAll(uint16_t cls,
-                                                               std::span<const Owner> owners) {
+                                                               std::span<const Owner> owners,
+                                                               EnumerationBudget* budget) {
   std::vector<std::vector<uint16_t>> lists(owners.size());
   std::vector<uint16_t> starts(owners.size(), 1);
   std::vector<size_t> open(owners.size());
@@ -201,7 +202,9 @@ std::vector<std::vector<uint16_t>> TfrmTMSBrowse::EnumerateAll(uint16_t cls,
     for (size_t k = 0; k < open.size(); ++k) {
       const size_t i = open[k];
       const std::vector<uint16_t>& numbers = answers[k].numbers;
-      const size_t count = std::min<size_t>(answers[k].result & 0xFFu, numbers.size());
+      size_t count = std::min<size_t>(answers[k].result & 0xFFu, numbers.size());
+      // Past the budget a list ends where it stands: a short batch ends it.
+      if (budget != nullptr) count = budget->Take(count);
       lists[i].insert(lists[i].end(), numbers.begin(),
                       numbers.begin() + static_cast<std::ptrdiff_t>(count));
       if (count != kBatch) continue;
@@ -253,7 +256,9 @@ void TfrmTMSBrowse::ReloadClick() {
     channels.push_back({requests[i].ch, 0});
     channelNames.push_back(std::move(answers[i].name));
   }
-  const std::vector<std::vector<uint16_t>> rtus = EnumerateAll(kClassRtu, channels);
+  EnumerationBudget budget;
+  const std::vector<std::vector<uint16_t>> rtus = EnumerateAll(kClassRtu, channels, &budget);
+  listsCut_ = budget.Cut();
   requests.clear();
   for (size_t i = 0; i < channels.size(); ++i) {
     for (const uint16_t rtu : rtus[i]) {
@@ -274,6 +279,7 @@ void TfrmTMSBrowse::ReloadClick() {
       for (PointKind kind : kKinds) AddNode(rtuNode, Caption(kind), 0);
     }
   }
+  if (listsCut_) AddNode(kNoNode, kCutCaption, 0);
 
   view_.EndTreeUpdate();
   ResetProgress();
@@ -299,7 +305,9 @@ void TfrmTMSBrowse::HETreeView1Click() {
                                 : *kind == PointKind::Analog ? AnalogFormat
                                                              : AccumFormat;
     const Owner owner{ch, rtu};
-    const std::vector<uint16_t> points = std::move(EnumerateAll(cls, {&owner, 1})[0]);
+    EnumerationBudget budget;
+    const std::vector<uint16_t> points = std::move(EnumerateAll(cls, {&owner, 1}, &budget)[0]);
+    listsCut_ = budget.Cut();
     std::vector<TmBatchRequest> requests;
     for (const uint16_t point : points) requests.push_back(NameRequest(cls, ch, rtu, point));
     std::vector<TmBatchAnswer> answers = Fetch(requests);

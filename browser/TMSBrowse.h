@@ -3,6 +3,8 @@
 // The window (BrowserView) only shows what this decides and forwards the user's events here.
 #pragma once
 
+#include "EnumerationBudget.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -115,10 +117,15 @@ class TfrmTMSBrowse {
   bool AppendAddress() const { return appendAddress_; }
   bool AppendName() const { return appendName_; }
   const PanelFont& Font() const { return font_; }
+  // The last reload or listing stopped short of the server's lists (too many objects, or too
+  // long); a reload's tree then ends with a root node kCutCaption.
+  bool ListsCut() const { return listsCut_; }
+  static constexpr const char* kCutCaption = "… (списки сервера сокращены)";
 
   Point DragStartPoint;
 
  private:
+  bool listsCut_ = false;
   NodeId AddNode(NodeId parent, const std::string& caption, uint16_t number);
   std::optional<PointKind> KindOf(NodeId node) const;
   // The owner of an enumerated list: a channel (for its RTUs) or an RTU (for its points).
@@ -128,7 +135,8 @@ class TfrmTMSBrowse {
   };
   // Every owner's numbers of class cls, each list in batches from 1 on; every round asks all
   // the lists that are still open in one batch.
-  std::vector<std::vector<uint16_t>> EnumerateAll(uint16_t cls, std::span<const Owner> owners);
+  std::vector<std::vector<uint16_t>> EnumerateAll(uint16_t cls, std::span<const Owner> owners,
+                                                  EnumerationBudget* budget = nullptr);
   std::vector<TmBatchAnswer> Fetch(std::span<const TmBatchRequest> requests);
   void StepProgress();
   void ResetProgress();

@@ -312,6 +312,11 @@ class Pass {
   }
 
   void WriteNumber(int32_t row, int32_t column, float value) {
+    // No cell gets an infinity or NaN, whatever the server sent: other programs cannot read them.
+    if (!std::isfinite(value)) {
+      WriteNoValue(row, column);
+      return;
+    }
     sheet_.SetCellNumber(row, column, ShortestDouble(value));
     ++stats_.valuesWritten;
   }

@@ -457,11 +457,25 @@ TEST(UpdateSheet, AnalogValidityLimitAndShortestDecimal) {
       {FLT_MAX, false},
       {std::numeric_limits<float>::infinity(), false},
       {std::numeric_limits<float>::quiet_NaN(), false},
+      {-std::numeric_limits<float>::infinity(), false},
       {-1.0e38f, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
     Sheet s;
+    // Accumulator values are held to the same: no infinity or NaN reaches a cell.
+    const bool finite = std::isfinite(c.answer);
+    Sheet accum;
+    accum.Fill({{"#TI1:1:3"}});
+    accum.tm.SetAccum(1, 1, 3, c.answer, c.answer);
+    EXPECT_FALSE(accum.Run());
+    for (int32_t column : {4, 5}) {
+      const MemoryCell cell = accum.Cell(1, column);
+      EXPECT_EQ(cell.kind, finite ? MemoryCell::Kind::Number : MemoryCell::Kind::Text);
+      if (!finite) {
+        EXPECT_EQ(cell.text, kNoValue);
+      }
+    }
     s.Fill({{"#TT1:1:1"}, {"#TT1:1:2", "", "4", "t"}});
     s.tm.SetAnalog(1, 1, 1, c.answer);
     s.tm.SetAnalog(1, 1, 2, c.answer, "t", 4);

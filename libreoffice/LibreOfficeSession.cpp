@@ -196,10 +196,16 @@ void DocumentState::UserAsksToClose() {
   });
 }
 
+void DocumentState::HoldLock(std::shared_ptr<void> lock) {
+  std::lock_guard guard(mutex_);
+  ownLock_ = std::move(lock);
+}
+
 void DocumentState::UserClosed() {
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
+    ownLock_.reset();  // the workbook is free for another run now
     if (silenced_ || fired_ || !handler_) return;
     fired_ = true;
   }

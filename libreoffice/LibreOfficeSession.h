@@ -88,6 +88,8 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   void Silence();
   // The file URL the office locks while the document is open, if it has one.
   std::string location;
+  // Our own lock on the workbook's file (WorkbookFlock), held while the document is open.
+  void HoldLock(std::shared_ptr<void> lock);
 
  private:
   Poster poster_;
@@ -97,6 +99,7 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   bool fired_ = false;
   bool requested_ = false;
   std::atomic<bool> closed_{false};
+  std::shared_ptr<void> ownLock_;
 };
 
 class Batch;

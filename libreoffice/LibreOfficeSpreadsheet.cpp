@@ -59,6 +59,7 @@
 #include "LibreOfficeSession.h"
 #include "OfficeUser.h"
 #include "SaveLeftovers.h"
+#include "WorkbookFlock.h"
 
 #include "Translation.h"
 
@@ -705,6 +706,8 @@ class LoApplication : public Application {
                              std::strerror(errno));
     }
 
+    // Our own lock first: no save lets it go, so of two runs started together only one goes on.
+    std::shared_ptr<WorkbookFlock> ownLock = WorkbookFlock::Take(absolute);
     // A lock left by one of our offices that died is removed; a live holder is named.
     ClearStaleLockOrThrow(absolute, session_->ProfileUrl());
     session_->WatchLockFile(LockFileFor(absolute));
@@ -748,7 +751,7 @@ class LoApplication : public Application {
           what.Text() + ": " + Tr("it is not a spreadsheet") +
           (filter.empty() ? std::string() : Tr(" (Calc reads it as {})", {filter})));
     }
-    return Adopt(what, component, ToUtf8(url));
+    return Adopt(what, component, ToUtf8(url), std::move(ownLock));
   }
 
   std::shared_ptr<Workbook> Add() override {
@@ -887,10 +890,11 @@ class LoApplication : public Application {
   // application-wide modes (calculation, screen updating) that are in force.
   std::shared_ptr<Workbook> Adopt(const What& what,
                                   const Reference<css::lang::XComponent>& component,
-                                  std::string location) {
+                                  std::string location, std::shared_ptr<void> ownLock = {}) {
     auto document = std::make_shared<DocumentState>(
         Reference<css::frame::XModel>(component, UNO_QUERY), session_->Options().poster);
     document->location = std::move(location);
+    document->HoldLock(std::move(ownLock));
     session_->AddDocument(document);
     session_->Call(what, [&] {
       if (!document->model.is()) throw SpreadsheetError(what.Text() + ": it is not a document");

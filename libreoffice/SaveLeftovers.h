@@ -3,6 +3,7 @@
 // failed with the office gone, the ones that appeared during that save are removed.
 #pragma once
 
+#include <ctime>
 #include <set>
 #include <string>
 
@@ -12,8 +13,9 @@ class SaveLeftovers {
  public:
   // Notes the lu*.tmp files already beside documentPath (a person's office may be saving too).
   explicit SaveLeftovers(const std::string& documentPath);
-  // Removes the lu*.tmp files that were not there when this was made, and the document's lock
-  // file if it names the office's profile (profileUrl).
+  // Removes the office's temporary files (plain files "lu<base 36>.tmp" of this user's,
+  // written since) that were not there when this was made, and the document's lock file if it
+  // names the office's profile (profileUrl). Other programs' files beside the document stay.
   void RemoveNew(const std::string& profileUrl) const;
 
  private:
@@ -22,6 +24,7 @@ class SaveLeftovers {
   std::string document_;
   std::string folder_;
   std::set<std::string> before_;
+  std::time_t started_;
 };
 
 }  // namespace velt::lo

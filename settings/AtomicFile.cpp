@@ -58,11 +58,19 @@ std::string ResolveTarget(const std::string& path) {
   return path;  // a dangling link is replaced by the file
 }
 
+// The temporary file of a write of target: hidden, and marked as this program's, so that no
+// file a user keeps beside the target ("day.ini.backup", "day.ini.orig01") can have its name.
+constexpr std::string_view kTemporaryMark = ".velt-save-";
+
+std::string TemporaryPrefix(const std::string& target) {
+  return "." + target.substr(target.rfind('/') + 1) + std::string(kTemporaryMark);
+}
+
 // Removes the temporary files that earlier writes of target left when they were killed part
-// way: "NAME.XXXXXX" beside it that no live writer holds (each writer keeps its temporary file
-// locked until it is renamed or removed).
+// way: TemporaryPrefix + six characters of mkstemp that no live writer holds (each writer
+// keeps its temporary file locked until it is renamed or removed).
 void RemoveLeftovers(const std::string& directory, const std::string& target) {
-  const std::string name = target.substr(target.rfind('/') + 1) + ".";
+  const std::string name = TemporaryPrefix(target);
   DIR* dir = ::opendir(directory.c_str());
   if (dir == nullptr) return;
   while (const dirent* entry = ::readdir(dir)) {
@@ -144,7 +152,7 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
   const std::string directory = DirectoryOf(target);
 
   RemoveLeftovers(directory, target);
-  std::string temporary = target + ".XXXXXX";
+  std::string temporary = directory + "/" + TemporaryPrefix(target) + "XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
     result.message = Describe("cannot create a file in", directory, errno);

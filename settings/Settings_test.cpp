@@ -464,14 +464,20 @@ TEST_F(SettingsFile, CrashDuringSaveLeavesTheOldFileIntact) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << stage;
     EXPECT_EQ(Read(), old) << stage;
   }
-  // The next save removes the temporary files the crashes left beside the file.
+  // The next save removes the temporary files the crashes left beside the file, and nothing
+  // else: files of the user's that merely start with the file's name stay.
   EXPECT_GT(FilesInDirectory(), 1);
+  const std::vector<std::string> users = {"VeltExcel.ini.backup", "VeltExcel.ini.2024ok",
+                                          "VeltExcel.ini.orig01", "VeltExcel.ini.XXXXXX",
+                                          ".VeltExcel.ini.velt-save-1234567"};
+  for (const std::string& name : users) Write("mine", (dir_ / name).string());
   SettingsStorage storage(path_);
   MainWindowSettings form;
   RecentList recent;
   storage.Load(form, recent);
   EXPECT_EQ(storage.Save(form, recent, {}).status, SettingsSaveResult::Status::Saved);
-  EXPECT_EQ(FilesInDirectory(), 1);
+  EXPECT_EQ(FilesInDirectory(), 1 + static_cast<int>(users.size()));
+  for (const std::string& name : users) EXPECT_EQ(Read((dir_ / name).string()), "mine") << name;
 }
 
 TEST_F(SettingsFile, FailedReplaceReportsAnErrorAndLeavesNoTemporaryFile) {

@@ -1,41 +1,80 @@
 #include "LinkEvents.h"
 
+#include <cstdio>
+
+#include "tmconn.h"
+
 namespace velt {
 
-namespace {
-
-bool TakePrefix(std::string_view& text, std::string_view prefix) {
-  if (text.substr(0, prefix.size()) != prefix) return false;
-  text.remove_prefix(prefix.size());
-  return true;
+LinkEvent LinkEventOf(uint32_t event, std::string where, std::string detail) {
+  LinkEventKind kind = LinkEventKind::kFailed;
+  switch (event) {
+    case TMC_LINK_CONNECTED:
+      kind = LinkEventKind::kConnected;
+      break;
+    case TMC_LINK_LOST:
+      kind = LinkEventKind::kLost;
+      break;
+    case TMC_LINK_REFUSED:
+      kind = LinkEventKind::kNameRefused;
+      break;
+    case TMC_LINK_NOTHING_LISTENS:
+      kind = LinkEventKind::kNothingListens;
+      break;
+    case TMC_LINK_UNKNOWN_HOST:
+      kind = LinkEventKind::kUnknownHost;
+      break;
+    case TMC_LINK_NO_ANSWER:
+      kind = LinkEventKind::kNoAnswer;
+      break;
+    default:
+      break;
+  }
+  return {kind, std::move(where), std::move(detail)};
 }
 
-}  // namespace
+std::string LinkEventText(const LinkEvent& e) {
+  switch (e.kind) {
+    case LinkEventKind::kConnected:
+      return "connected to " + e.where;
+    case LinkEventKind::kLost:
+      return "connection lost: " + e.where;
+    case LinkEventKind::kNameRefused:
+      return e.where + " refused the connection: " + e.detail;
+    case LinkEventKind::kNothingListens:
+      return "cannot connect to " + e.where + ": nothing listens there";
+    case LinkEventKind::kUnknownHost:
+      return "cannot connect to " + e.where + ": unknown host (" + e.detail + ")";
+    case LinkEventKind::kNoAnswer:
+      return "cannot connect to " + e.where + ": no answer";
+    case LinkEventKind::kFailed:
+      return "cannot connect to " + e.where + ": " + e.detail;
+    case LinkEventKind::kOther:
+      return e.detail;
+  }
+  return e.detail;
+}
 
-LinkEvent ParseLinkMessage(std::string_view text) {
-  std::string_view rest = text;
-  if (TakePrefix(rest, "connected to ")) return {LinkEventKind::kConnected, std::string(rest), {}};
-  if (TakePrefix(rest, "connection lost: ")) return {LinkEventKind::kLost, std::string(rest), {}};
-  if (TakePrefix(rest, "cannot connect to ")) {
-    // The address holds no ": " (a port follows its colon directly); the reason follows the last.
-    const size_t colon = rest.rfind(": ");
-    if (colon == std::string_view::npos) return {};
-    const std::string where(rest.substr(0, colon));
-    std::string_view why = rest.substr(colon + 2);
-    if (why == "nothing listens there") return {LinkEventKind::kNothingListens, where, {}};
-    if (why == "no answer") return {LinkEventKind::kNoAnswer, where, {}};
-    if (TakePrefix(why, "unknown host (") && !why.empty() && why.back() == ')') {
-      why.remove_suffix(1);
-      return {LinkEventKind::kUnknownHost, where, std::string(why)};
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  char hex[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (c < 0x20 || c == 0x7F) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else if (c1) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[++i]));
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
     }
-    return {LinkEventKind::kFailed, where, std::string(why)};
   }
-  constexpr std::string_view kRefused = " refused the connection: ";
-  if (const size_t at = text.find(kRefused); at != std::string_view::npos) {
-    return {LinkEventKind::kNameRefused, std::string(text.substr(0, at)),
-            std::string(text.substr(at + kRefused.size()))};
-  }
-  return {};
+  return out;
 }
 
 }  // namespace velt

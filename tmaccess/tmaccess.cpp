@@ -22,6 +22,8 @@ TmcFunctions LibraryTmcFunctions() {
   if (dladdr(reinterpret_cast<void*>(&::tmcConnect), &info) != 0 && info.dli_fname != nullptr) {
     if (void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD)) {
       fns.batch = reinterpret_cast<TmcBatchFunction>(dlsym(library, TMC_BATCH_SYMBOL));
+      fns.setLinkCallback =
+          reinterpret_cast<TmcSetLinkCallbackFunction>(dlsym(library, TMC_LINK_SYMBOL));
       dlclose(library);  // still loaded: the program links it
     }
   }
@@ -43,6 +45,13 @@ std::string WithServer(std::string part) {
 std::mutex message_mutex;
 std::array<char, kServerMessageSize + 1> message_buffer{};
 std::function<void(const std::string&)> message_listener;
+std::function<void(const LinkEvent&)> link_listener;
+
+void KeepInBuffer(std::string_view text) {
+  const size_t n = std::min(text.size(), static_cast<size_t>(kServerMessageSize));
+  std::memcpy(message_buffer.data(), text.data(), n);
+  message_buffer[n] = '\0';
+}
 
 }  // namespace
 
@@ -92,7 +101,29 @@ void SetServerMessageListener(std::function<void(const std::string&)> listener) 
   message_listener = std::move(listener);
 }
 
-TmAccess::TmAccess(const TmcFunctions& functions) : fns_(functions) {}
+void TmaLinkCallback(uint32_t event, const char* where, const char* detail) {
+  std::function<void(const LinkEvent&)> listener;
+  LinkEvent e;
+  try {
+    e = LinkEventOf(event, where ? Cp1251ToUtf8(where) : std::string(),
+                    detail ? Cp1251ToUtf8(detail) : std::string());
+    std::lock_guard lock(message_mutex);
+    KeepInBuffer(Utf8ToCp1251(LinkEventText(e)));
+    listener = link_listener;
+  } catch (...) {
+    return;
+  }
+  if (listener) listener(e);
+}
+
+void SetLinkEventListener(std::function<void(const LinkEvent&)> listener) {
+  std::lock_guard lock(message_mutex);
+  link_listener = std::move(listener);
+}
+
+TmAccess::TmAccess(const TmcFunctions& functions) : fns_(functions) {
+  if (fns_.setLinkCallback != nullptr) fns_.setLinkCallback(TmaLinkCallback);
+}
 
 int16_t TmAccess::tmaConnect(const std::string& serverText, const std::string& clientName) {
   try {
@@ -122,15 +153,18 @@ int32_t TmAccess::tmaDisconnect() {
 }
 
 int32_t TmAccess::tmaSystemTime(char* buffer, uint32_t reserved) {
+  if (GaveUp()) return 0;
   return fns_.systemTime(handle_, buffer, reserved);
 }
 
 int16_t TmAccess::tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) {
+  if (GaveUp()) return -1;
   return fns_.status(handle_, ch, rtu, point);
 }
 
 float TmAccess::tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
                           uint16_t archive) {
+  if (GaveUp()) return FLT_MAX;
   try {
     return fns_.analog(handle_, ch, rtu, point, Utf8ToCp1251(time).c_str(), archive);
   } catch (...) {
@@ -140,6 +174,7 @@ float TmAccess::tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::
 
 uint32_t TmAccess::tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
                                 const std::string& time) {
+  if (GaveUp()) return 0;
   try {
     return fns_.accumFull(handle_, ch, rtu, point, values, Utf8ToCp1251(time).c_str());
   } catch (...) {
@@ -149,6 +184,7 @@ uint32_t TmAccess::tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float
 
 uint32_t TmAccess::tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch,
                                   uint16_t rtu, uint16_t point) {
+  if (GaveUp()) return 0;
   return fns_.enumObjects(handle_, cls, max, buffer, ch, rtu, point);
 }
 
@@ -157,6 +193,10 @@ int16_t TmAccess::tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint
   // Sizes the callers use fit on the stack; larger ones are capped rather than trusted.
   constexpr uint32_t kStackSize = 1024;
   constexpr uint32_t kMaxSize = 65536;
+  if (GaveUp()) {
+    name.clear();
+    return kTmaFalse;
+  }
   try {
     std::array<char, kStackSize> stack;
     std::vector<char> heap;
@@ -186,8 +226,9 @@ void TmAccess::tmaBatch(std::span<const TmBatchRequest> requests,
     AnswerOneByOne(*this, requests.first(count), answers.first(count));
     return;
   }
-  // Bounds the memory of one library call; the requests go out in order all the same.
-  constexpr size_t kChunk = 65536;
+  // Bounds the memory and the time of one library call (its bound grows with its size); the
+  // requests go out in order all the same.
+  constexpr size_t kChunk = 4096;
   constexpr uint32_t kMaxNameSize = 65536;
   for (size_t first = 0; first < count; first += kChunk) {
     const size_t n = std::min(kChunk, count - first);
@@ -232,7 +273,14 @@ void TmAccess::tmaBatch(std::span<const TmBatchRequest> requests,
           break;
       }
     }
-    fns_.batch(handle_, items.data(), static_cast<uint32_t>(n), 0);
+    if (GaveUp()) {
+      for (TmcBatchItem& item : items) {
+        item.status = -1;
+        item.analog = FLT_MAX;
+      }
+    } else {
+      fns_.batch(handle_, items.data(), static_cast<uint32_t>(n), 0);
+    }
     for (size_t i = 0; i < n; ++i) {
       const TmcBatchItem& item = items[i];
       TmBatchAnswer& a = answers[first + i];

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "LinkEvents.h"
 #include "TmOperations.h"
 #include "tmconn.h"
 
@@ -26,10 +27,13 @@ struct TmcFunctions {
   decltype(&::tmcEnumObjects) enumObjects;
   decltype(&::tmcGetObjectName) getObjectName;
   TmcBatchFunction batch = nullptr;
+  TmcSetLinkCallbackFunction setLinkCallback = nullptr;
 };
 
-// The functions of the loaded libtmconn; batch is looked up in that library at run time, so a
-// library with only the nine functions leaves it null.
+// The functions of the loaded libtmconn; the extensions are looked up in that library at run
+// time, so a library with only the nine functions leaves them null. Such a library tells of its
+// link only in its messages, which are not read for link events: what a server may also send is
+// no evidence of the link.
 TmcFunctions LibraryTmcFunctions();
 
 // The host and server arguments of tmcConnect for a server text. No host (nullopt) is the pair
@@ -52,6 +56,12 @@ std::string ServerMessage();  // the same, in UTF-8
 // (not cut to the buffer's size).
 // Hand it to the event loop; do not call back into the library from it.
 void SetServerMessageListener(std::function<void(const std::string&)> listener);
+
+// The library's link events (its link callback, installed by TmAccess): the buffer above gets
+// the event's text, as the library used to say it, and the listener the event, texts in UTF-8.
+// Server messages never reach this listener.
+void TmaLinkCallback(uint32_t event, const char* where, const char* detail);
+void SetLinkEventListener(std::function<void(const LinkEvent&)> listener);
 
 class TmAccess : public TmOperations {
  public:
@@ -79,8 +89,17 @@ class TmAccess : public TmOperations {
                 std::span<TmBatchAnswer> answers) override;
   bool HasBatch() const { return fns_.batch != nullptr; }
 
+  // Once giveUp() says so, every request fails at once without asking the library (a
+  // connect and a disconnect still go through): a run told to stop ends its pass without
+  // waiting on a server that does not let it finish. Checked before each call and between the
+  // parts of a batch.
+  void SetGiveUp(std::function<bool()> giveUp) { giveUp_ = std::move(giveUp); }
+
  private:
+  bool GaveUp() const { return giveUp_ && giveUp_(); }
+
   TmcFunctions fns_;
+  std::function<bool()> giveUp_;
   uint32_t handle_ = 0;
 };
 

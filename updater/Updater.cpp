@@ -190,9 +190,8 @@ class LinkWatch {
 
   // Reads what the library said since the last look.
   void Look() {
-    if (!context_.takeServerMessages) return;
-    for (const std::string& text : context_.takeServerMessages()) {
-      const LinkEvent event = ParseLinkMessage(text);
+    if (!context_.takeLinkEvents) return;
+    for (const LinkEvent& event : context_.takeLinkEvents()) {
       switch (event.kind) {
         case LinkEventKind::kConnected:
           if (!up_ && !connecting_)
@@ -207,17 +206,22 @@ class LinkWatch {
                    "are marked \"{}\"",
                    {event.where, kNoValue}));
           }
+          // A link that breaks during the connect (garbage, a wrong answer after the
+          // handshake) is the reason the connect failed.
+          if (connecting_) failures_.push_back(event);
+          report_.Detail(EscapeControls(LinkEventText(event) +
+                                        (event.detail.empty() ? "" : " (" + event.detail + ")")));
           up_ = false;
           break;
         case LinkEventKind::kOther:
-          report_.Detail(Tr("the TM server says: {}", {text}));
+          report_.Detail(EscapeControls(Tr("the TM server says: {}", {event.detail})));
           break;
         default:
           // Only the attempts of a connect are told; the library's own retries during an
           // outage would repeat the same line for every request.
           if (connecting_) {
             failures_.push_back(event);
-            report_.Detail(text);
+            report_.Detail(EscapeControls(LinkEventText(event)));
           }
           break;
       }
@@ -239,7 +243,7 @@ class LinkWatch {
       return true;
     }
     std::string why = Tr("no connection to the TM server \"{}\"", {server});
-    for (const LinkEvent& failure : failures_) why += "\n  " + Describe(failure);
+    for (const LinkEvent& failure : failures_) why += "\n  " + EscapeControls(Describe(failure));
     if (why != reported_) report_.Error(why);
     reported_ = why;
     return false;
@@ -272,6 +276,9 @@ class LinkWatch {
             "{}: no answer within the time limit; check the address, the network and "
             "any firewall",
             {e.where});
+      case LinkEventKind::kLost:
+        return Tr("{}: the connection was made but did not hold: {}",
+                  {e.where, e.detail.empty() ? Tr("the link closed") : e.detail});
       default:
         return Tr("{}: {}", {e.where, e.detail});
     }

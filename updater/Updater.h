@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "LinkEvents.h"
 #include "Spreadsheet.h"
 #include "TmOperations.h"
 
@@ -55,9 +56,10 @@ struct UpdaterContext {
   TmOperations& tm;
   // Opens the connection; true when connected.
   std::function<bool(const std::string& server)> connect;
-  // The texts the connection library gave through its message callback since the last call,
-  // in order: why a connection failed, a lost link, a reconnection. May be empty.
-  std::function<std::vector<std::string>()> takeServerMessages;
+  // What the connection library reported since the last call, in order: its link events (why a
+  // connection failed, a lost link, a reconnection) and, as kOther, the server's messages. May
+  // be empty.
+  std::function<std::vector<LinkEvent>()> takeLinkEvents;
   std::function<void()> disconnect;
   // Waits up to the given number of seconds; true when a stop was requested meanwhile.
   std::function<bool(int seconds)> waitForStop;

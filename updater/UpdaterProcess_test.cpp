@@ -17,6 +17,7 @@
 
 #include "DemoSheet.h"
 #include "LibreOfficeSpreadsheet.h"
+#include "ScriptedTmServer.h"
 #include "TemporaryDirectory.h"
 #include "TmsimProcess.h"
 
@@ -225,6 +226,52 @@ TEST_F(UpdaterProcess, TermDuringACyclicRunEndsItSaved) {
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Wait(15s), 0) << child.Err();
   EXPECT_EQ(ReadSheet()(20, 4), "9");
+}
+
+// A server that answers the handshake and the clock, then only trickles messages, for ever: the
+// pass cannot finish, yet SIGTERM ends the run within seconds (the stop's grace, a call's bound
+// and the office's shutdown, with slack for a loaded machine).
+TEST_F(UpdaterProcess, TermEndsARunWhoseServerNeverAnswers) {
+  CreateDemoWorkbook();
+  namespace tp = velt::tmproto;
+  testsupport::ScriptedTmServer server([](const tp::Request& request, std::optional<uint32_t>,
+                                          testsupport::ScriptedTmServer::Peer& peer) {
+    if (std::holds_alternative<tp::Hello>(request) ||
+        std::holds_alternative<tp::SystemTimeRequest>(request)) {
+      peer.Answer(testsupport::NoValueAnswer(request));
+      return;
+    }
+    while (!peer.Over()) {
+      peer.Answer(tp::ServerMessage{"busy"});
+      std::this_thread::sleep_for(200ms);
+    }
+  });
+  Child child(Command(server.Address() + "\\TMS", {"--cycle", "1"}), dir_);
+  ASSERT_TRUE(testsupport::Eventually([&] { return server.Connections() > 0; }, 120s, 50ms));
+  std::this_thread::sleep_for(3s);  // into the pass (not an assertion)
+  child.Signal(SIGTERM);
+  EXPECT_NE(child.Wait(60s), -1) << child.Err();
+}
+
+// Two runs started at the same instant on one workbook, many times: exactly one opens it, the
+// other always exits 4 saying who holds it.
+TEST_F(UpdaterProcess, OfTwoRunsStartedTogetherOneGetsTheWorkbook) {
+  CreateDemoWorkbook();
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    fs::create_directories(dir_ / "a");
+    fs::create_directories(dir_ / "b");
+    Child a(Command(Server()), dir_ / "a");
+    Child b(Command(Server()), dir_ / "b");
+    const int codeA = a.Wait(180s), codeB = b.Wait(180s);
+    EXPECT_EQ(std::min(codeA, codeB), 0) << a.Err() << b.Err();
+    EXPECT_EQ(std::max(codeA, codeB), 4) << a.Err() << b.Err();
+    const std::string loser = codeA == 4 ? a.Err() : b.Err();
+    EXPECT_NE(loser.find("is open in another"), std::string::npos) << loser;
+    EXPECT_FALSE(fs::exists(dir_ / ".~veltexcel.demo.xls#"));
+    fs::remove_all(dir_ / "a");
+    fs::remove_all(dir_ / "b");
+  }
 }
 
 // A loopback socket that listens but never accepts: connections complete and get no answer.

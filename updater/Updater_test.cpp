@@ -116,9 +116,9 @@ class UpdaterRun : public ::testing::Test {
               connects_.push_back(server);
               return server != "wrong" && static_cast<int>(connects_.size()) > failedConnects_;
             },
-        .takeServerMessages =
+        .takeLinkEvents =
             [this] {
-              std::vector<std::string> said;
+              std::vector<LinkEvent> said;
               if (!said_.empty()) {
                 said = said_.front();
                 said_.erase(said_.begin());
@@ -156,7 +156,7 @@ class UpdaterRun : public ::testing::Test {
   bool terminal_ = false;
   int failedConnects_ = 0;  // connects that fail before one succeeds
   // What the library says, one batch per look: after each connect and after each pass.
-  std::vector<std::vector<std::string>> said_;
+  std::vector<std::vector<LinkEvent>> said_;
   std::ostringstream out_, err_;
 };
 
@@ -327,8 +327,9 @@ TEST_F(UpdaterRun, PathsThatCannotBeSavedAreRefusedBeforeConnecting) {
 
 TEST_F(UpdaterRun, CycleRunWaitsForTheServerAndSaysWhyOnce) {
   failedConnects_ = 2;
-  const std::string why = "cannot connect to h:1\\TMS: nothing listens there";
-  said_ = {{why}, {why}, {"connected to h:1\\TMS"}};
+  const LinkEvent why{LinkEventKind::kNothingListens, "h:1\\TMS", {}};
+  const LinkEvent connected{LinkEventKind::kConnected, "h:1\\TMS", {}};
+  said_ = {{why}, {why}, {connected}};
   EXPECT_EQ(Run({"--server", "srv", path_, "--cycle", "5"}, 4), kExitDone);
   EXPECT_EQ(connects_.size(), 3u);
   EXPECT_EQ(waits_, (std::vector<int>{5, 5, 5, 5}));
@@ -339,11 +340,15 @@ TEST_F(UpdaterRun, CycleRunWaitsForTheServerAndSaysWhyOnce) {
 }
 
 TEST_F(UpdaterRun, LostLinkIsReportedOnceAndFailsASingleRun) {
-  const std::vector<std::vector<std::string>> said = {
-      {"connected to h:1\\TMS"},
-      {"connection lost: h:1\\TMS", "cannot connect to h:1\\TMS: nothing listens there"},
-      {"cannot connect to h:1\\TMS: nothing listens there"},
-      {"connected to h:1\\TMS"},
+  const LinkEvent connected{LinkEventKind::kConnected, "h:1\\TMS", {}};
+  const LinkEvent nothing{LinkEventKind::kNothingListens, "h:1\\TMS", {}};
+  // A server message in the library's words is only a message.
+  const LinkEvent mimic{LinkEventKind::kOther, {}, "connection lost: h:1\\TMS"};
+  const std::vector<std::vector<LinkEvent>> said = {
+      {connected, mimic},
+      {{LinkEventKind::kLost, "h:1\\TMS", {}}, nothing},
+      {nothing},
+      {connected},
   };
   said_ = said;
   EXPECT_EQ(Run({"--server", "srv", path_}), kExitNoConnection);

@@ -19,10 +19,17 @@
 namespace {
 
 std::atomic<bool> stopRequested{false};
+std::atomic<int64_t> stopAt{0};  // steady clock, nanoseconds
 int wakePipe[2] = {-1, -1};
 
+// After a stop, the pass under way gets this long to finish; then its requests fail at once, so
+// that no server can keep the run from ending.
+constexpr std::chrono::seconds kStopGrace{3};
+
 extern "C" void OnStopSignal(int) {
-  stopRequested = true;
+  if (!stopRequested.exchange(true)) {
+    stopAt = std::chrono::steady_clock::now().time_since_epoch().count();
+  }
   const char byte = 1;
   [[maybe_unused]] auto written = write(wakePipe[1], &byte, 1);
 }
@@ -53,9 +60,19 @@ bool WaitForStop(int seconds) {
   return true;
 }
 
-// What the connection library said through its message callback, until the run takes it.
+bool StopGraceOver() {
+  if (!stopRequested) return false;
+  const std::chrono::steady_clock::duration since(
+      std::chrono::steady_clock::now().time_since_epoch().count() - stopAt.load());
+  return since >= kStopGrace;
+}
+
+// What the connection library reported (link events, server messages), until the run takes it.
 std::mutex messagesMutex;
-std::vector<std::string> messages;
+std::vector<velt::LinkEvent> messages;
+size_t serverMessagesKept = 0;
+size_t serverMessagesDropped = 0;
+constexpr size_t kMaxServerMessages = 256;  // between two looks; only --verbose shows them
 
 }  // namespace
 
@@ -77,9 +94,20 @@ int main(int argc, char** argv) {
   office.keptProfiles = velt::LibreOfficeKeptProfileFolder();
   velt::LibreOfficeLauncher launcher(office);
   velt::TmAccess tm;
+  tm.SetGiveUp(StopGraceOver);
   velt::SetServerMessageListener([](const std::string& text) {
     std::lock_guard lock(messagesMutex);
-    messages.push_back(text);
+    // The run looks after each pass; a flood over many calls must not pile up meanwhile.
+    if (serverMessagesKept >= kMaxServerMessages) {
+      ++serverMessagesDropped;
+      return;
+    }
+    ++serverMessagesKept;
+    messages.push_back(velt::LinkEvent{velt::LinkEventKind::kOther, {}, text});
+  });
+  velt::SetLinkEventListener([](const velt::LinkEvent& event) {
+    std::lock_guard lock(messagesMutex);
+    messages.push_back(event);
   });
 
   velt::UpdaterContext context{
@@ -89,10 +117,17 @@ int main(int argc, char** argv) {
           [&tm](const std::string& server) {
             return (tm.tmaConnect(server, velt::kClientName) & 0xFFFF) != 0;
           },
-      .takeServerMessages =
+      .takeLinkEvents =
           [] {
             std::lock_guard lock(messagesMutex);
-            return std::exchange(messages, std::vector<std::string>{});
+            if (serverMessagesDropped > 0) {
+              messages.push_back(velt::LinkEvent{
+                  velt::LinkEventKind::kOther,
+                  {},
+                  std::to_string(serverMessagesDropped) + " more messages were dropped"});
+            }
+            serverMessagesKept = serverMessagesDropped = 0;
+            return std::exchange(messages, std::vector<velt::LinkEvent>{});
           },
       .disconnect = [&tm] { tm.tmaDisconnect(); },
       .waitForStop = WaitForStop,

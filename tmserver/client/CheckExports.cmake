@@ -1,5 +1,5 @@
 # Fails unless the library's dynamic symbol table defines exactly the nine tmc* functions and
-# the batch extension.
+# the two extensions (batch, link events).
 execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
@@ -12,7 +12,7 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT names)
 set(want tmcAccumFull tmcAnalog tmcBatch tmcConnect tmcDisconnect tmcEnumObjects tmcGetObjectName
-         tmcIsConnected tmcStatus tmcSystemTime)
+         tmcIsConnected tmcSetLinkCallback tmcStatus tmcSystemTime)
 if(NOT names STREQUAL want)
   message(FATAL_ERROR "exported: ${names}\nwanted: ${want}")
 endif()

@@ -90,7 +90,7 @@ bool Connection::TryTargets(size_t first, Clock::time_point limit, Messages& mes
                    messages)) {
       active_ = k;
       backoff_ = std::chrono::milliseconds{0};
-      messages.push_back("connected to " + targets_[k].label);
+      messages.Link(LinkKind::kConnected, "connected to " + targets_[k].label, targets_[k].label);
       return true;
     }
   }
@@ -107,8 +107,10 @@ bool Connection::Reconnect(Clock::time_point limit, Messages& messages) {
 }
 
 void Connection::LinkLost(Messages& messages) {
+  const std::string why = link_.Why();
   link_.Close();
-  messages.push_back("connection lost: " + targets_[active_].label);
+  messages.Link(LinkKind::kLost, "connection lost: " + targets_[active_].label,
+                targets_[active_].label, why);
   next_attempt_ = Clock::now();  // the next call may try at once
 }
 
@@ -140,24 +142,32 @@ namespace velt::tmconn {
 size_t Connection::Batch(std::string_view frames, std::span<const size_t> ends, size_t window,
                          const Link::TakeAnswer& take, Messages& messages) {
   if (closed_ || targets_.empty() || ends.empty()) return 0;
+  // One bound for the whole call, reconnection and the repeat included; nothing the server
+  // sends extends it.
+  const Clock::time_point limit = Clock::now() + BatchLimit(ends.size());
   if (!link_.IsOpen()) {
-    if (Clock::now() < next_attempt_ || !Reconnect(Clock::now() + kCallLimit, messages)) return 0;
+    if (Clock::now() < next_attempt_ || !Reconnect(std::min(Clock::now() + kCallLimit, limit),
+                                                   messages))
+      return 0;
   }
   size_t done = 0;
-  Link::Result r = link_.Pipeline(frames, ends, window, take, kRequestTimeout, done, messages);
+  Link::Result r =
+      link_.Pipeline(frames, ends, 0, window, take, kRequestTimeout, limit, done, messages);
   if (r == Link::Result::kOk) return done;
   LinkLost(messages);
-  if (r != Link::Result::kClosed || !Reconnect(Clock::now() + kCallLimit, messages)) return done;
-  // The rest once more, on the new link.
+  if (r != Link::Result::kClosed || !Reconnect(std::min(Clock::now() + kCallLimit, limit),
+                                               messages))
+    return done;
+  // The rest once more, on the new link; each frame keeps its identity.
   const size_t offset = done == 0 ? 0 : ends[done - 1];
   std::vector<size_t> restEnds;
   restEnds.reserve(ends.size() - done);
   for (size_t i = done; i < ends.size(); ++i) restEnds.push_back(ends[i] - offset);
   size_t more = 0;
   r = link_.Pipeline(
-      frames.substr(offset), restEnds, window,
+      frames.substr(offset), restEnds, static_cast<uint32_t>(done), window,
       [&](size_t index, const tmproto::Answer& answer) { return take(done + index, answer); },
-      kRequestTimeout, more, messages);
+      kRequestTimeout, limit, more, messages);
   if (r != Link::Result::kOk) LinkLost(messages);
   return done + more;
 }

@@ -19,6 +19,11 @@ namespace velt::tmconn {
 inline constexpr std::chrono::milliseconds kRequestTimeout{2000};
 inline constexpr std::chrono::milliseconds kConnectTimeout{2000};  // per server, handshake included
 inline constexpr std::chrono::milliseconds kCallLimit{4000};       // one call, reconnects included
+// A batch call: the bound of a single call and a share per request, whatever the server sends.
+inline constexpr std::chrono::microseconds kBatchPerRequest{1000};
+inline constexpr std::chrono::microseconds BatchLimit(size_t requests) {
+  return kCallLimit + kBatchPerRequest * static_cast<int64_t>(requests);
+}
 inline constexpr std::chrono::milliseconds kFirstBackoff{250};
 inline constexpr std::chrono::milliseconds kMaxBackoff{2000};
 
@@ -45,6 +50,7 @@ class Connection {
       answer = *a;
       return true;
     }
+    link_.Blame("an answer of the wrong kind");
     LinkLost(messages);  // out of step with the server
     return false;
   }

@@ -98,9 +98,11 @@ bool Link::Open(const Target& target, const std::string& client, Clock::time_poi
                          || gai == EAI_NODATA
 #endif
         ;
-    messages.push_back("cannot connect to " + target.label + ": " +
-                       (unknown ? std::string("unknown host (") + gai_strerror(gai) + ")"
-                                : std::string(gai_strerror(gai))));
+    const std::string why = unknown ? std::string("unknown host (") + gai_strerror(gai) + ")"
+                                    : std::string(gai_strerror(gai));
+    messages.Link(unknown ? LinkKind::kUnknownHost : LinkKind::kFailed,
+                  "cannot connect to " + target.label + ": " + why, target.label,
+                  gai_strerror(gai));
     return false;
   }
   int error = ETIMEDOUT;
@@ -110,16 +112,25 @@ bool Link::Open(const Target& target, const std::string& client, Clock::time_poi
   freeaddrinfo(found);
   if (fd_ < 0) {
     std::string why = std::strerror(error);
-    if (error == ECONNREFUSED) why = "nothing listens there";
-    if (error == ETIMEDOUT) why = "no answer";
-    messages.push_back("cannot connect to " + target.label + ": " + why);
+    LinkKind kind = LinkKind::kFailed;
+    if (error == ECONNREFUSED) {
+      why = "nothing listens there";
+      kind = LinkKind::kNothingListens;
+    }
+    if (error == ETIMEDOUT) {
+      why = "no answer";
+      kind = LinkKind::kNoAnswer;
+    }
+    messages.Link(kind, "cannot connect to " + target.label + ": " + why, target.label,
+                  kind == LinkKind::kFailed ? why : std::string());
     return false;
   }
 
   std::string hello;
   tp::Answer answer;
   if (!tp::Encode(tp::Hello{tp::kProtocolVersion, target.server, client}, hello)) {
-    messages.push_back("cannot connect to " + target.label + ": name too long");
+    messages.Link(LinkKind::kFailed, "cannot connect to " + target.label + ": name too long",
+                  target.label, "name too long");
     Close();
     return false;
   }
@@ -128,10 +139,14 @@ bool Link::Open(const Target& target, const std::string& client, Clock::time_poi
   if (const auto* refused = std::get_if<tp::Refused>(&answer); r == Result::kOk && refused) {
     std::string text = target.label + " refused the connection: ";
     text.append(refused->reason);
-    messages.push_back(text);
+    messages.Link(LinkKind::kRefused, text, target.label, std::string(refused->reason));
+  } else if (r == Result::kTimeout) {
+    messages.Link(LinkKind::kNoAnswer, "cannot connect to " + target.label + ": no answer",
+                  target.label);
   } else {
-    messages.push_back("cannot connect to " + target.label +
-                       (r == Result::kTimeout ? ": no answer" : ": handshake failed"));
+    const std::string why = "handshake failed (" + (r == Result::kOk ? "not a welcome" : why_) + ")";
+    messages.Link(LinkKind::kFailed, "cannot connect to " + target.label + ": " + why,
+                  target.label, why);
   }
   Close();
   return false;
@@ -139,12 +154,14 @@ bool Link::Open(const Target& target, const std::string& client, Clock::time_poi
 
 Link::Result Link::Exchange(std::string_view frame, tp::Answer& answer, Clock::time_point deadline,
                             Messages& messages) {
-  if (fd_ < 0) return Result::kClosed;
+  if (fd_ < 0) return Fail(Result::kClosed, "not connected");
   // Anything still buffered predates this request: only server messages may be there.
   bool stray = false;
-  const Result before = TakeBuffered(answer, stray, messages);
-  if (before != Result::kOk || stray) return Result::kProtocol;
-  if (!SendAll(frame, deadline)) return Result::kClosed;
+  Tag tag;
+  const Result before = TakeBuffered(answer, stray, tag, messages);
+  if (before != Result::kOk) return before;
+  if (stray) return Fail(Result::kProtocol, "an answer nobody asked for");
+  if (!SendAll(frame, deadline)) return Fail(Result::kClosed, "the request could not be sent");
   return ReadAnswer(answer, deadline, messages);
 }
 
@@ -164,18 +181,42 @@ bool Link::SendAll(std::string_view bytes, Clock::time_point deadline) {
   return true;
 }
 
-Link::Result Link::TakeBuffered(tp::Answer& answer, bool& has_answer, Messages& messages) {
+Link::Result Link::Fail(Result result, std::string why) {
+  why_ = std::move(why);
+  return result;
+}
+
+Link::Result Link::TakeBuffered(tp::Answer& answer, bool& has_answer, Tag& tag,
+                                Messages& messages) {
   has_answer = false;
+  tag = Tag{};
   while (begin_ < end_) {
     const tp::FrameSplit split =
         tp::NextFrame(std::string_view(buf_.data() + begin_, end_ - begin_));
-    if (split.status == tp::FrameSplit::kError) return Result::kProtocol;
+    if (split.status == tp::FrameSplit::kError) {
+      return Fail(Result::kProtocol,
+                  std::string("a malformed frame: ") + tp::DescribeError(split.error));
+    }
     if (split.status == tp::FrameSplit::kNeedMore) break;
-    const tp::DecodedAnswer decoded = tp::DecodeAnswer(split.payload);
-    if (decoded.error != tp::DecodeError::kNone) return Result::kProtocol;
+    std::string_view payload = split.payload;
+    if (static_cast<uint8_t>(payload[0]) == static_cast<uint8_t>(tp::MsgType::kTaggedAnswer)) {
+      const tp::TaggedSplit tagged = tp::SplitTagged(payload, tp::MsgType::kTaggedAnswer);
+      if (tagged.error != tp::DecodeError::kNone) {
+        return Fail(Result::kProtocol,
+                    std::string("a malformed frame: ") + tp::DescribeError(tagged.error));
+      }
+      tag = Tag{true, tagged.id};
+      payload = tagged.inner;
+    }
+    const tp::DecodedAnswer decoded = tp::DecodeAnswer(payload);
+    if (decoded.error != tp::DecodeError::kNone) {
+      return Fail(Result::kProtocol,
+                  std::string("a malformed frame: ") + tp::DescribeError(decoded.error));
+    }
     begin_ += split.consumed;
     if (const auto* m = std::get_if<tp::ServerMessage>(&decoded.answer)) {
-      messages.emplace_back(m->text);
+      if (tag.tagged) return Fail(Result::kProtocol, "a tagged server message");
+      messages.Server(m->text);
       continue;
     }
     answer = decoded.answer;
@@ -193,7 +234,7 @@ bool Link::Fill(int timeout_ms, Result& failure) {
     begin_ = 0;
   }
   if (end_ == buf_.size()) {  // a full buffer without a complete frame: out of step
-    failure = Result::kProtocol;
+    failure = Fail(Result::kProtocol, "a frame that never ends");
     return false;
   }
   if (timeout_ms != 0) {
@@ -213,8 +254,12 @@ bool Link::Fill(int timeout_ms, Result& failure) {
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    failure =
-        n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? Result::kTimeout : Result::kClosed;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      failure = Result::kTimeout;
+    } else {
+      failure = Fail(Result::kClosed, n == 0 ? std::string("the server closed the connection")
+                                             : std::string(std::strerror(errno)));
+    }
     return false;
   }
 }
@@ -222,40 +267,61 @@ bool Link::Fill(int timeout_ms, Result& failure) {
 Link::Result Link::ReadAnswer(tp::Answer& answer, Clock::time_point deadline, Messages& messages) {
   for (;;) {
     bool has_answer = false;
-    const Result r = TakeBuffered(answer, has_answer, messages);
+    Tag tag;
+    const Result r = TakeBuffered(answer, has_answer, tag, messages);
     if (r != Result::kOk) return r;
-    if (has_answer) return Result::kOk;
+    if (has_answer) {
+      if (tag.tagged) return Fail(Result::kProtocol, "a batch answer to a single request");
+      return Result::kOk;
+    }
     const int wait = MillisLeft(deadline);
-    if (wait == 0) return Result::kTimeout;
+    if (wait == 0) return Fail(Result::kTimeout, "no answer in time");
     Result failure = Result::kTimeout;
     if (!Fill(wait, failure)) {
       // A spurious wake-up before the deadline is no reason to give up.
       if (failure == Result::kTimeout && Clock::now() < deadline) continue;
+      if (failure == Result::kTimeout) return Fail(Result::kTimeout, "no answer in time");
       return failure;
     }
   }
 }
 
-Link::Result Link::Pipeline(std::string_view frames, std::span<const size_t> ends, size_t window,
-                            const TakeAnswer& take, std::chrono::milliseconds idle,
+Link::Result Link::Pipeline(std::string_view frames, std::span<const size_t> ends,
+                            uint32_t firstId, size_t window, const TakeAnswer& take,
+                            std::chrono::milliseconds perAnswer, Clock::time_point deadline,
                             size_t& answered, Messages& messages) {
   answered = 0;
-  if (fd_ < 0) return Result::kClosed;
+  if (fd_ < 0) return Fail(Result::kClosed, "not connected");
   if (window == 0) window = 1;
   const size_t count = ends.size();
   size_t sentBytes = 0;
-  Clock::time_point deadline = Clock::now() + idle;
+  // The answer due next must come perAnswer after its request went out and after the answer
+  // before it; `due` is that moment once the request is out, and only answers move it.
+  size_t sentWhole = 0;  // requests sent completely
+  Clock::time_point lastAnswer = Clock::now();
+  Clock::time_point dueSentAt{};
+  Clock::time_point lastSend = lastAnswer;
   for (;;) {
     // Answers already here; one that comes before its request was sent is out of step.
     for (;;) {
       tp::Answer answer;
       bool has_answer = false;
-      if (TakeBuffered(answer, has_answer, messages) != Result::kOk) return Result::kProtocol;
+      Tag tag;
+      if (const Result r = TakeBuffered(answer, has_answer, tag, messages); r != Result::kOk)
+        return r;
       if (!has_answer) break;
-      if (answered >= count || ends[answered] > sentBytes) return Result::kProtocol;
-      if (!take(answered, answer)) return Result::kProtocol;
+      if (answered >= count || answered >= sentWhole)
+        return Fail(Result::kProtocol, "an answer nobody asked for");
+      if (!tag.tagged) return Fail(Result::kProtocol, "a batch answer without its identity");
+      const uint32_t due = firstId + static_cast<uint32_t>(answered);
+      if (tag.id != due) {
+        return Fail(Result::kProtocol, "the answer to request " + std::to_string(tag.id) +
+                                           " where the one to request " + std::to_string(due) +
+                                           " was due");
+      }
+      if (!take(answered, answer)) return Fail(Result::kProtocol, "an answer of the wrong kind");
       ++answered;
-      deadline = Clock::now() + idle;
+      lastAnswer = Clock::now();
     }
     if (answered == count) return Result::kOk;
 
@@ -265,26 +331,33 @@ Link::Result Link::Pipeline(std::string_view frames, std::span<const size_t> end
           send(fd_, frames.data() + sentBytes, sendLimit - sentBytes, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
         sentBytes += static_cast<size_t>(n);
-        deadline = Clock::now() + idle;
+        lastSend = Clock::now();
+        const size_t before = sentWhole;
+        while (sentWhole < count && ends[sentWhole] <= sentBytes) ++sentWhole;
+        if (before <= answered && sentWhole > answered) dueSentAt = lastSend;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      return Result::kClosed;
+      return Fail(Result::kClosed, "the requests could not be sent");
     }
 
-    const int wait = MillisLeft(deadline);
-    if (wait == 0) return Result::kTimeout;
+    // A request still being sent waits on the server reading it; one sent waits on its answer.
+    const Clock::time_point since =
+        sentWhole > answered ? std::max(lastAnswer, dueSentAt) : std::max(lastAnswer, lastSend);
+    const Clock::time_point until = std::min(deadline, since + perAnswer);
+    const int wait = MillisLeft(until);
+    if (wait == 0) {
+      return Fail(Result::kTimeout, Clock::now() >= deadline
+                                        ? "the batch did not end within its bound"
+                                        : "no answer in time");
+    }
     pollfd p{fd_, static_cast<short>(POLLIN | (sentBytes < sendLimit ? POLLOUT : 0)), 0};
     const int r = poll(&p, 1, wait);
-    if (r < 0 && errno != EINTR) return Result::kClosed;
+    if (r < 0 && errno != EINTR) return Fail(Result::kClosed, std::strerror(errno));
     if (r <= 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     Result failure = Result::kOk;
-    if (Fill(0, failure)) {
-      deadline = Clock::now() + idle;
-    } else if (failure != Result::kTimeout) {
-      return failure;
-    }
+    if (!Fill(0, failure) && failure != Result::kTimeout) return failure;
   }
 }
 
@@ -293,8 +366,13 @@ bool Link::Alive(Messages& messages) {
   for (;;) {
     tp::Answer answer;
     bool has_answer = false;
+    Tag tag;
     // An answer nobody asked for means the stream is out of step.
-    if (TakeBuffered(answer, has_answer, messages) != Result::kOk || has_answer) return false;
+    if (TakeBuffered(answer, has_answer, tag, messages) != Result::kOk) return false;
+    if (has_answer) {
+      Fail(Result::kProtocol, "an answer nobody asked for");
+      return false;
+    }
     Result failure = Result::kOk;
     if (!Fill(0, failure)) return failure == Result::kTimeout;  // nothing more waiting: alive
   }

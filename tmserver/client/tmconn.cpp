@@ -2,6 +2,7 @@
 #include "tmconn.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cstring>
 #include <memory>
@@ -36,10 +37,23 @@ Entry Find(uint32_t handle) {
   return it == table.end() ? Entry{} : it->second;
 }
 
+// Set by tmcSetLinkCallback: link events go there instead of the message callback.
+std::atomic<TmcLinkCallback> link_callback{nullptr};
+
 // Callbacks run after the connection's mutex is released, on the caller's thread.
 void Deliver(TmcMessageCallback callback, const Messages& messages) {
-  if (callback == nullptr) return;
-  for (const std::string& text : messages) {
+  const TmcLinkCallback link = link_callback.load();
+  for (const Note& note : messages.Notes()) {
+    if (!note.server && link != nullptr) {
+      link(static_cast<uint32_t>(note.kind), note.where.c_str(), note.detail.c_str());
+    } else if (callback != nullptr) {
+      callback(static_cast<uint32_t>(note.text.size()), note.text.c_str(), 0);
+    }
+  }
+  if (messages.Dropped() > 0 && callback != nullptr) {
+    // Said once per call, however long the flood.
+    const std::string text = std::to_string(messages.Dropped()) +
+                             " more messages from the server were dropped";
     callback(static_cast<uint32_t>(text.size()), text.c_str(), 0);
   }
 }
@@ -286,9 +300,16 @@ TMCONN_EXPORT uint32_t tmcBatch(uint32_t handle, TmcBatchItem* items, uint32_t c
   std::vector<uint32_t> sent;  // item of each frame
   ends.reserve(count);
   sent.reserve(count);
+  std::string plain;
   for (uint32_t i = 0; i < count; ++i) {
     const std::optional<tp::Request> request = RequestOf(items[i]);
-    if (!request || !tp::Encode(*request, frames)) continue;
+    plain.clear();
+    if (!request || !tp::Encode(*request, plain)) continue;
+    // Each request carries its place among those sent, and its answer must carry the same.
+    const auto id = static_cast<uint32_t>(sent.size());
+    if (!tp::EncodeTagged(tp::MsgType::kTagged, id, std::string_view(plain).substr(tp::kHeaderSize),
+                          frames))
+      continue;
     ends.push_back(frames.size());
     sent.push_back(i);
   }
@@ -304,4 +325,8 @@ TMCONN_EXPORT uint32_t tmcBatch(uint32_t handle, TmcBatchItem* items, uint32_t c
   }
   Deliver(entry.callback, messages);
   return static_cast<uint32_t>(answered);
+}
+
+TMCONN_EXPORT void tmcSetLinkCallback(TmcLinkCallback callback) {
+  link_callback.store(callback);
 }

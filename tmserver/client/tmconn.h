@@ -83,6 +83,29 @@ typedef uint32_t (*TmcBatchFunction)(uint32_t handle, TmcBatchItem* items, uint3
                                      uint32_t window);
 uint32_t tmcBatch(uint32_t handle, TmcBatchItem* items, uint32_t count, uint32_t window);
 
+/* Extension beyond the nine functions: link events through a channel of their own, so that no
+ * server message can be taken for one. Looked up like tmcBatch (TMC_LINK_SYMBOL). With a
+ * callback set (process-wide; null restores the default), the library's own events ("connected
+ * to ...", "connection lost: ...", why a connection attempt failed) go to it and no longer to
+ * the message callbacks; server messages still go there. where: "host:port\server"; detail:
+ * the server's refusal reason, the resolver's or system's text, or why a link broke (may be
+ * empty). Called on the thread of the library call, as the message callback is. */
+#define TMC_LINK_SYMBOL "tmcSetLinkCallback"
+
+enum TmcLinkEvent {
+  TMC_LINK_CONNECTED = 1,
+  TMC_LINK_LOST = 2,
+  TMC_LINK_REFUSED = 3,         /* the server refused the names; detail: its reason */
+  TMC_LINK_NOTHING_LISTENS = 4, /* refused at TCP level */
+  TMC_LINK_UNKNOWN_HOST = 5,    /* detail: the resolver's text */
+  TMC_LINK_NO_ANSWER = 6,       /* no connection or handshake within the bound */
+  TMC_LINK_FAILED = 7           /* any other cause; detail says which */
+};
+
+typedef void (*TmcLinkCallback)(uint32_t event, const char* where, const char* detail);
+typedef void (*TmcSetLinkCallbackFunction)(TmcLinkCallback callback);
+void tmcSetLinkCallback(TmcLinkCallback callback);
+
 #ifdef __cplusplus
 }
 #endif

@@ -378,4 +378,30 @@ DecodedAnswer DecodeAnswer(std::string_view payload) {
   return result;
 }
 
+bool EncodeTagged(MsgType type, uint32_t id, std::string_view innerPayload, std::string& out) {
+  if (innerPayload.empty() || 1 + kTagSize + innerPayload.size() > kMaxPayload) return false;
+  Writer w(out, type);
+  w.U32(id);
+  out.append(innerPayload);
+  w.Finish();
+  return true;
+}
+
+TaggedSplit SplitTagged(std::string_view payload, MsgType type) {
+  TaggedSplit split;
+  if (payload.empty() || static_cast<uint8_t>(payload[0]) != static_cast<uint8_t>(type)) {
+    split.error = DecodeError::kUnknownType;
+    return split;
+  }
+  if (payload.size() < 1 + kTagSize + 1) {
+    split.error = DecodeError::kTruncated;
+    return split;
+  }
+  for (size_t i = 0; i < kTagSize; ++i) {
+    split.id |= static_cast<uint32_t>(static_cast<uint8_t>(payload[1 + i])) << (8 * i);
+  }
+  split.inner = payload.substr(1 + kTagSize);
+  return split;
+}
+
 }  // namespace velt::tmproto

@@ -43,6 +43,8 @@ enum class MsgType : uint8_t {
   kAccum = 0x05,
   kEnum = 0x06,
   kName = 0x07,
+  // Batch extension: one of the requests above, with the caller's identity for its answer.
+  kTagged = 0x08,
   // Answers (server to client).
   kWelcome = 0x81,
   kRefused = 0x82,
@@ -52,6 +54,8 @@ enum class MsgType : uint8_t {
   kAccumValue = 0x86,
   kEnumList = 0x87,
   kNameValue = 0x88,
+  // Batch extension: the answer to a kTagged request, carrying the same identity.
+  kTaggedAnswer = 0x89,
   // Unsolicited text from the server; may come before any answer.
   kMessage = 0x90,
 };
@@ -162,5 +166,18 @@ struct DecodedAnswer {
 };
 DecodedRequest DecodeRequest(std::string_view payload);
 DecodedAnswer DecodeAnswer(std::string_view payload);
+
+// Batch extension. A tagged frame's payload is its type (kTagged or kTaggedAnswer), a u32
+// identity and the payload of one ordinary request or answer (type byte and body). The ordinary
+// decoders do not know the tagged types; split them first.
+inline constexpr size_t kTagSize = 4;
+bool EncodeTagged(MsgType type, uint32_t id, std::string_view innerPayload, std::string& out);
+struct TaggedSplit {
+  DecodeError error = DecodeError::kNone;
+  uint32_t id = 0;
+  std::string_view inner;  // the inner payload, type byte first
+};
+// Splits a payload of the given tagged type; kUnknownType when it is not one.
+TaggedSplit SplitTagged(std::string_view payload, MsgType type);
 
 }  // namespace velt::tmproto

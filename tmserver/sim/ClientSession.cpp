@@ -52,6 +52,10 @@ ClientSession::Outcome ClientSession::Feed(std::string& in, std::string& out,
 
 ClientSession::Outcome ClientSession::Handle(std::string_view payload, std::string& out,
                                              std::string& problem) {
+  if (greeted_ && !payload.empty() &&
+      static_cast<uint8_t>(payload[0]) == static_cast<uint8_t>(tp::MsgType::kTagged)) {
+    return HandleTagged(payload, out, problem);
+  }
   const tp::DecodedRequest decoded = tp::DecodeRequest(payload);
   if (decoded.error != tp::DecodeError::kNone) {
     problem = tp::DescribeError(decoded.error);
@@ -147,6 +151,31 @@ ClientSession::Outcome ClientSession::Handle(std::string_view payload, std::stri
     } else {
       tp::Encode(tp::NameAnswer{}, out);
     }
+  }
+  return Outcome::kContinue;
+}
+
+// A batch request with its identity: answered as the plain request would be, the answer tagged
+// with the same identity so that the client can tell which request it belongs to.
+ClientSession::Outcome ClientSession::HandleTagged(std::string_view payload, std::string& out,
+                                                   std::string& problem) {
+  const tp::TaggedSplit tagged = tp::SplitTagged(payload, tp::MsgType::kTagged);
+  if (tagged.error != tp::DecodeError::kNone) {
+    problem = tp::DescribeError(tagged.error);
+    return Outcome::kClose;
+  }
+  const auto inner = static_cast<tp::MsgType>(static_cast<uint8_t>(tagged.inner[0]));
+  if (inner == tp::MsgType::kHello || inner == tp::MsgType::kTagged) {
+    problem = "a handshake or tagged request inside a tagged request";
+    return Outcome::kClose;
+  }
+  std::string answer;
+  const Outcome outcome = Handle(tagged.inner, answer, problem);
+  if (outcome != Outcome::kContinue) return outcome;
+  if (!tp::EncodeTagged(tp::MsgType::kTaggedAnswer, tagged.id,
+                        std::string_view(answer).substr(tp::kHeaderSize), out)) {
+    problem = "answer too large to tag";
+    return Outcome::kClose;
   }
   return Outcome::kContinue;
 }

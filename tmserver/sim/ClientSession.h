@@ -27,6 +27,7 @@ class ClientSession {
 
  private:
   Outcome Handle(std::string_view payload, std::string& out, std::string& problem);
+  Outcome HandleTagged(std::string_view payload, std::string& out, std::string& problem);
 
   const Database& db_;
   std::string server_name_;
