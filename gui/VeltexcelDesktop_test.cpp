@@ -496,6 +496,8 @@ TEST(VeltexcelDesktop, LongFirstPassDoesNotEndACommandLineRun) {
   desk.Keys("ctrl+w");
   EXPECT_TRUE(desk.Ended(120s)) << desk.Log();
   EXPECT_TRUE(WIFEXITED(desk.Status()) && WEXITSTATUS(desk.Status()) == 0) << desk.Status();
+}
+
 // The Russian desktop: a display with openbox and trayer, and shell helpers on it.
 class Desktop {
  public:
