@@ -134,7 +134,8 @@ class UpdaterProcess : public ::testing::Test {
     workbook_ = (dir_ / "demo.xls").string();
   }
   void TearDown() override {
-    EXPECT_EQ(ProcessesMentioning((dir_ / "tmp").string()), 0) << "an office was left running";
+    // The run's office carries its profile, kept in the cache folder, on its command line.
+    EXPECT_EQ(ProcessesMentioning((dir_ / "cache").string()), 0) << "an office was left running";
     if (fs::exists(dir_ / "tmp")) {
       EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "a profile was left";
     }
@@ -375,7 +376,7 @@ TEST_F(UpdaterProcess, SingleRunThatLosesItsServerSavesSaysWhenAndExitsThree) {
   Child child(Command(sim.Address()), dir_);
   // It connects before it starts its office: once the office runs, the server goes away.
   ASSERT_TRUE(testsupport::Eventually(
-      [&] { return ProcessesMentioning((dir_ / "tmp").string()) > 0; }, 60s, 10ms));
+      [&] { return ProcessesMentioning((dir_ / "cache").string()) > 0; }, 60s, 10ms));
   sim.Stop();
   EXPECT_EQ(child.Wait(120s), 3) << child.Err();
   EXPECT_TRUE(std::regex_search(
