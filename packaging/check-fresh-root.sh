@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A check by hand, too slow for CI (it downloads LibreOffice, several hundred MB, into a new root
-# and takes well over five minutes): the package installs with apt-get into a fresh Debian 12
+# A check by hand, too slow for CI (it downloads LibreOffice, several hundred MB, into a new root;
+# 11 minutes on a 2-core machine shared with other builds): the package installs with apt-get into a fresh Debian 12
 # root made by mmdebstrap, and there, with no build tree, its own tools make a workbook, fill it
 # from tmsim on the demo database and write a dated PDF report that holds the values.
 #   packaging/check-fresh-root.sh build-package/package/veltexcel_<version>_<arch>.deb
