@@ -34,8 +34,8 @@ TEST(SaveLeftovers, RemovesOnlyTheOfficesNewTemporaryFile) {
   leftovers.RemoveNew("file:///nonexistent/profile");
 
   EXPECT_FALSE(fs::exists(dir.path() / "lu3q8k9s7d.tmp"));
-  for (const char* stays : {"day.xlsx", "lu1old2.tmp", "lu_other_app.tmp", "luX.tmp",
-                            "lunch.tmp/inside", "lu99.tmp"}) {
+  for (const char* stays :
+       {"day.xlsx", "lu1old2.tmp", "lu_other_app.tmp", "luX.tmp", "lunch.tmp/inside", "lu99.tmp"}) {
     EXPECT_TRUE(fs::exists(dir.path() / stays)) << stays;
   }
 }
