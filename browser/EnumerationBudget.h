@@ -14,8 +14,7 @@ class EnumerationBudget {
   static constexpr size_t kMaxNumbers = 16384;
   static constexpr std::chrono::seconds kMaxTime{10};
 
-  explicit EnumerationBudget(size_t maxNumbers = kMaxNumbers,
-                             Clock::duration maxTime = kMaxTime)
+  explicit EnumerationBudget(size_t maxNumbers = kMaxNumbers, Clock::duration maxTime = kMaxTime)
       : left_(maxNumbers), deadline_(Clock::now() + maxTime) {}
 
   // How many of `wanted` more numbers may be kept; once it gives fewer, or the time is up, the

@@ -79,7 +79,8 @@ std::unique_ptr<WorkbookFlock> WorkbookFlock::Take(const std::string& documentPa
     }
     // The holder before may have removed the file between our open and our lock: a lock on a
     // file no longer at the path guards nothing, so try again on the one there now.
-    struct stat held {}, now {};
+    struct stat held {
+    }, now{};
     if (fstat(fd, &held) == 0 && stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
         held.st_dev == now.st_dev) {
       const std::string holder =

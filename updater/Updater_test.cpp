@@ -339,6 +339,33 @@ TEST_F(UpdaterRun, CycleRunWaitsForTheServerAndSaysWhyOnce) {
   EXPECT_EQ(Run({"--server", "srv", path_}), kExitNoConnection);  // a single run gives up
 }
 
+// What the library's events say reaches the terminal: why a link made broke at once, and a
+// server's refusal with its control characters shown, not obeyed; a server message in the
+// library's words is only a message.
+TEST_F(UpdaterRun, ConnectFailuresSayWhyAndServerTextsAreEscaped) {
+  const std::string where = "h:1\\TMS";
+  struct Case {
+    std::vector<LinkEvent> said;
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {{{LinkEventKind::kConnected, where, {}},
+        {LinkEventKind::kLost, where, "a malformed frame: unexpected message type"}},
+       "did not hold: a malformed frame: unexpected message type"},
+      {{{LinkEventKind::kNameRefused, where, "go \x1b[31maway\x07"}}, "go \\x1B[31maway\\x07"},
+  };
+  for (const Case& c : cases) {
+    said_ = {c.said};
+    err_.str("");
+    EXPECT_EQ(Run({"--server", "wrong", path_}), kExitNoConnection);
+    EXPECT_NE(err_.str().find(c.says), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find('\x1b'), std::string::npos);
+  }
+  said_ = {{{LinkEventKind::kConnected, where, {}}},
+           {{LinkEventKind::kOther, {}, "connection lost: " + where}}};
+  EXPECT_EQ(Run({"--server", "srv", path_}), kExitDone);
+}
+
 TEST_F(UpdaterRun, LostLinkIsReportedOnceAndFailsASingleRun) {
   const LinkEvent connected{LinkEventKind::kConnected, "h:1\\TMS", {}};
   const LinkEvent nothing{LinkEventKind::kNothingListens, "h:1\\TMS", {}};

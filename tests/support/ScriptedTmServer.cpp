@@ -58,8 +58,7 @@ ScriptedTmServer::ScriptedTmServer(Script script) : script_(std::move(script)) {
   socklen_t len = sizeof addr;
   if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       listen(listen_fd_, 16) != 0 ||
-      getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-      pipe(wake_) != 0) {
+      getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || pipe(wake_) != 0) {
     throw std::runtime_error("scripted TM server: cannot listen on loopback");
   }
   port_ = ntohs(addr.sin_port);

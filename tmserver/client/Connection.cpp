@@ -146,8 +146,8 @@ size_t Connection::Batch(std::string_view frames, std::span<const size_t> ends, 
   // sends extends it.
   const Clock::time_point limit = Clock::now() + BatchLimit(ends.size());
   if (!link_.IsOpen()) {
-    if (Clock::now() < next_attempt_ || !Reconnect(std::min(Clock::now() + kCallLimit, limit),
-                                                   messages))
+    if (Clock::now() < next_attempt_ ||
+        !Reconnect(std::min(Clock::now() + kCallLimit, limit), messages))
       return 0;
   }
   size_t done = 0;
@@ -155,8 +155,8 @@ size_t Connection::Batch(std::string_view frames, std::span<const size_t> ends, 
       link_.Pipeline(frames, ends, 0, window, take, kRequestTimeout, limit, done, messages);
   if (r == Link::Result::kOk) return done;
   LinkLost(messages);
-  if (r != Link::Result::kClosed || !Reconnect(std::min(Clock::now() + kCallLimit, limit),
-                                               messages))
+  if (r != Link::Result::kClosed ||
+      !Reconnect(std::min(Clock::now() + kCallLimit, limit), messages))
     return done;
   // The rest once more, on the new link; each frame keeps its identity.
   const size_t offset = done == 0 ? 0 : ends[done - 1];

@@ -144,9 +144,10 @@ bool Link::Open(const Target& target, const std::string& client, Clock::time_poi
     messages.Link(LinkKind::kNoAnswer, "cannot connect to " + target.label + ": no answer",
                   target.label);
   } else {
-    const std::string why = "handshake failed (" + (r == Result::kOk ? "not a welcome" : why_) + ")";
-    messages.Link(LinkKind::kFailed, "cannot connect to " + target.label + ": " + why,
-                  target.label, why);
+    const std::string why =
+        "handshake failed (" + (r == Result::kOk ? "not a welcome" : why_) + ")";
+    messages.Link(LinkKind::kFailed, "cannot connect to " + target.label + ": " + why, target.label,
+                  why);
   }
   Close();
   return false;
@@ -286,8 +287,8 @@ Link::Result Link::ReadAnswer(tp::Answer& answer, Clock::time_point deadline, Me
   }
 }
 
-Link::Result Link::Pipeline(std::string_view frames, std::span<const size_t> ends,
-                            uint32_t firstId, size_t window, const TakeAnswer& take,
+Link::Result Link::Pipeline(std::string_view frames, std::span<const size_t> ends, uint32_t firstId,
+                            size_t window, const TakeAnswer& take,
                             std::chrono::milliseconds perAnswer, Clock::time_point deadline,
                             size_t& answered, Messages& messages) {
   answered = 0;

@@ -52,8 +52,8 @@ void Deliver(TmcMessageCallback callback, const Messages& messages) {
   }
   if (messages.Dropped() > 0 && callback != nullptr) {
     // Said once per call, however long the flood.
-    const std::string text = std::to_string(messages.Dropped()) +
-                             " more messages from the server were dropped";
+    const std::string text =
+        std::to_string(messages.Dropped()) + " more messages from the server were dropped";
     callback(static_cast<uint32_t>(text.size()), text.c_str(), 0);
   }
 }
