@@ -721,7 +721,7 @@ bool BrowserWindow::ListMouseEvent(QEvent* event) {
       if (heldPressRow_ < 0) return false;
       // No drag came of the press: it was a click on that row.
       ListView1->setCurrentCell(heldPressRow_, 0,
-                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
       heldPressRow_ = -1;
       return true;
     }

@@ -236,8 +236,8 @@ OfficeProcess::OfficeProcess(const std::string& soffice, bool headless,
   int guard[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, guard) != 0) {
     int error = errno;
-      ReleaseProfile();
-      throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {ErrnoText(error)}));
+    ReleaseProfile();
+    throw SpreadsheetError(Tr("Cannot start LibreOffice: {}", {ErrnoText(error)}));
   }
   guard_ = guard[0];
 
