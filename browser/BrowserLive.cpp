@@ -13,10 +13,6 @@ namespace {
 
 constexpr int64_t kHour = 3600;
 
-bool AnalogMissing(float value) {
-  return std::isnan(value) || value > kAnalogLimit;
-}
-
 bool AccumMissing(const TmBatchAnswer& answer) {
   return (answer.result & 0xFFFFu) == 0;
 }
@@ -61,15 +57,15 @@ std::optional<TmBatchRequest> CurrentValueRequest(const ListItem& item) {
 std::string ValueText(TmBatchRequest::Kind kind, const TmBatchAnswer& answer, int32_t lcid) {
   switch (kind) {
     case TmBatchRequest::Kind::Status:
-      return answer.status < 0 ? kNoValueText : std::to_string(answer.status);
+      return answer.status < 0 ? kNoValue : std::to_string(answer.status);
     case TmBatchRequest::Kind::Analog:
-      return AnalogMissing(answer.analog) ? kNoValueText : Number(answer.analog, lcid);
+      return AnalogMissing(answer.analog) ? kNoValue : Number(answer.analog, lcid);
     case TmBatchRequest::Kind::AccumFull:
       return AccumMissing(answer)
-                 ? kNoValueText
+                 ? kNoValue
                  : Number(answer.values[0], lcid) + " / " + Number(answer.values[1], lcid);
     default:
-      return kNoValueText;
+      return kNoValue;
   }
 }
 

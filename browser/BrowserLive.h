@@ -15,7 +15,6 @@
 
 namespace velt {
 
-inline constexpr const char* kNoValueText = "н\\д";
 inline constexpr const char* kNoArchiveText = "У телесигнала нет архива";
 inline constexpr const char* kNoTrendPointText = "Выберите ТИТ или ТИИ для графика";
 
@@ -33,7 +32,7 @@ inline constexpr int kValueRefreshMs = 2000;
 // The current-value request of a listed point (the address the list shows), or nullopt.
 std::optional<TmBatchRequest> CurrentValueRequest(const ListItem& item);
 // An answer as the value column shows it: a status 0/1, an analog value in its shortest
-// decimals, an accumulator's meter reading and reduced power; kNoValueText without a value.
+// decimals, an accumulator's meter reading and reduced power; kNoValue without a value.
 std::string ValueText(TmBatchRequest::Kind kind, const TmBatchAnswer& answer, int32_t lcid);
 
 // Case-insensitive substring of the name (Latin and Cyrillic letters); an empty filter matches.

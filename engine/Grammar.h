@@ -31,9 +31,6 @@ inline constexpr const char* kPatternAccumLat = "#TI%d:%d:%d";
 inline constexpr const char* kPatternMeterCyr = "#ПУ%d:%d:%d";
 inline constexpr const char* kPatternMeterLat = "#PU%d:%d:%d";
 
-// The failure marker "н\д".
-inline constexpr const char* kNoValue = "н\\д";
-
 // The examined area and the list limit.
 inline constexpr int32_t kLastExaminedRow = 10000;
 inline constexpr int32_t kLastListColumn = 1001;  // lists take columns 2..1001

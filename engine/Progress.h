@@ -18,6 +18,9 @@ class ProgressIndicator {
   virtual int32_t Maximum() const = 0;
   // Not below 0; a maximum below the position pulls the position down to it.
   virtual void SetMaximum(int32_t maximum) = 0;
+  // Called now and then while the pass waits for the server, so that a view can keep its
+  // window painted although the position does not move.
+  virtual void Waiting() {}
 };
 
 // Position 0, maximum 100 at creation, like a freshly created progress bar.
@@ -33,6 +36,10 @@ class ProgressBarModel : public ProgressIndicator {
 
   // Called after every call that changed the position or the maximum (a view repaints there).
   void SetChangeHandler(std::function<void()> handler) { changed_ = std::move(handler); }
+  void SetWaitingHandler(std::function<void()> handler) { waiting_ = std::move(handler); }
+  void Waiting() override {
+    if (waiting_) waiting_();
+  }
 
  private:
   void Changed();
@@ -40,6 +47,7 @@ class ProgressBarModel : public ProgressIndicator {
   int32_t position_ = 0;
   int32_t maximum_ = 100;
   std::function<void()> changed_;
+  std::function<void()> waiting_;
 };
 
 // How a step of the pass treats the maximum once the position has reached it.

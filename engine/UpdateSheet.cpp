@@ -1,9 +1,11 @@
 #include "UpdateSheet.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -35,10 +37,6 @@ constexpr int32_t kFirstListColumn = 2;
 // The TM interface takes every number as its low 16 bits.
 uint16_t Low16(int32_t value) {
   return static_cast<uint16_t>(value);
-}
-
-bool AnalogMissing(float value) {
-  return std::isnan(value) || static_cast<double>(value) > kAnalogLimit;
 }
 
 // Which value of an accumulator pair a cell receives.
@@ -596,9 +594,15 @@ class Fetcher {
     std::lock_guard lock(mutex_);
     return stretch.fetched;
   }
-  void Wait(const Stretch& stretch) {
+  // Waits for the stretch's answers; `waiting` runs on the caller's thread every 40 ms meanwhile.
+  void Wait(const Stretch& stretch, const std::function<void()>& waiting) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stretch.fetched; });
+    while (
+        !changed_.wait_for(lock, std::chrono::milliseconds(40), [&] { return stretch.fetched; })) {
+      lock.unlock();
+      waiting();
+      lock.lock();
+    }
   }
   // Drops the stretches not yet sent and waits for the batch under way.
   void Cancel() {
@@ -694,7 +698,7 @@ void RunPipelined(Worksheet& sheet, ProgressIndicator& progress, TmOperations& t
     }
     const Stretch& current = *stretches.front();
     while (!ahead.ended && planned < kMostAhead && !fetcher.Fetched(current)) planNext();
-    fetcher.Wait(current);
+    fetcher.Wait(current, [&progress] { progress.Waiting(); });
 
     ReplayedSheet replayed(sheet, current.reads);
     AnsweredTm answered(serialized, current.requests, current.answers);

@@ -258,6 +258,10 @@ void BrowserWindow::BuildLayout() {
   connect(trend_, &TrendPane::ArchiveChosen, this,
           [this](int archive) { live_.SetTrendArchive(archive); });
 
+  // Tab goes from the tree to the points it lists, then to their filter.
+  setTabOrder(HETreeView1, ListView1);
+  setTabOrder(ListView1, filter_);
+
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
   splitter_->setSizes({169, 431});

@@ -315,6 +315,10 @@ void MainWindow::ShowProgress(int32_t position, int32_t maximum) {
   pb_->setMaximum(maximum);
   pb_->setValue(position);
   if (position == 0) return;
+  KeepPainted();
+}
+
+void MainWindow::KeepPainted() {
   // The pass holds the event loop: let paints and the tray frames through now and then.
   // Input waits until the pass ends, and the logic holds back ticks and notifications.
   tray_->Flush();

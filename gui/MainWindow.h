@@ -67,6 +67,7 @@ class MainWindow : public QMainWindow, public MainView {
   void Show(const MainViewState& state) override;
   void RepaintNow() override;
   void ShowProgress(int32_t position, int32_t maximum) override;
+  void KeepPainted() override;
   void StartTrayAnimation() override;
   void StopTrayAnimation() override;
   bool WindowVisible() const override;

@@ -97,7 +97,7 @@ void TrendPane::ShowSeries(const TrendSeries& series, const QString& title) {
   chart_->setTitle(QString());
   const auto runs = TrendRuns(series);
   if (runs.empty()) {
-    chart_->setTitle(QString::fromUtf8(kNoValueText));
+    chart_->setTitle(QString::fromUtf8(kNoValue));
     return;
   }
   auto* x = new QDateTimeAxis;

@@ -68,10 +68,11 @@ int main(int argc, char** argv) {
   velt::BrowserQSettings browserSettings;
   velt::BrowserWindow browserWindow(tm.Operations(), browserSettings);
   velt::BrowserWindowControl browser(browserWindow);
-  // The browser's values and trend ask the server only while the main window has the link.
+  // The browser's values and trend ask the server only while the main window has the link and
+  // no pass or connect of its own is using it.
   browserWindow.SetLinkCheck([&window] {
     velt::MainWindow* w = window.load();
-    return w != nullptr && w->Logic().Connected();
+    return w != nullptr && w->Logic().Connected() && !w->Logic().Busy();
   });
   velt::HelpWindow help;
 

@@ -75,6 +75,7 @@ MainWindowLogic::MainWindowLogic(const MainWindowSeams& seams, SettingsLocation 
       storage_(settingsLocation_.path),
       workbook_(seams.spreadsheet, seams.dialogs, *this) {
   pb_.SetChangeHandler([this] { view_.ShowProgress(pb_.Position(), pb_.Maximum()); });
+  pb_.SetWaitingHandler([this] { view_.KeepPainted(); });
   timer1_.SetInterval(form_.timer1Interval);
   timer1_.SetEnabled(true);
   timer2_.SetEnabled(false);
@@ -83,6 +84,7 @@ MainWindowLogic::MainWindowLogic(const MainWindowSeams& seams, SettingsLocation 
 
 MainWindowLogic::~MainWindowLogic() {
   pb_.SetChangeHandler({});
+  pb_.SetWaitingHandler({});
 }
 
 void MainWindowLogic::Guarded(const std::function<void()>& command) {

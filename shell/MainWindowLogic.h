@@ -90,6 +90,8 @@ class MainView {
   // Paints what changed at once: the window is about to block (connect, a pass step).
   virtual void RepaintNow() = 0;
   virtual void ShowProgress(int32_t position, int32_t maximum) = 0;
+  // The pass waits for the server: paints and the tray's frames go on, input waits.
+  virtual void KeepPainted() {}
   virtual void StartTrayAnimation() = 0;
   virtual void StopTrayAnimation() = 0;
   virtual bool WindowVisible() const = 0;
@@ -197,6 +199,8 @@ class MainWindowLogic : private WorkbookView {
 
   const MainViewState& State() const { return state_; }
   bool Connected() const { return connected_; }
+  // A command or a pass is under way (its waits let timers through).
+  bool Busy() const { return busy_; }
   // An update pass is running: the window lets paints through, and nothing else may run.
   bool InPass() const { return inPass_; }
   bool SheetReady() const { return workbook_.SheetReady(); }

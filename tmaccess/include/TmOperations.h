@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -29,6 +30,15 @@ inline constexpr int16_t kTmaFalse = 0;
 
 // An analog value above this, or not a number, means that the server had no value.
 inline constexpr double kAnalogLimit = 3.2e38;
+
+// The marker that stands where the server cannot give a value: in a cell, in the browser's list.
+inline constexpr const char* kNoValue = "н\\д";
+
+// An analog answer that carries no value: the server's failure, or an infinity or NaN, which no
+// cell and no other program can take.
+inline bool AnalogMissing(float value) {
+  return !std::isfinite(value) || static_cast<double>(value) > kAnalogLimit;
+}
 
 // Object class codes, and the time text that asks for a current analog value.
 using tmproto::kClassAccum;
