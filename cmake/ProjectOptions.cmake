@@ -45,6 +45,29 @@ function(velt_add_test name)
                        PROPERTIES RUN_SERIAL ${serial} TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
 
+# A libFuzzer target over SOURCES (the code under test built with the fuzzer's coverage hooks),
+# run for SECONDS as a CTest test labelled fuzz, with its corpus and crashes in WORK under the
+# build folder. Needs clang; with another compiler the target is skipped.
+function(velt_add_fuzzer name)
+  cmake_parse_arguments(F "" "SECONDS;MAX_LEN;WORK" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(STATUS "VELT_FUZZ: ${name} needs clang; skipped with ${CMAKE_CXX_COMPILER_ID}")
+    return()
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_include_directories(${name} PRIVATE ${F_INCLUDES})
+  target_link_libraries(${name} PRIVATE velt_options ${F_LIBS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/${F_WORK})
+  file(MAKE_DIRECTORY ${work}/corpus ${work}/artifacts)
+  add_test(NAME ${name}
+           COMMAND ${name} -max_total_time=${F_SECONDS} -max_len=${F_MAX_LEN} -timeout=10
+                   -artifact_prefix=${work}/artifacts/ ${work}/corpus
+           WORKING_DIRECTORY ${work})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS fuzz)
+endfunction()
+
 # Qt Widgets belong to gui/ alone: configuring fails when a target elsewhere links them (or the
 # library that carries the windows).
 function(velt_check_widgets_stay_in_gui dir)
