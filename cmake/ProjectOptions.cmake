@@ -47,9 +47,10 @@ endfunction()
 
 # A libFuzzer target over SOURCES (the code under test built with the fuzzer's coverage hooks),
 # run for SECONDS as a CTest test labelled fuzz, with its corpus and crashes in WORK under the
-# build folder. Needs clang; with another compiler the target is skipped.
+# build folder. SEEDS: committed corpus folders that are only read (new inputs go to WORK). Needs
+# clang; with another compiler the target is skipped.
 function(velt_add_fuzzer name)
-  cmake_parse_arguments(F "" "SECONDS;MAX_LEN;WORK" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "SECONDS;MAX_LEN;WORK" "SOURCES;INCLUDES;LIBS;SEEDS" ${ARGN})
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     message(STATUS "VELT_FUZZ: ${name} needs clang; skipped with ${CMAKE_CXX_COMPILER_ID}")
     return()
@@ -63,7 +64,7 @@ function(velt_add_fuzzer name)
   file(MAKE_DIRECTORY ${work}/corpus ${work}/artifacts)
   add_test(NAME ${name}
            COMMAND ${name} -max_total_time=${F_SECONDS} -max_len=${F_MAX_LEN} -timeout=10
-                   -artifact_prefix=${work}/artifacts/ ${work}/corpus
+                   -artifact_prefix=${work}/artifacts/ ${work}/corpus ${F_SEEDS}
            WORKING_DIRECTORY ${work})
   set_tests_properties(${name} PROPERTIES TIMEOUT 120 LABELS fuzz)
 endfunction()
