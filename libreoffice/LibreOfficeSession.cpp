@@ -181,19 +181,7 @@ void DocumentState::UserAsksToClose() {
     if (silenced_ || closed_ || requested_) return;
     requested_ = true;
   }
-  std::weak_ptr<DocumentState> weak = weak_from_this();
-  Post(poster_, [weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    std::function<void()> handler;
-    {
-      std::lock_guard lock(self->mutex_);
-      self->requested_ = false;
-      if (self->silenced_ || self->closed_) return;
-      handler = self->handler_;
-    }
-    if (handler) handler();
-  });
+  PostHandler(/*request=*/true);
 }
 
 void DocumentState::HoldLock(std::shared_ptr<void> lock) {
@@ -209,16 +197,22 @@ void DocumentState::UserClosed() {
     if (silenced_ || fired_ || !handler_) return;
     fired_ = true;
   }
-  // The handler is looked up when it runs: our own release may have come in between, and then
-  // nothing runs against objects that are gone.
+  PostHandler(/*request=*/false);
+}
+
+// The handler is looked up when it runs: our own release may have come in between, and then
+// nothing runs against objects that are gone. A close request is void once the document has
+// closed by then.
+void DocumentState::PostHandler(bool request) {
   std::weak_ptr<DocumentState> weak = weak_from_this();
-  Post(poster_, [weak] {
+  Post(poster_, [weak, request] {
     auto self = weak.lock();
     if (!self) return;
     std::function<void()> handler;
     {
       std::lock_guard lock(self->mutex_);
-      if (self->silenced_) return;
+      if (request) self->requested_ = false;
+      if (self->silenced_ || (request && self->closed_)) return;
       handler = self->handler_;
     }
     if (handler) handler();

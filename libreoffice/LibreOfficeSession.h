@@ -92,6 +92,8 @@ class DocumentState : public std::enable_shared_from_this<DocumentState> {
   void HoldLock(std::shared_ptr<void> lock);
 
  private:
+  void PostHandler(bool request);
+
   Poster poster_;
   std::mutex mutex_;
   std::function<void()> handler_;

@@ -395,47 +395,47 @@ class LoWorkbook : public Workbook {
       : session_(std::move(session)), document_(std::move(document)) {}
 
   void SaveAs(const std::string& path) override {
-    What what{"save the workbook as", 0, 0, Quoted(path)};
-    Check(what);
-    std::string absolute = AbsolutePath(path);
-    const SaveLeftovers leftovers(absolute);
-    GuardSave(what, leftovers, [&] {
-      session_->Call(
-          what,
-          [&] {
-            Settle(*session_);
-            rtl::OUString url = UrlOf(absolute);
-            Sequence<css::beans::PropertyValue> args(2);
-            args.getArray()[0] =
-                Property("FilterName", Any(rtl::OUString::createFromAscii(FilterFor(absolute))));
-            args.getArray()[1] = Property("Overwrite", Any(true));
-            session_->WatchLockFile(LockFileFor(absolute));
-            Reference<css::frame::XStorable>(document_->model, UNO_QUERY_THROW)
-                ->storeAsURL(url, args);
-            document_->location = ToUtf8(url);
-          },
-          session_->DocumentTimeout());
-    });
+    SaveToPath(What{"save the workbook as", 0, 0, Quoted(path)}, path,
+               [&](const What&, const std::string& absolute) {
+                 rtl::OUString url = UrlOf(absolute);
+                 Sequence<css::beans::PropertyValue> args(2);
+                 args.getArray()[0] = Property(
+                     "FilterName", Any(rtl::OUString::createFromAscii(FilterFor(absolute))));
+                 args.getArray()[1] = Property("Overwrite", Any(true));
+                 session_->WatchLockFile(LockFileFor(absolute));
+                 Reference<css::frame::XStorable>(document_->model, UNO_QUERY_THROW)
+                     ->storeAsURL(url, args);
+                 document_->location = ToUtf8(url);
+               });
   }
 
   void SaveCopyAs(const std::string& path, const CopyOptions& options) override {
-    What what{"save a copy of the workbook as", 0, 0, Quoted(path)};
+    SaveToPath(What{"save a copy of the workbook as", 0, 0, Quoted(path)}, path,
+               [&](const What& what, const std::string& absolute) {
+                 const auto args = CopyArguments(what, absolute, options);
+                 Reference<css::frame::XStorable> storable(document_->model, UNO_QUERY_THROW);
+                 const auto store = [&] { storable->storeToURL(UrlOf(absolute), args); };
+                 if (Extension(absolute) == ".csv") {
+                   WithActiveSheet(what, options.sheet, store);
+                 } else {
+                   store();
+                 }
+               });
+  }
+
+  // A store to a file the caller names, on the office's thread once it has settled; a failed
+  // one leaves nothing new beside the file.
+  template <class F>
+  void SaveToPath(const What& what, const std::string& path, F&& store) {
     Check(what);
-    std::string absolute = AbsolutePath(path);
+    const std::string absolute = AbsolutePath(path);
     const SaveLeftovers leftovers(absolute);
     GuardSave(what, leftovers, [&] {
       session_->Call(
           what,
           [&] {
             Settle(*session_);
-            const auto args = CopyArguments(what, absolute, options);
-            Reference<css::frame::XStorable> storable(document_->model, UNO_QUERY_THROW);
-            const auto store = [&] { storable->storeToURL(UrlOf(absolute), args); };
-            if (Extension(absolute) == ".csv") {
-              WithActiveSheet(what, options.sheet, store);
-            } else {
-              store();
-            }
+            store(what, absolute);
           },
           session_->DocumentTimeout());
     });
