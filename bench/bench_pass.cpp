@@ -43,9 +43,9 @@ constexpr int32_t kLcid = 1049;
 // Answers for every request, as a server with every point would give them.
 void AnswerEverything(FakeTm& tm) {
   tm.SetLogging(false);
-  tm.SetAnalogFallback([](const TmRequest& r) { return static_cast<float>(r.point) + 0.5f; });
-  tm.SetStatusFallback([](const TmRequest& r) { return static_cast<int16_t>(r.point % 2); });
-  tm.SetAccumFallback([](const TmRequest& r) {
+  tm.SetAnalogFallback([](const TmBatchRequest& r) { return static_cast<float>(r.point) + 0.5f; });
+  tm.SetStatusFallback([](const TmBatchRequest& r) { return static_cast<int16_t>(r.point % 2); });
+  tm.SetAccumFallback([](const TmBatchRequest& r) {
     return AccumAnswer{kTmaTrue, static_cast<float>(r.point) * 1000.0f, 1.5f};
   });
 }

@@ -50,6 +50,8 @@ std::optional<TmBatchRequest> CurrentValueRequest(const ListItem& item) {
       return AnalogRequest(ch, rtu, point, kCurrentTime, 0);
     case PointKind::Accum:
       return AccumRequest(ch, rtu, point, "");
+    case PointKind::Meter:
+      break;
   }
   return std::nullopt;
 }
@@ -132,7 +134,7 @@ std::vector<std::vector<std::pair<int64_t, double>>> TrendRuns(const TrendSeries
   return runs;
 }
 
-std::vector<TmBatchRequest> TrendRequests(const ParsedAddress& address, uint16_t archive,
+std::vector<TmBatchRequest> TrendRequests(const PointAddress& address, uint16_t archive,
                                           const std::vector<int64_t>& slices, int32_t lcid) {
   std::vector<TmBatchRequest> requests;
   if (address.kind == PointKind::Status) return requests;

@@ -57,7 +57,7 @@ std::vector<std::vector<std::pair<int64_t, double>>> TrendRuns(const TrendSeries
 // The requests of a point's trend, the same the sheet's archive rows make for those times: an
 // analog point's at the archive number, an accumulator's (reduced power plotted). Empty for a
 // status point.
-std::vector<TmBatchRequest> TrendRequests(const ParsedAddress& address, uint16_t archive,
+std::vector<TmBatchRequest> TrendRequests(const PointAddress& address, uint16_t archive,
                                           const std::vector<int64_t>& slices, int32_t lcid);
 TrendSeries TrendFromAnswers(PointKind kind, const std::vector<int64_t>& slices,
                              const std::vector<TmBatchAnswer>& answers);

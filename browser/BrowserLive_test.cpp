@@ -108,7 +108,7 @@ TEST(BrowserLiveTest, OnlyTheRowsInViewOfAVisibleWindowAreAskedInOneBatch) {
   };
   for (const Case& c : cases) {
     Live t;
-    t.items = Points(kAnalogFormat, 10);
+    t.items = Points(kPatternAnalogLat, 10);
     t.view.visible = c.visible;
     t.view.link = c.link;
     t.view.columns.valueVisible = c.valueColumn;
@@ -125,7 +125,7 @@ TEST(BrowserLiveTest, ValuesLandOnTheirRowsAfterTheListChanged) {
   t.fake.SetStatus(1, 2, 2, 1);
   t.fake.SetAccum(1, 2, 3, 1523400.0f, 850.25f);
   t.fake.SetAnalog(1, 2, 7, 115.05006f);
-  t.items = Points(kAnalogFormat, 2);
+  t.items = Points(kPatternAnalogLat, 2);
   t.view.inView = {0, 1};
   t.live.ListFilled();
   EXPECT_THAT(t.view.values, ElementsAre(Pair(0, "10,5"), Pair(1, "н\\д")));

@@ -3,7 +3,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+
+#include "PlacementText.h"
 
 namespace velt {
 
@@ -18,34 +19,10 @@ constexpr std::array<StyleName, 4> kStyles = {{{"fsBold", &PanelFont::bold},
                                                {"fsUnderline", &PanelFont::underline},
                                                {"fsStrikeOut", &PanelFont::strikeOut}}};
 
-std::string SizeSuffix(const ScreenInfo& screen) {
-  return "(" + std::to_string(screen.width) + "x" + std::to_string(screen.height) + ")";
-}
-
 std::optional<std::string> ReadPreferringScreen(const BrowserSettingsStore& store,
                                                 const std::string& name, const ScreenInfo& screen) {
-  if (auto value = store.Read(name + SizeSuffix(screen))) return value;
+  if (auto value = store.Read(ScreenTwinKey(name, screen.width, screen.height))) return value;
   return store.Read(name);
-}
-
-std::optional<std::array<int, 4>> ParseQuad(const std::string& text) {
-  std::array<int, 4> numbers{};
-  size_t begin = 0;
-  for (size_t i = 0; i < numbers.size(); ++i) {
-    const size_t end = i + 1 < numbers.size() ? text.find(',', begin) : text.size();
-    if (end == std::string::npos) return std::nullopt;
-    const auto number = ParseInteger(text.substr(begin, end - begin));
-    if (!number) return std::nullopt;
-    numbers[i] = *number;
-    begin = end + 1;
-  }
-  return numbers;
-}
-
-std::string QuadText(int a, int b, int c, int d) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%d,%d,%d,%d", a, b, c, d);
-  return text;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -114,7 +91,7 @@ std::optional<BrowserPlacement> ReadPlacement(const BrowserSettingsStore& store,
   const auto minMaxPos = ReadPreferringScreen(store, "MinMaxPos", screen);
   if (!normPos && !minMaxPos) return std::nullopt;
   BrowserPlacement placement = current;
-  if (const auto rect = normPos ? ParseQuad(*normPos) : std::nullopt) {
+  if (const auto rect = normPos ? ParseFour(*normPos) : std::nullopt) {
     // An empty or inverted rectangle would make a window nobody can see or grab.
     if ((*rect)[2] > (*rect)[0] && (*rect)[3] > (*rect)[1]) {
       placement.left = (*rect)[0];
@@ -135,16 +112,18 @@ std::optional<BrowserPlacement> ReadPlacement(const BrowserSettingsStore& store,
 
 void WritePlacement(BrowserSettingsStore& store, const ScreenInfo& screen,
                     const BrowserPlacement& placement, bool destroying) {
-  const std::string suffix = SizeSuffix(screen);
+  const auto twin = [&screen](const char* key) {
+    return ScreenTwinKey(key, screen.width, screen.height);
+  };
   const std::string normPos =
-      QuadText(placement.left, placement.top, placement.right, placement.bottom);
-  const std::string minMaxPos = QuadText(-1, -1, -1, -1);
+      FormatFour({placement.left, placement.top, placement.right, placement.bottom});
+  const std::string minMaxPos = FormatFour({-1, -1, -1, -1});
   store.Write("Flags", "0");
   store.Write("ShowCmd", std::to_string(placement.showCmd));
   store.Write("MinMaxPos", minMaxPos);
-  store.Write("MinMaxPos" + suffix, minMaxPos);
+  store.Write(twin("MinMaxPos"), minMaxPos);
   store.Write("NormPos", normPos);
-  store.Write("NormPos" + suffix, normPos);
+  store.Write(twin("NormPos"), normPos);
   store.Write("PixelsPerInch", std::to_string(screen.pixelsPerInch));
   store.Write("Visible", destroying ? "1" : "0");
   store.Write("FormVersion", "0");

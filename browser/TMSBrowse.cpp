@@ -1,13 +1,11 @@
 #include "TMSBrowse.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <span>
 #include <utility>
 
 #include "BrowserSettings.h"
-#include "ScanFormatted.h"
 
 namespace velt {
 
@@ -23,6 +21,8 @@ const char* Caption(PointKind kind) {
       return kAnalogCaption;
     case PointKind::Accum:
       return kAccumCaption;
+    case PointKind::Meter:
+      break;
   }
   return "";
 }
@@ -34,21 +34,10 @@ uint16_t ClassCode(PointKind kind) {
     case PointKind::Analog:
       return kClassAnalog;
     case PointKind::Accum:
+    case PointKind::Meter:
       return kClassAccum;
   }
   return 0;
-}
-
-const char* FormatOf(PointKind kind) {
-  switch (kind) {
-    case PointKind::Status:
-      return kStatusFormat;
-    case PointKind::Analog:
-      return kAnalogFormat;
-    case PointKind::Accum:
-      return kAccumFormat;
-  }
-  return "";
 }
 
 TmBatchRequest EnumRequest(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point) {
@@ -74,42 +63,6 @@ TmBatchRequest NameRequest(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t poi
 }
 
 }  // namespace
-
-std::string ApplyAddressFormat(const std::string& format, uint16_t ch, uint16_t rtu,
-                               uint16_t point) {
-  const std::array<uint16_t, 3> numbers = {ch, rtu, point};
-  size_t next = 0;
-  std::string text;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd' &&
-        next < numbers.size()) {
-      text += std::to_string(numbers[next++]);
-      ++i;
-    } else {
-      text += format[i];
-    }
-  }
-  return text;
-}
-
-std::optional<ParsedAddress> ParseAddress(const std::string& text) {
-  for (PointKind kind : kKinds) {
-    ParsedAddress address;
-    address.kind = kind;
-    void* const targets[] = {&address.channel, &address.rtu, &address.point};
-    if (ScanFormatted(text.c_str(), FormatOf(kind), targets) == 3) return address;
-  }
-  const std::pair<PointKind, const char*> cyrillic[] = {{PointKind::Status, kStatusFormatCyr},
-                                                        {PointKind::Analog, kAnalogFormatCyr},
-                                                        {PointKind::Accum, kAccumFormatCyr}};
-  for (const auto& [kind, format] : cyrillic) {
-    ParsedAddress address;
-    address.kind = kind;
-    void* const targets[] = {&address.channel, &address.rtu, &address.point};
-    if (ScanFormatted(text.c_str(), format, targets) == 3) return address;
-  }
-  return std::nullopt;
-}
 
 std::string BuildSelectionText(const std::vector<ListItem>& items, std::vector<int> selectedRows,
                                bool appendAddress, bool appendName) {

@@ -12,11 +12,10 @@
 #include <vector>
 
 #include "BrowserView.h"
+#include "TmAddress.h"
 #include "TmOperations.h"
 
 namespace velt {
-
-enum class PointKind { Status, Analog, Accum };
 
 struct TreeNode {
   std::string caption;
@@ -32,34 +31,10 @@ struct ListItem {
   std::string address;  // the hidden sub-item
 };
 
-struct ParsedAddress {
-  PointKind kind = PointKind::Status;
-  int32_t channel = 0;
-  int32_t rtu = 0;
-  int32_t point = 0;
-  bool operator==(const ParsedAddress&) const = default;
-};
-
 inline constexpr const char* kStatusCaption = "ТС";
 inline constexpr const char* kAnalogCaption = "ТИТ";
 inline constexpr const char* kAccumCaption = "ТИИ";
 
-// Address formats by kind; the letters are Latin.
-inline constexpr const char* kStatusFormat = "#TC%d:%d:%d";
-inline constexpr const char* kAnalogFormat = "#TT%d:%d:%d";
-inline constexpr const char* kAccumFormat = "#TI%d:%d:%d";
-
-// Each "%d" of the format takes the next of channel, RTU and point; everything else is copied.
-std::string ApplyAddressFormat(const std::string& format, uint16_t ch, uint16_t rtu,
-                               uint16_t point);
-// The same addresses with the Cyrillic letters the data sheet also accepts.
-inline constexpr const char* kStatusFormatCyr = "#ТС%d:%d:%d";
-inline constexpr const char* kAnalogFormatCyr = "#ТТ%d:%d:%d";
-inline constexpr const char* kAccumFormatCyr = "#ТИ%d:%d:%d";
-
-// Reads an address text against the status, analog and accumulator formats, in that order,
-// first with Latin letters, then with Cyrillic ones.
-std::optional<ParsedAddress> ParseAddress(const std::string& text);
 // One line per selected row in list order, joined by CR LF.
 std::string BuildSelectionText(const std::vector<ListItem>& items, std::vector<int> selectedRows,
                                bool appendAddress, bool appendName);
@@ -77,9 +52,9 @@ class TfrmTMSBrowse {
   static constexpr uint32_t kNameSize = 260;
   static constexpr int kProgressMax = 99;
 
-  const std::string StatusFormat = kStatusFormat;
-  const std::string AnalogFormat = kAnalogFormat;
-  const std::string AccumFormat = kAccumFormat;
+  const std::string StatusFormat = kPatternStatusLat;
+  const std::string AnalogFormat = kPatternAnalogLat;
+  const std::string AccumFormat = kPatternAccumLat;
 
   TfrmTMSBrowse(TmOperations& tm, BrowserView& view, BrowserSettingsStore& settings,
                 PanelFont defaultFont = {});

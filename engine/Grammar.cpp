@@ -26,11 +26,6 @@ int HexDigit(char c) {
 
 }  // namespace
 
-int32_t ScanAddress(const std::string& text, const char* pattern, TmAddress& address) {
-  void* const targets[] = {&address.channel, &address.rtu, &address.point};
-  return ScanFormatted(text.c_str(), pattern, targets);
-}
-
 RowKind ClassifyOrdinaryRow(const std::string& upperText, int32_t archiveNumber,
                             TmAddress& address) {
   const RowKind analog = archiveNumber >= 0 ? RowKind::ArchiveAnalog : RowKind::CurrentAnalog;

@@ -9,27 +9,9 @@
 #include <string_view>
 
 #include "AsciiText.h"
+#include "TmAddress.h"
 
 namespace velt {
-
-// A TM address while scanning: three 32-bit signed numbers. At the server interface each part
-// is passed as its low 16 bits.
-struct TmAddress {
-  int32_t channel = 0;
-  int32_t rtu = 0;
-  int32_t point = 0;
-  bool operator==(const TmAddress&) const = default;
-};
-
-// The eight address patterns (UTF-8; Cyrillic letters where the name says Cyr).
-inline constexpr const char* kPatternAnalogCyr = "#ТТ%d:%d:%d";
-inline constexpr const char* kPatternAnalogLat = "#TT%d:%d:%d";
-inline constexpr const char* kPatternStatusCyr = "#ТС%d:%d:%d";
-inline constexpr const char* kPatternStatusLat = "#TC%d:%d:%d";
-inline constexpr const char* kPatternAccumCyr = "#ТИ%d:%d:%d";
-inline constexpr const char* kPatternAccumLat = "#TI%d:%d:%d";
-inline constexpr const char* kPatternMeterCyr = "#ПУ%d:%d:%d";
-inline constexpr const char* kPatternMeterLat = "#PU%d:%d:%d";
 
 // The examined area and the list limit.
 inline constexpr int32_t kLastExaminedRow = 10000;
@@ -45,13 +27,6 @@ inline bool BeginsWith(std::string_view text, std::string_view word) {
 }
 inline bool Contains(std::string_view text, std::string_view word) {
   return text.find(word) != std::string_view::npos;
-}
-
-// Scans text with pattern (one of the eight) into address. The scanner stores every number it
-// converts, also when the match then fails. Returns the scanner's report; a match is 3.
-int32_t ScanAddress(const std::string& text, const char* pattern, TmAddress& address);
-inline bool MatchAddress(const std::string& text, const char* pattern, TmAddress& address) {
-  return ScanAddress(text, pattern, address) == 3;
 }
 
 // Classifies an ordinary row whose upper-cased column-1 text begins with "#": tries

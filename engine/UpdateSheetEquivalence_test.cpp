@@ -99,15 +99,15 @@ std::vector<Row> GenerateSheet(unsigned seed, size_t rows, bool toRowLimit) {
 
 // Answers derived from the request; point 5 and time "T9" have no value.
 void Script(FakeTm& tm) {
-  const auto base = [](const TmRequest& r) {
-    return static_cast<float>(r.channel * 100 + r.rtu * 10 + r.point) +
+  const auto base = [](const TmBatchRequest& r) {
+    return static_cast<float>(r.ch * 100 + r.rtu * 10 + r.point) +
            static_cast<float>(r.time.size() + r.archive) / 8.0f;
   };
-  const auto missing = [](const TmRequest& r) { return r.point == 5 || r.time == "T9"; };
-  tm.SetAnalogFallback([=](const TmRequest& r) { return missing(r) ? NAN : base(r); });
+  const auto missing = [](const TmBatchRequest& r) { return r.point == 5 || r.time == "T9"; };
+  tm.SetAnalogFallback([=](const TmBatchRequest& r) { return missing(r) ? NAN : base(r); });
   tm.SetStatusFallback(
-      [=](const TmRequest& r) { return static_cast<int16_t>(missing(r) ? -1 : r.point % 2); });
-  tm.SetAccumFallback([=](const TmRequest& r) {
+      [=](const TmBatchRequest& r) { return static_cast<int16_t>(missing(r) ? -1 : r.point % 2); });
+  tm.SetAccumFallback([=](const TmBatchRequest& r) {
     return missing(r) ? AccumAnswer{0x10000, 0, 0} : AccumAnswer{kTmaTrue, base(r), -base(r)};
   });
 }

@@ -37,15 +37,15 @@ class Sheet {
   Sheet() {
     workbook_ = std::static_pointer_cast<MemoryWorkbook>(app_->Add());
     sheet_ = workbook_->AddSheetDirect("ВЕЛТ");
-    tm.SetAnalogFallback([](const TmRequest& r) { return Base(r) + 0.5f; });
-    tm.SetAccumFallback([](const TmRequest& r) {
+    tm.SetAnalogFallback([](const TmBatchRequest& r) { return Base(r) + 0.5f; });
+    tm.SetAccumFallback([](const TmBatchRequest& r) {
       return AccumAnswer{kTmaTrue, Base(r) + 0.25f, Base(r) + 0.75f};
     });
-    tm.SetStatusFallback([](const TmRequest& r) { return static_cast<int16_t>(r.point % 2); });
+    tm.SetStatusFallback([](const TmBatchRequest& r) { return static_cast<int16_t>(r.point % 2); });
   }
 
-  static float Base(const TmRequest& r) {
-    return static_cast<float>(r.channel * 100 + r.rtu * 10 + r.point);
+  static float Base(const TmBatchRequest& r) {
+    return static_cast<float>(r.ch * 100 + r.rtu * 10 + r.point);
   }
 
   void Fill(const std::vector<Row>& rows, int32_t firstRow = 1) {

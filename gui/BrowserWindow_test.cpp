@@ -242,7 +242,7 @@ class BrowserWindowTest : public QObject {
   void valuesFilterAndTrendOfTheListedPoints() {
     tm_.SetAnalog(1, 2, 3, 12.5f);
     tm_.SetAnalogFallback(
-        [](const TmRequest& r) { return r.time == "N/A" ? FakeTm::NoAnalog() : 7.0f; });
+        [](const TmBatchRequest& r) { return r.time == "N/A" ? FakeTm::NoAnalog() : 7.0f; });
     BrowserQSettings settings;
     TestWindow w(tm_, settings);
     ShowAndWaitForTree(w);

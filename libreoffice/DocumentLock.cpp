@@ -76,9 +76,9 @@ bool ProfileInUse(const std::string& url) {
 
 }  // namespace
 
-std::string LockFileFor(const std::string& documentPath) {
+std::string SiblingLockFile(const std::string& documentPath, const char* prefix) {
   const fs::path document(documentPath);
-  return (document.parent_path() / (".~lock." + document.filename().string() + "#")).string();
+  return (document.parent_path() / (prefix + document.filename().string() + "#")).string();
 }
 
 std::optional<DocumentLock> ReadDocumentLock(const std::string& documentPath) {

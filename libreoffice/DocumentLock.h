@@ -18,7 +18,12 @@ struct DocumentLock {
   std::string profileUrl;
 };
 
-std::string LockFileFor(const std::string& documentPath);
+// The file beside a document named prefix + its name + "#": LibreOffice's ".~lock." and this
+// program's ".~veltexcel." (WorkbookFlock) lock files.
+std::string SiblingLockFile(const std::string& documentPath, const char* prefix);
+inline std::string LockFileFor(const std::string& documentPath) {
+  return SiblingLockFile(documentPath, ".~lock.");
+}
 std::optional<DocumentLock> ReadDocumentLock(const std::string& documentPath);
 
 // Whether the lock was left by an office of this program (its profile is one of ours) that no

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "DocumentLock.h"
 #include "LibreOfficeBatch.h"
 #include "UserLocale.h"
 
@@ -530,9 +531,7 @@ void Session::Release() {
           osl::FileBase::E_None) {
         continue;
       }
-      std::filesystem::path file(ToUtf8(systemPath));
-      std::filesystem::path lock =
-          file.parent_path() / (".~lock." + file.filename().string() + "#");
+      const std::filesystem::path lock = LockFileFor(ToUtf8(systemPath));
       std::ifstream in(lock);
       std::stringstream content;
       content << in.rdbuf();

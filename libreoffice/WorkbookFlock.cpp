@@ -7,14 +7,12 @@
 
 #include <cerrno>
 #include <ctime>
-#include <filesystem>
 #include <fstream>
 
+#include "DocumentLock.h"
 #include "WorkbookLocked.h"
 
 namespace velt::lo {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -62,8 +60,7 @@ std::string Field(const std::string& text, size_t index) {
 }  // namespace
 
 std::string WorkbookFlock::PathFor(const std::string& documentPath) {
-  const fs::path path(documentPath);
-  return (path.parent_path() / (".~veltexcel." + path.filename().string() + "#")).string();
+  return SiblingLockFile(documentPath, ".~veltexcel.");
 }
 
 std::unique_ptr<WorkbookFlock> WorkbookFlock::Take(const std::string& documentPath) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "IniFile.h"
+#include "PlacementText.h"
 
 #include "Translation.h"
 
@@ -17,26 +18,12 @@ namespace velt {
 
 namespace {
 
-constexpr int32_t kMinCycle = 1;
-constexpr int32_t kMaxCycle = 1000;
-
 std::string ScreenTwin(const char* key, ScreenSize screen) {
-  return std::string(key) + "(" + std::to_string(screen.width) + "x" +
-         std::to_string(screen.height) + ")";
+  return ScreenTwinKey(key, screen.width, screen.height);
 }
 
 bool KnownScreen(ScreenSize screen) {
   return screen.width > 0 && screen.height > 0;
-}
-
-std::optional<int32_t> ParseInteger(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  int32_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  return value;
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
@@ -64,24 +51,6 @@ std::optional<bool> ParseBoolean(std::string_view text) {
   if (is("true")) return true;
   if (is("false")) return false;
   return std::nullopt;
-}
-
-std::optional<std::array<int32_t, 4>> ParseFour(std::string_view text) {
-  std::array<int32_t, 4> values{};
-  for (std::size_t i = 0; i < 4; ++i) {
-    const auto comma = text.find(',');
-    if ((comma == std::string_view::npos) != (i == 3)) return std::nullopt;
-    auto value = ParseInteger(text.substr(0, comma));
-    if (!value) return std::nullopt;
-    values[i] = *value;
-    if (comma != std::string_view::npos) text.remove_prefix(comma + 1);
-  }
-  return values;
-}
-
-std::string FormatFour(const std::array<int32_t, 4>& v) {
-  return std::to_string(v[0]) + "," + std::to_string(v[1]) + "," + std::to_string(v[2]) + "," +
-         std::to_string(v[3]);
 }
 
 const char* FormatBoolean(bool value) {
@@ -119,9 +88,9 @@ void ApplyPlacementRect(const IniDocument& doc, const char* key, ScreenSize scre
 
 void ApplyForm(const IniDocument& doc, MainWindowSettings& form, ScreenSize screen) {
   if (auto version = doc.Value(kFormSection, "FormVersion")) {
-    if (auto number = ParseInteger(*version); number && *number < 0) return;
+    if (auto number = ParseIniInteger(*version); number && *number < 0) return;
   }
-  auto integer = [](const std::string& s) { return ParseInteger(s); };
+  auto integer = [](const std::string& s) { return ParseIniInteger(s); };
   auto boolean = [](const std::string& s) { return ParseBoolean(s); };
 
   WindowPlacement& p = form.placement;
@@ -145,7 +114,7 @@ void ApplyForm(const IniDocument& doc, MainWindowSettings& form, ScreenSize scre
         auto number = ParseNumber(s);
         if (!number) return std::nullopt;
         // The spin field holds whole seconds within its range.
-        const double held = std::fmin(std::fmax(std::round(*number), kMinCycle), kMaxCycle);
+        const double held = std::fmin(std::fmax(std::round(*number), kCycleMinSeconds), kCycleMaxSeconds);
         return static_cast<int32_t>(held);
       },
       form.rxSpinEdit1Value);
@@ -153,7 +122,7 @@ void ApplyForm(const IniDocument& doc, MainWindowSettings& form, ScreenSize scre
       doc, "Timer1_Interval",
       [](const std::string& s) -> std::optional<int32_t> {
         // A zero interval would make the cycle timer spin.
-        auto value = ParseInteger(s);
+        auto value = ParseIniInteger(s);
         if (value && *value > 0) return value;
         return std::nullopt;
       },

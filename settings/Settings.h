@@ -54,6 +54,10 @@ SettingsLocation ChooseSettingsLocation(const std::vector<std::string>& argument
 // its own. Creates the per-user folder when it chooses one, so that the first save can succeed.
 SettingsLocation SettingsLocationFromCommandLine(int argc, const char* const* argv);
 
+// The cycle time's range in seconds: the spin field's and what a stored value is held to.
+inline constexpr int kCycleMinSeconds = 1;
+inline constexpr int kCycleMaxSeconds = 1000;
+
 struct ScreenSize {
   int32_t width = 0;
   int32_t height = 0;

@@ -45,8 +45,6 @@ inline constexpr char kTextSaveRetried[] =
 inline constexpr char kTextOfficeEnded[] = "LibreOffice завершил работу, книга закрыта.";
 inline constexpr char kTextOfficeEndedReopen[] =
     "LibreOffice завершил работу, книга закрыта. Открыть её снова?";
-inline constexpr int kCycleMinSeconds = 1;
-inline constexpr int kCycleMaxSeconds = 1000;
 
 // Everything the window shows that the logic decides.
 struct MainViewState {

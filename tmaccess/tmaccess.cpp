@@ -6,12 +6,21 @@
 #include <cfloat>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "AsciiText.h"
 #include "Cp1251.h"
+#include "TmProtocol.h"
 
 namespace velt {
+
+// The operations pass class codes and the current-value time to the library unchanged: the
+// interface's codes are the wire's, and this keeps them so.
+static_assert(kClassChannel == tmproto::kClassChannel && kClassRtu == tmproto::kClassRtu &&
+              kClassStatus == tmproto::kClassStatus && kClassAnalog == tmproto::kClassAnalog &&
+              kClassAccum == tmproto::kClassAccum);
+static_assert(std::string_view(kCurrentTime) == tmproto::kCurrentTime);
 
 TmcFunctions LibraryTmcFunctions() {
   TmcFunctions fns{::tmcConnect, ::tmcDisconnect, ::tmcIsConnected, ::tmcSystemTime,   ::tmcStatus,

@@ -17,8 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "TmProtocol.h"
-
 namespace velt {
 
 // The client name the program gives the TM server.
@@ -40,13 +38,15 @@ inline bool AnalogMissing(float value) {
   return !std::isfinite(value) || static_cast<double>(value) > kAnalogLimit;
 }
 
-// Object class codes, and the time text that asks for a current analog value.
-using tmproto::kClassAccum;
-using tmproto::kClassAnalog;
-using tmproto::kClassChannel;
-using tmproto::kClassRtu;
-using tmproto::kClassStatus;
-using tmproto::kCurrentTime;
+// Object class codes of enumeration and name requests.
+inline constexpr uint16_t kClassChannel = 0x9000;
+inline constexpr uint16_t kClassRtu = 0x9001;
+inline constexpr uint16_t kClassStatus = 0x8000;
+inline constexpr uint16_t kClassAnalog = 0x8001;
+inline constexpr uint16_t kClassAccum = 0x8002;
+
+// The time text of an analog request for the current value (with archive number 0).
+inline constexpr char kCurrentTime[] = "N/A";
 
 // One request of a batch (TmOperations::tmaBatch): the arguments of the single operation of
 // that kind.

@@ -8,33 +8,6 @@ namespace velt {
 
 namespace {
 
-const char* KindName(TmRequest::Kind kind) {
-  switch (kind) {
-    case TmRequest::Kind::SystemTime:
-      return "systemtime";
-    case TmRequest::Kind::Status:
-      return "status";
-    case TmRequest::Kind::Analog:
-      return "analog";
-    case TmRequest::Kind::AccumFull:
-      return "accum";
-    case TmRequest::Kind::EnumObjects:
-      return "enum";
-    case TmRequest::Kind::GetObjectName:
-      return "name";
-  }
-  return "?";
-}
-
-TmRequest Request(TmRequest::Kind kind, uint16_t ch = 0, uint16_t rtu = 0, uint16_t point = 0) {
-  TmRequest request;
-  request.kind = kind;
-  request.channel = ch;
-  request.rtu = rtu;
-  request.point = point;
-  return request;
-}
-
 // Cuts text to at most size - 1 bytes without splitting a UTF-8 sequence.
 std::string Truncated(const std::string& text, uint32_t size) {
   if (size == 0) return {};
@@ -48,43 +21,45 @@ std::string Truncated(const std::string& text, uint32_t size) {
 
 }  // namespace
 
-std::string Describe(const TmRequest& request) {
+std::string Describe(const TmBatchRequest& request) {
+  static const char* const kKinds[] = {"status", "analog", "accum", "enum", "name"};
   // Appends only: GCC 12 at -O3 warns falsely about "literal" + std::string.
-  std::string text = KindName(request.kind);
+  std::string text = kKinds[static_cast<size_t>(request.kind)];
   const auto add = [&text](const std::string& part) {
     text.push_back(' ');
     text.append(part);
   };
-  if (request.kind == TmRequest::Kind::EnumObjects ||
-      request.kind == TmRequest::Kind::GetObjectName) {
+  const bool object = request.kind == TmBatchRequest::Kind::EnumObjects ||
+                      request.kind == TmBatchRequest::Kind::GetObjectName;
+  if (object) {
     char number[16];
-    std::snprintf(number, sizeof number, "0x%04X", static_cast<unsigned>(request.objectClass));
+    std::snprintf(number, sizeof number, "0x%04X", static_cast<unsigned>(request.cls));
     add(number);
   }
-  if (request.kind != TmRequest::Kind::SystemTime) {
-    add(std::to_string(request.channel));
-    text.append(":").append(std::to_string(request.rtu));
-    text.append(":").append(std::to_string(request.point));
-  }
+  add(std::to_string(request.ch));
+  text.append(":").append(std::to_string(request.rtu));
+  text.append(":").append(std::to_string(request.point));
   switch (request.kind) {
-    case TmRequest::Kind::Analog:
+    case TmBatchRequest::Kind::Analog:
       add(request.time);
       add(std::to_string(request.archive));
       break;
-    case TmRequest::Kind::AccumFull:
+    case TmBatchRequest::Kind::AccumFull:
       add(request.time.empty() ? std::string("''") : request.time);
       break;
-    case TmRequest::Kind::EnumObjects:
-    case TmRequest::Kind::GetObjectName:
+    case TmBatchRequest::Kind::EnumObjects:
+      add(std::to_string(request.max));
+      break;
+    case TmBatchRequest::Kind::GetObjectName:
       add(std::to_string(request.size));
       break;
-    default:
+    case TmBatchRequest::Kind::Status:
       break;
   }
   return text;
 }
 
-std::ostream& operator<<(std::ostream& out, const TmRequest& request) {
+std::ostream& operator<<(std::ostream& out, const TmBatchRequest& request) {
   return out << Describe(request);
 }
 
@@ -111,15 +86,15 @@ void FakeTm::SetAccumResult(uint16_t ch, uint16_t rtu, uint16_t point, AccumAnsw
   accum_[{{ch, rtu, point}, time}] = answer;
 }
 
-void FakeTm::SetStatusFallback(std::function<int16_t(const TmRequest&)> answer) {
+void FakeTm::SetStatusFallback(std::function<int16_t(const TmBatchRequest&)> answer) {
   statusFallback_ = std::move(answer);
 }
 
-void FakeTm::SetAnalogFallback(std::function<float(const TmRequest&)> answer) {
+void FakeTm::SetAnalogFallback(std::function<float(const TmBatchRequest&)> answer) {
   analogFallback_ = std::move(answer);
 }
 
-void FakeTm::SetAccumFallback(std::function<AccumAnswer(const TmRequest&)> answer) {
+void FakeTm::SetAccumFallback(std::function<AccumAnswer(const TmBatchRequest&)> answer) {
   accumFallback_ = std::move(answer);
 }
 
@@ -147,19 +122,19 @@ std::vector<std::string> FakeTm::Described() const {
   return lines;
 }
 
-void FakeTm::Log(const TmRequest& request) {
+void FakeTm::Log(const TmBatchRequest& request) {
   ++count_;
   if (logging_) requests_.push_back(request);
 }
 
 int32_t FakeTm::tmaSystemTime(char* /*buffer*/, uint32_t /*reserved*/) {
   // The callers never read the buffer; leaving it alone keeps a short one safe.
-  Log(Request(TmRequest::Kind::SystemTime));
+  ++count_;
   return connected_ ? kTmaTrue : kTmaFalse;
 }
 
 int16_t FakeTm::tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) {
-  const TmRequest request = Request(TmRequest::Kind::Status, ch, rtu, point);
+  const TmBatchRequest request = StatusRequest(ch, rtu, point);
   Log(request);
   if (!connected_) return kNoStatus;
   if (auto it = status_.find({ch, rtu, point}); it != status_.end()) return it->second;
@@ -168,9 +143,7 @@ int16_t FakeTm::tmaStatus(uint16_t ch, uint16_t rtu, uint16_t point) {
 
 float FakeTm::tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
                         uint16_t archive) {
-  TmRequest request = Request(TmRequest::Kind::Analog, ch, rtu, point);
-  request.time = time;
-  request.archive = archive;
+  const TmBatchRequest request = AnalogRequest(ch, rtu, point, time, archive);
   Log(request);
   if (!connected_) return NoAnalog();
   if (auto it = analog_.find({{ch, rtu, point}, time, archive}); it != analog_.end()) {
@@ -181,8 +154,7 @@ float FakeTm::tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::st
 
 uint32_t FakeTm::tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* values,
                               const std::string& time) {
-  TmRequest request = Request(TmRequest::Kind::AccumFull, ch, rtu, point);
-  request.time = time;
+  const TmBatchRequest request = AccumRequest(ch, rtu, point, time);
   Log(request);
   if (!connected_) return 0;
   AccumAnswer answer;
@@ -200,9 +172,9 @@ uint32_t FakeTm::tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* 
 
 uint32_t FakeTm::tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch,
                                 uint16_t rtu, uint16_t point) {
-  TmRequest request = Request(TmRequest::Kind::EnumObjects, ch, rtu, point);
-  request.objectClass = cls;
-  request.size = max;
+  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::EnumObjects, ch, rtu, point);
+  request.cls = cls;
+  request.max = max;
   Log(request);
   if (!connected_ || buffer == nullptr) return 0;
   uint32_t count = 0;
@@ -228,8 +200,8 @@ uint32_t FakeTm::tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uin
 
 int16_t FakeTm::tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
                                  std::string& name, uint32_t size) {
-  TmRequest request = Request(TmRequest::Kind::GetObjectName, ch, rtu, point);
-  request.objectClass = cls;
+  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::GetObjectName, ch, rtu, point);
+  request.cls = cls;
   request.size = size;
   Log(request);
   if (!connected_ || size == 0) return kTmaFalse;

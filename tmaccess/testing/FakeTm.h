@@ -18,23 +18,10 @@
 
 namespace velt {
 
-struct TmRequest {
-  enum class Kind { SystemTime, Status, Analog, AccumFull, EnumObjects, GetObjectName };
-  Kind kind = Kind::Status;
-  uint16_t channel = 0;
-  uint16_t rtu = 0;
-  uint16_t point = 0;
-  std::string time;          // Analog, AccumFull
-  uint16_t archive = 0;      // Analog
-  uint16_t objectClass = 0;  // EnumObjects, GetObjectName
-  uint32_t size = 0;         // EnumObjects: max count; GetObjectName: buffer size
-
-  bool operator==(const TmRequest&) const = default;
-};
-
-// "status 1:2:3", "analog 1:2:3 N/A 0", "accum 1:3:1 ''", "enum 0x9001 1:1:0 255", ...
-std::string Describe(const TmRequest& request);
-std::ostream& operator<<(std::ostream& out, const TmRequest& request);
+// "status 1:2:3", "analog 1:2:3 N/A 0", "accum 1:3:1 ''", "enum 0x9001 1:1:0 255",
+// "name 0x8001 1:2:3 260": how the fake and the recording TM layers note a request.
+std::string Describe(const TmBatchRequest& request);
+std::ostream& operator<<(std::ostream& out, const TmBatchRequest& request);
 
 // An accumulator answer: the library's result and, when its low 16 bits are set, the pair.
 struct AccumAnswer {
@@ -61,9 +48,9 @@ class FakeTm : public TmOperations {
                       const std::string& time = "");
 
   // Answers for requests that the script does not cover (large sheets, benchmarks).
-  void SetStatusFallback(std::function<int16_t(const TmRequest&)> answer);
-  void SetAnalogFallback(std::function<float(const TmRequest&)> answer);
-  void SetAccumFallback(std::function<AccumAnswer(const TmRequest&)> answer);
+  void SetStatusFallback(std::function<int16_t(const TmBatchRequest&)> answer);
+  void SetAnalogFallback(std::function<float(const TmBatchRequest&)> answer);
+  void SetAccumFallback(std::function<AccumAnswer(const TmBatchRequest&)> answer);
 
   // Objects for tmaEnumObjects and tmaGetObjectName. Channels: AddChannel(ch); RTUs:
   // AddRtu(ch, rtu); points: AddPoint(class, ch, rtu, point). Names are UTF-8.
@@ -75,10 +62,11 @@ class FakeTm : public TmOperations {
   // Every later request of any kind fails as it would without a connection.
   void SetConnected(bool connected) { connected_ = connected; }
 
-  const std::vector<TmRequest>& Requests() const { return requests_; }
+  // The point, enumeration and name requests in the order they came.
+  const std::vector<TmBatchRequest>& Requests() const { return requests_; }
   std::vector<std::string> Described() const;
   void ClearRequests() { requests_.clear(); }
-  // Benchmarks switch the log off; RequestCount() still counts.
+  // Benchmarks switch the log off; RequestCount() still counts, system time included.
   void SetLogging(bool on) { logging_ = on; }
   int64_t RequestCount() const { return count_; }
 
@@ -97,20 +85,20 @@ class FakeTm : public TmOperations {
   using Point = std::tuple<uint16_t, uint16_t, uint16_t>;
   using Object = std::tuple<uint16_t, uint16_t, uint16_t, uint16_t>;  // class, ch, rtu, point
 
-  void Log(const TmRequest& request);
+  void Log(const TmBatchRequest& request);
 
   std::map<Point, int16_t> status_;
   std::map<std::tuple<Point, std::string, uint16_t>, float> analog_;
   std::map<std::pair<Point, std::string>, AccumAnswer> accum_;
-  std::function<int16_t(const TmRequest&)> statusFallback_;
-  std::function<float(const TmRequest&)> analogFallback_;
-  std::function<AccumAnswer(const TmRequest&)> accumFallback_;
+  std::function<int16_t(const TmBatchRequest&)> statusFallback_;
+  std::function<float(const TmBatchRequest&)> analogFallback_;
+  std::function<AccumAnswer(const TmBatchRequest&)> accumFallback_;
   std::map<Object, std::string> objects_;
   std::set<Object> failedNames_;
   bool connected_ = true;
   bool logging_ = true;
   int64_t count_ = 0;
-  std::vector<TmRequest> requests_;
+  std::vector<TmBatchRequest> requests_;
 };
 
 }  // namespace velt

@@ -1,6 +1,6 @@
 // Every request passed on to another TM layer, single or batched, in the order the server gets
-// them: "status 1:2:10", "analog 1:2:3 N/A 0", "accum 1:3:2 " (time after the blank). System
-// time, enumeration and name requests are passed on without a note.
+// them, noted as FakeTm notes them (Describe): "status 1:2:10", "analog 1:2:3 N/A 0",
+// "accum 1:3:2 ''". System time, enumeration and name requests are passed on without a note.
 #pragma once
 
 #include <string>
@@ -24,8 +24,5 @@ class RecordingTm : public ForwardingTm {
 
   std::vector<std::string> log;
 };
-
-// The note RecordingTm makes of a status, analog or accumulator request.
-std::string RequestText(const TmBatchRequest& request);
 
 }  // namespace velt
