@@ -1,6 +1,6 @@
 // The browser's stored settings: value names and the text forms of their values. Every value is
-// a string: integers in decimal, Booleans "True"/"False", rectangles as PlacementText.h writes them. A missing or
-// unreadable value leaves its item as it was.
+// a string: integers in decimal, Booleans "True"/"False", rectangles as PlacementText.h writes
+// them. A missing or unreadable value leaves its item as it was.
 #pragma once
 
 #include <optional>

@@ -41,23 +41,13 @@ uint16_t ClassCode(PointKind kind) {
 }
 
 TmBatchRequest EnumRequest(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point) {
-  TmBatchRequest q;
-  q.kind = TmBatchRequest::Kind::EnumObjects;
-  q.cls = cls;
-  q.ch = ch;
-  q.rtu = rtu;
-  q.point = point;
+  TmBatchRequest q = ObjectRequest(TmBatchRequest::Kind::EnumObjects, cls, ch, rtu, point);
   q.max = TfrmTMSBrowse::kBatch;
   return q;
 }
 
 TmBatchRequest NameRequest(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point) {
-  TmBatchRequest q;
-  q.kind = TmBatchRequest::Kind::GetObjectName;
-  q.cls = cls;
-  q.ch = ch;
-  q.rtu = rtu;
-  q.point = point;
+  TmBatchRequest q = ObjectRequest(TmBatchRequest::Kind::GetObjectName, cls, ch, rtu, point);
   q.size = TfrmTMSBrowse::kNameSize;
   return q;
 }

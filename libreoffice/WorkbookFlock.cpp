@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "DocumentLock.h"
+#include "LocalTime.h"
 #include "WorkbookLocked.h"
 
 namespace velt::lo {
@@ -30,12 +31,7 @@ std::string HostName() {
 }
 
 std::string Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  const size_t n = std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
-  return std::string(text, n);
+  return LocalTimeText("%d.%m.%Y %H:%M:%S");
 }
 
 // "program,pid,host,time" as the holder wrote it.

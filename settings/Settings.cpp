@@ -114,7 +114,8 @@ void ApplyForm(const IniDocument& doc, MainWindowSettings& form, ScreenSize scre
         auto number = ParseNumber(s);
         if (!number) return std::nullopt;
         // The spin field holds whole seconds within its range.
-        const double held = std::fmin(std::fmax(std::round(*number), kCycleMinSeconds), kCycleMaxSeconds);
+        const double held =
+            std::fmin(std::fmax(std::round(*number), kCycleMinSeconds), kCycleMaxSeconds);
         return static_cast<int32_t>(held);
       },
       form.rxSpinEdit1Value);

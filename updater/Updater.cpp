@@ -15,6 +15,7 @@
 #include "DataSheet.h"
 #include "Grammar.h"
 #include "LinkEvents.h"
+#include "LocalTime.h"
 #include "Preflight.h"
 #include "Progress.h"
 #include "SaveTargets.h"
@@ -36,12 +37,7 @@ std::string Seconds(Clock::duration elapsed) {
 
 // Local time in ISO 8601 with the offset from UTC: 2026-12-01T12:00:05+03:00.
 std::string LocalTimestamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buffer[40];
-  const size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S%z", &local);
-  std::string text(buffer, n);
+  std::string text = LocalTimeText("%Y-%m-%dT%H:%M:%S%z");
   if (text.size() >= 5) text.insert(text.size() - 2, ":");  // +0300 -> +03:00
   return text;
 }
@@ -292,14 +288,6 @@ class LinkWatch {
   std::vector<LinkEvent> failures_;
   std::optional<std::string> reported_;  // the last failure reported
 };
-
-// The time a pass ended, for the date fields of the --save-as names.
-std::tm LocalNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return local;
-}
 
 // Writes the --save-as files after a pass, each on its own: one that fails is reported by its
 // name and the others are still written. The number that failed.

@@ -292,7 +292,7 @@ const std::vector<Row> kProtectedSheet = {
 const std::vector<std::string> kAllRequests = {
     "analog 1:2:1 N/A 0", "analog 1:2:2 N/A 0", "analog 1:2:3 N/A 0", "analog 1:2:4 N/A 0",
     "analog 1:2:5 N/A 0", "analog 1:2:6 N/A 0", "analog 1:3:1 N/A 0", "analog 1:1:1 N/A 0",
-    "accum 1:3:2 ''",       "analog 1:1:2 N/A 0"};
+    "accum 1:3:2 ''",     "analog 1:1:2 N/A 0"};
 
 struct ProtectionCase {
   const char* name;

@@ -75,6 +75,13 @@ inline TmBatchRequest PointRequest(TmBatchRequest::Kind kind, uint16_t ch, uint1
   request.point = point;
   return request;
 }
+// The enumeration and name requests: a point request with the object class.
+inline TmBatchRequest ObjectRequest(TmBatchRequest::Kind kind, uint16_t cls, uint16_t ch,
+                                    uint16_t rtu, uint16_t point) {
+  TmBatchRequest request = PointRequest(kind, ch, rtu, point);
+  request.cls = cls;
+  return request;
+}
 inline TmBatchRequest StatusRequest(uint16_t ch, uint16_t rtu, uint16_t point) {
   return PointRequest(TmBatchRequest::Kind::Status, ch, rtu, point);
 }

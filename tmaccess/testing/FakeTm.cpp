@@ -172,8 +172,7 @@ uint32_t FakeTm::tmaAccumFull(uint16_t ch, uint16_t rtu, uint16_t point, float* 
 
 uint32_t FakeTm::tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uint16_t ch,
                                 uint16_t rtu, uint16_t point) {
-  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::EnumObjects, ch, rtu, point);
-  request.cls = cls;
+  TmBatchRequest request = ObjectRequest(TmBatchRequest::Kind::EnumObjects, cls, ch, rtu, point);
   request.max = max;
   Log(request);
   if (!connected_ || buffer == nullptr) return 0;
@@ -200,8 +199,7 @@ uint32_t FakeTm::tmaEnumObjects(uint16_t cls, uint8_t max, uint16_t* buffer, uin
 
 int16_t FakeTm::tmaGetObjectName(uint16_t cls, uint16_t ch, uint16_t rtu, uint16_t point,
                                  std::string& name, uint32_t size) {
-  TmBatchRequest request = PointRequest(TmBatchRequest::Kind::GetObjectName, ch, rtu, point);
-  request.cls = cls;
+  TmBatchRequest request = ObjectRequest(TmBatchRequest::Kind::GetObjectName, cls, ch, rtu, point);
   request.size = size;
   Log(request);
   if (!connected_ || size == 0) return kTmaFalse;
