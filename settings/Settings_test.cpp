@@ -84,7 +84,7 @@ TEST_F(SettingsFile, MissingOrEmptyFileGivesFirstStartDefaults) {
     RecentList recent;
     recent.Add("/stale.xls");
     const auto result = storage.Load(form, recent);
-    EXPECT_EQ(result.fileRead, create);
+    EXPECT_EQ(result.ok(), create);
     EXPECT_EQ(form, MainWindowSettings{});
     EXPECT_EQ(form.edit1Text, "Сервер ТМ");
     EXPECT_EQ(form.rxSpinEdit1Value, 10);
@@ -108,7 +108,7 @@ TEST_F(SettingsFile, EveryKeyRoundTrips) {
     RecentList none;
     storage.Load(ignored, none, screen);
     const auto result = storage.Save(saved, recent, screen);
-    ASSERT_EQ(result.status, SettingsSaveResult::Status::Saved) << result.message;
+    ASSERT_TRUE(result.ok()) << result.error().text;
     EXPECT_TRUE(storage.Saved());
   }
   SettingsStorage storage(path_);
@@ -318,8 +318,8 @@ TEST_F(SettingsFile, EmptyRecentListLeavesNoRecentSection) {
 TEST_F(SettingsFile, NothingIsSavedBeforeALoad) {
   SettingsStorage storage(path_);
   const auto result = storage.Save(MainWindowSettings{}, RecentList{});
-  EXPECT_EQ(result.status, SettingsSaveResult::Status::NotLoaded);
   EXPECT_TRUE(result.ok());
+  EXPECT_FALSE(storage.Saved());
   EXPECT_FALSE(fs::exists(path_));
 }
 
@@ -332,8 +332,9 @@ TEST_F(SettingsFile, ValueWithALineBreakIsLeftOutAndCannotInjectKeys) {
   recent.Add("/tmp/b\n.xls");
   recent.Add("/tmp/c.xls");
   const auto result = storage.Save(form, recent);
-  ASSERT_EQ(result.status, SettingsSaveResult::Status::Saved);
-  EXPECT_NE(result.message.find("openfilename"), std::string::npos);
+  ASSERT_TRUE(result.ok());
+  EXPECT_TRUE(storage.Saved());
+  EXPECT_NE(result.value().find("openfilename"), std::string::npos);
 
   MainWindowSettings loaded;
   RecentList loadedRecent;
@@ -475,7 +476,8 @@ TEST_F(SettingsFile, CrashDuringSaveLeavesTheOldFileIntact) {
   MainWindowSettings form;
   RecentList recent;
   storage.Load(form, recent);
-  EXPECT_EQ(storage.Save(form, recent, {}).status, SettingsSaveResult::Status::Saved);
+  EXPECT_TRUE(storage.Save(form, recent, {}).ok());
+  EXPECT_TRUE(storage.Saved());
   EXPECT_EQ(FilesInDirectory(), 1 + static_cast<int>(users.size()));
   for (const std::string& name : users) EXPECT_EQ(Read((dir_ / name).string()), "mine") << name;
 }
@@ -490,8 +492,8 @@ TEST_F(SettingsFile, FailedReplaceReportsAnErrorAndLeavesNoTemporaryFile) {
   form.edit1Text = "new";
   const auto result =
       storage.Save(form, recent, {}, [](std::string_view at) { return at != "synced"; });
-  EXPECT_EQ(result.status, SettingsSaveResult::Status::Failed);
-  EXPECT_FALSE(result.message.empty());
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.error().text.empty());
   EXPECT_FALSE(storage.Saved());
   EXPECT_EQ(Read(), old);
   EXPECT_EQ(FilesInDirectory(), 1);
@@ -508,8 +510,8 @@ TEST_F(SettingsFile, UnwritableLocationGivesAnErrorNamingThePath) {
     storage.Load(form, recent);
     EXPECT_EQ(form, MainWindowSettings{});
     const auto result = storage.Save(form, recent);
-    EXPECT_EQ(result.status, SettingsSaveResult::Status::Failed) << path;
-    EXPECT_NE(result.message.find(dir_.string()), std::string::npos) << result.message;
+    EXPECT_FALSE(result.ok()) << path;
+    EXPECT_NE(result.error().text.find(dir_.string()), std::string::npos) << result.error().text;
   }
 }
 
@@ -553,7 +555,7 @@ TEST_F(SettingsFile, JunkGivesDefaultsAndIsNeverOverwrittenWhenUnreadable) {
     MainWindowSettings form;
     RecentList recent;
     const auto result = storage.Load(form, recent);
-    EXPECT_TRUE(result.fileRead) << c.name;
+    EXPECT_TRUE(result.ok()) << c.name;
     EXPECT_EQ(form, MainWindowSettings{}) << c.name;
     EXPECT_TRUE(recent.Empty()) << c.name;
     // A readable junk file is rewritten with its lines kept and ours added.
@@ -571,10 +573,10 @@ TEST_F(SettingsFile, JunkGivesDefaultsAndIsNeverOverwrittenWhenUnreadable) {
     MainWindowSettings form;
     RecentList recent;
     const auto result = storage.Load(form, recent);
-    EXPECT_FALSE(result.fileRead);
-    EXPECT_FALSE(result.message.empty());
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(result.error().text.empty());
     EXPECT_EQ(form, MainWindowSettings{});
-    EXPECT_EQ(storage.Save(form, recent).status, SettingsSaveResult::Status::Failed);
+    EXPECT_FALSE(storage.Save(form, recent).ok());
     EXPECT_TRUE(fs::is_directory(path_));
   }
   fs::remove(path_);
@@ -584,9 +586,9 @@ TEST_F(SettingsFile, JunkGivesDefaultsAndIsNeverOverwrittenWhenUnreadable) {
     SettingsStorage storage(path_);
     MainWindowSettings form;
     RecentList recent;
-    EXPECT_FALSE(storage.Load(form, recent).fileRead);
+    EXPECT_FALSE(storage.Load(form, recent).ok());
     EXPECT_EQ(form.edit1Text, "Сервер ТМ");
-    EXPECT_EQ(storage.Save(form, recent).status, SettingsSaveResult::Status::Failed);
+    EXPECT_FALSE(storage.Save(form, recent).ok());
     EXPECT_EQ(fs::file_size(path_), SettingsStorage::kMaxFileSize + 1);
   }
 }

@@ -96,7 +96,8 @@ TEST(ExOpen, ApplicationThatCannotStartIsReportedAndNothingOpens) {
   World w;
   w.office.FailOperation("start");
   w.ops.ExOpen(kBook);
-  EXPECT_EQ(w.dialogs.shown, std::vector<std::string>{"error: Не могу запустить Excel!"});
+  EXPECT_EQ(w.dialogs.shown,
+            std::vector<std::string>{"error: Не могу запустить Excel! (simulated failure of start)"});
   EXPECT_EQ(w.office.Running(), 0);
   EXPECT_FALSE(w.ops.IsOpen());
   EXPECT_EQ(w.view.OpenState(), std::nullopt);
