@@ -25,6 +25,8 @@ struct Recorder {
   std::string name_bytes;  // written (cut to size) by getObjectName
   size_t time_fill = 24;   // bytes systemTime writes, NUL included
   TmcMessageCallback callback = nullptr;
+  uint32_t link_event = 0;  // told through the link callback by a failing connect, when not 0
+  const char* link_detail = "";
 };
 Recorder rec;
 
@@ -43,6 +45,7 @@ uint32_t FakeConnect(const char* host, const char* server, const char* client,
   rec.calls.push_back("connect " + Text(host) + " " + Text(server) + " " + Text(client) + " " +
                       std::to_string(reserved));
   rec.callback = cb;
+  if (rec.link_event != 0) TmaLinkCallback(rec.link_event, "h:1\\TMS", rec.link_detail);
   return rec.connect_result;
 }
 int32_t FakeDisconnect(uint32_t h) {
@@ -161,6 +164,33 @@ TEST_F(TmAccessTest, FailedConnectLeavesHandleZeroForLaterCalls) {
   uint16_t numbers[255];
   tm.tmaEnumObjects(0x9000, 255, numbers, 0, 0, 0);
   EXPECT_THAT(rec.calls, ElementsAre("status 0 1 2 10", "enum 0 36864 255 0 0 0"));
+}
+
+TEST_F(TmAccessTest, FailedConnectSaysWhichServerAndWhy) {
+  const struct {
+    uint32_t event;
+    const char* detail;
+    LinkEventKind kind;
+    const char* says;
+  } cases[] = {
+      {TMC_LINK_REFUSED, "wrong server name", LinkEventKind::kNameRefused,
+       "h:1\\TMS: the server refused the connection: \"wrong server name\""},
+      {TMC_LINK_NOTHING_LISTENS, "", LinkEventKind::kNothingListens,
+       "h:1\\TMS: nothing listens at this address"},
+      {TMC_LINK_UNKNOWN_HOST, "Name or service not known", LinkEventKind::kUnknownHost,
+       "h:1\\TMS: the host name cannot be resolved (Name or service not known)"},
+      {TMC_LINK_NO_ANSWER, "", LinkEventKind::kNoAnswer, "h:1\\TMS: no answer within the time"},
+      {0, "", LinkEventKind::kFailed, "h:1"},  // a library that tells no link events
+  };
+  for (const auto& c : cases) {
+    rec.link_event = c.event;
+    rec.link_detail = c.detail;
+    const Result<> connected = tm.Connect("h:1", "$Excel$");
+    EXPECT_EQ(connected.error().code, static_cast<int>(c.kind)) << c.says;
+    EXPECT_EQ(connected.error().text.rfind(c.says, 0), 0u) << connected.error().text;
+  }
+  rec.connect_result = 3;
+  EXPECT_TRUE(tm.Connect("h:1", "$Excel$").ok());
 }
 
 TEST_F(TmAccessTest, DisconnectCallsTheLibraryOnlyWhenConnected) {
