@@ -721,8 +721,8 @@ void RunPipelined(Worksheet& sheet, ProgressIndicator& progress, TmOperations& t
 
 // Set-up, the row loop, tear-down.
 template <class Loop>
-Result<> RunPass(Application& application, int32_t lcid, Worksheet& sheet, ProgressIndicator& progress,
-             PassStatistics* statistics, Loop loop) {
+Result<> RunPass(Application& application, int32_t lcid, Worksheet& sheet,
+                 ProgressIndicator& progress, PassStatistics* statistics, Loop loop) {
   PassStatistics local;
   PassStatistics& stats = statistics ? *statistics : local;
   stats = {};
@@ -754,7 +754,7 @@ Result<> RunPass(Application& application, int32_t lcid, Worksheet& sheet, Progr
 }  // namespace
 
 Result<> UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
-                 ProgressIndicator& progress, TmOperations& tm, PassStatistics* statistics) {
+                     ProgressIndicator& progress, TmOperations& tm, PassStatistics* statistics) {
   return RunPass(application, lcid, sheet, progress, statistics,
                  [&](PassStatistics& stats, LoopState& state) {
                    RunPipelined(sheet, progress, tm, stats, state);

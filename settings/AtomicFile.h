@@ -26,6 +26,6 @@ using AtomicWriteProbe = std::function<bool(std::string_view stage)>;
 // new file keeps the old one's permission bits. On failure the target is untouched and the
 // temporary file is removed. The failure names the file.
 Result<> WriteFileAtomically(const std::string& path, std::string_view bytes,
-                                    const AtomicWriteProbe& probe = {});
+                             const AtomicWriteProbe& probe = {});
 
 }  // namespace velt

@@ -109,10 +109,10 @@ class SettingsStorage {
   // read (its content may still be junk); otherwise why not (code ENOENT: there is none).
   Result<> Load(MainWindowSettings& form, RecentList& recent, ScreenSize screen = {});
 
-  // Writes the settings: does nothing (and succeeds, Saved() stays false) unless Load ran before. The file is read
-  // again and only this program's keys are replaced, so other sections and unknown keys
-  // stay; the recent section is rewritten from Item_0 up. A file that exists but cannot be
-  // read is not overwritten (a failure). The write replaces the file in one step (see
+  // Writes the settings: does nothing (and succeeds; Saved() stays false) unless Load ran
+  // before. The file is read again and only this program's keys are replaced, so other sections
+  // and unknown keys stay; the recent section is rewritten from Item_0 up. A file that exists
+  // but cannot be read is not overwritten (a failure). The write replaces the file in one step (see
   // WriteFileAtomically); `probe` is for tests. The placement's screen twins
   // ("NormPos(1920x1080)") are written when the screen size is known. The failure names the
   // file; the value names what could not be stored on one line and was left out (a path with

@@ -211,8 +211,8 @@ class LinkWatch {
           if (connecting_)
             failures_.push_back(event);
           else
-            report_.Detail(EscapeControls(
-                LinkEventText(event) + (event.detail.empty() ? "" : " (" + event.detail + ")")));
+            report_.Detail(EscapeControls(LinkEventText(event) +
+                                          (event.detail.empty() ? "" : " (" + event.detail + ")")));
           up_ = false;
           break;
         case LinkEventKind::kOther:
@@ -242,7 +242,8 @@ class LinkWatch {
       return true;
     }
     std::string why = Tr("no connection to the TM server \"{}\"", {server});
-    for (const LinkEvent& failure : failures_) why += "\n  " + EscapeControls(LinkFailureText(failure));
+    for (const LinkEvent& failure : failures_)
+      why += "\n  " + EscapeControls(LinkFailureText(failure));
     if (why != reported_) report_.Error(why);
     reported_ = why;
     return false;
