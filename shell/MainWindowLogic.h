@@ -18,6 +18,7 @@
 #include "LinkState.h"
 #include "Progress.h"
 #include "RecentList.h"
+#include "Result.h"
 #include "Settings.h"
 #include "TmOperations.h"
 #include "WorkbookOperations.h"
