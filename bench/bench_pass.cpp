@@ -64,8 +64,8 @@ struct MemorySheet {
   std::shared_ptr<MemoryWorksheet> sheet;
 };
 
-using PassFunction = bool (*)(Application&, int32_t, Worksheet&, ProgressIndicator&, TmOperations&,
-                              PassStatistics*);
+using PassFunction = Result<> (*)(Application&, int32_t, Worksheet&, ProgressIndicator&,
+                                  TmOperations&, PassStatistics*);
 
 void RunPasses(benchmark::State& state, PassFunction pass, Application& application,
                Worksheet& sheet, TmOperations& tm, MemoryOffice* office) {
@@ -77,7 +77,7 @@ void RunPasses(benchmark::State& state, PassFunction pass, Application& applicat
       office->ClearLog();  // the in-memory backend logs every call; keep it from growing
       state.ResumeTiming();
     }
-    const bool failed = pass(application, kLcid, sheet, progress, tm, &statistics);
+    const bool failed = !pass(application, kLcid, sheet, progress, tm, &statistics).ok();
     if (failed) state.SkipWithError("the pass reported a spreadsheet failure");
   }
   state.counters["rows"] = static_cast<double>(statistics.rowsExamined);
@@ -305,7 +305,7 @@ void SideBySide(benchmark::State& state) {
         TimedSheet timedSheet(*sheet, reads);
         TmAccess& tm = Tmsim(latency);
         t0 = Clock::now();
-        if (UpdateSheet(timedApp, kLcid, timedSheet, progress, tm, nullptr)) {
+        if (!UpdateSheet(timedApp, kLcid, timedSheet, progress, tm, nullptr).ok()) {
           state.SkipWithError("the pass reported a spreadsheet failure");
           return;
         }

@@ -49,7 +49,7 @@ enum class Block { None, Retro, XRetro };
 struct LoopState {
   int32_t row = 1;
   bool ended = false;  // end of data, the row limit, or a failure that ends the loop
-  bool failed = false;
+  std::optional<std::string> failure;  // the first spreadsheet error's text
   TmAddress address;
   int32_t archive = 0;
   Block block = Block::None;
@@ -71,7 +71,6 @@ class Pass {
         archive_(state.archive),
         block_(state.block),
         list_(state.list),
-        failed_(state.failed),
         state_(state) {}
 
   // Examines rows from state.row on until the loop ends, or until stop() says so before a row.
@@ -90,14 +89,18 @@ class Pass {
         } else {
           state_.row = next;
         }
-      } catch (const SpreadsheetError&) {
-        failed_ = true;
+      } catch (const SpreadsheetError& e) {
+        Failed(e);
         state_.ended = true;
       }
     }
   }
 
  private:
+  void Failed(const SpreadsheetError& e) {
+    if (!state_.failure) state_.failure = e.what();
+  }
+
   static constexpr int32_t kEndOfData = 0;
 
   // Examines row r; returns the next row to examine, or kEndOfData.
@@ -250,8 +253,8 @@ class Pass {
             break;
         }
       }
-    } catch (const SpreadsheetError&) {
-      failed_ = true;
+    } catch (const SpreadsheetError& e) {
+      Failed(e);
     }
   }
 
@@ -274,8 +277,8 @@ class Pass {
                                                           : AccumValue::ReducedPower);
         }
       }
-    } catch (const SpreadsheetError&) {
-      failed_ = true;
+    } catch (const SpreadsheetError& e) {
+      Failed(e);
     }
   }
 
@@ -333,7 +336,6 @@ class Pass {
   int32_t& archive_;
   Block& block_;
   std::vector<std::string>& list_;
-  bool& failed_;
   LoopState& state_;
 };
 
@@ -719,8 +721,8 @@ void RunPipelined(Worksheet& sheet, ProgressIndicator& progress, TmOperations& t
 
 // Set-up, the row loop, tear-down.
 template <class Loop>
-bool RunPass(Application& application, int32_t lcid, Worksheet& sheet, ProgressIndicator& progress,
-             PassStatistics* statistics, Loop loop) {
+Result<> RunPass(Application& application, int32_t lcid, Worksheet& sheet,
+                 ProgressIndicator& progress, PassStatistics* statistics, Loop loop) {
   PassStatistics local;
   PassStatistics& stats = statistics ? *statistics : local;
   stats = {};
@@ -730,39 +732,38 @@ bool RunPass(Application& application, int32_t lcid, Worksheet& sheet, ProgressI
     // The probe read only tells whether the spreadsheet still answers.
     (void)sheet.CellText(1, 1);
     application.SetCalculation(xlCalculationManual, lcid);
-  } catch (const SpreadsheetError&) {
-    return true;
+  } catch (const SpreadsheetError& e) {
+    return Failure{0, e.what()};
   }
   application.SetScreenUpdating(false, lcid);
 
   LoopState state;
   loop(stats, state);
-  bool failed = state.failed;
-
   FinishProgress(progress);
   application.SetScreenUpdating(true, lcid);
   try {
     (void)sheet.CellText(1, 1);
     application.SetCalculation(xlCalculationAutomatic, lcid);
-  } catch (const SpreadsheetError&) {
-    failed = true;
+  } catch (const SpreadsheetError& e) {
+    if (!state.failure) state.failure = e.what();
   }
-  return failed;
+  if (state.failure) return Failure{0, std::move(*state.failure)};
+  return {};
 }
 
 }  // namespace
 
-bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
-                 ProgressIndicator& progress, TmOperations& tm, PassStatistics* statistics) {
+Result<> UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
+                     ProgressIndicator& progress, TmOperations& tm, PassStatistics* statistics) {
   return RunPass(application, lcid, sheet, progress, statistics,
                  [&](PassStatistics& stats, LoopState& state) {
                    RunPipelined(sheet, progress, tm, stats, state);
                  });
 }
 
-bool UpdateSheetOneByOne(Application& application, int32_t lcid, Worksheet& sheet,
-                         ProgressIndicator& progress, TmOperations& tm,
-                         PassStatistics* statistics) {
+Result<> UpdateSheetOneByOne(Application& application, int32_t lcid, Worksheet& sheet,
+                             ProgressIndicator& progress, TmOperations& tm,
+                             PassStatistics* statistics) {
   return RunPass(application, lcid, sheet, progress, statistics,
                  [&](PassStatistics& stats, LoopState& state) {
                    Pass(sheet, progress, tm, stats, state).Run([] { return false; });

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Progress.h"
+#include "Result.h"
 #include "Spreadsheet.h"
 #include "TmOperations.h"
 
@@ -36,18 +37,19 @@ struct PassStatistics {
 // read ahead (at most 8192 requests) were sent though their answers are dropped. A failed read is
 // met before anything after it is requested. tm is called from that thread, one call at a time.
 // Calculation is manual and screen updating off while it runs; both are switched back at the end.
-// Returns true when a spreadsheet call failed (TM server failures only become "н\д" cells). A
-// failure of the screen-updating switch is not caught: that SpreadsheetError reaches the caller.
+// Fails when a spreadsheet call failed, with the first such error's text (TM server failures only
+// become "н\д" cells). A failure of the screen-updating switch is not caught: that
+// SpreadsheetError reaches the caller.
 // lcid is handed to the application's property writes. statistics, when given, is overwritten with
 // this pass's counts.
-bool UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
-                 ProgressIndicator& progress, TmOperations& tm,
-                 PassStatistics* statistics = nullptr);
+Result<> UpdateSheet(Application& application, int32_t lcid, Worksheet& sheet,
+                     ProgressIndicator& progress, TmOperations& tm,
+                     PassStatistics* statistics = nullptr);
 
 // The same pass, one request at a time, each answer written before the next request: the
 // reference that UpdateSheet must equal.
-bool UpdateSheetOneByOne(Application& application, int32_t lcid, Worksheet& sheet,
-                         ProgressIndicator& progress, TmOperations& tm,
-                         PassStatistics* statistics = nullptr);
+Result<> UpdateSheetOneByOne(Application& application, int32_t lcid, Worksheet& sheet,
+                             ProgressIndicator& progress, TmOperations& tm,
+                             PassStatistics* statistics = nullptr);
 
 }  // namespace velt

@@ -113,7 +113,7 @@ void Script(FakeTm& tm) {
 }
 
 struct Outcome {
-  bool failed = false;
+  Result<> pass;
   PassStatistics stats;
   std::map<std::pair<int32_t, int32_t>, MemoryCell> cells;
   int32_t position = 0, maximum = 0;
@@ -146,8 +146,8 @@ Outcome RunPass(bool pipelined, const std::vector<Row>& rows, TmOperations& tm,
   RecordingTm recording(tm);
   ProgressBarModel progress(0, 100);
   Outcome out;
-  out.failed = (pipelined ? UpdateSheet : UpdateSheetOneByOne)(*app, kLcid, *sheet, progress,
-                                                               recording, &out.stats);
+  out.pass = (pipelined ? UpdateSheet : UpdateSheetOneByOne)(*app, kLcid, *sheet, progress,
+                                                             recording, &out.stats);
   out.cells = sheet->Data().cells;
   out.position = progress.Position();
   out.maximum = progress.Maximum();
@@ -181,7 +181,8 @@ bool IsSubsequence(const std::vector<std::string>& part, const std::vector<std::
 }
 
 void ExpectSameOutcome(const Outcome& reference, const Outcome& pipelined, Fault fault) {
-  EXPECT_EQ(pipelined.failed, reference.failed);
+  EXPECT_EQ(pipelined.pass.ok(), reference.pass.ok());
+  EXPECT_EQ(pipelined.pass.error(), reference.pass.error());
   EXPECT_EQ(pipelined.stats, reference.stats);
   EXPECT_TRUE(pipelined.cells == reference.cells) << "the sheets differ";
   EXPECT_EQ(pipelined.position, reference.position);

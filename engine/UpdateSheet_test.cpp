@@ -56,7 +56,7 @@ class Sheet {
     }
   }
 
-  bool Run(PassStatistics* statistics = nullptr) {
+  Result<> Run(PassStatistics* statistics = nullptr) {
     before_ = sheet_->Data();
     office.ClearLog();
     tm.ClearRequests();
@@ -173,7 +173,7 @@ TEST(UpdateSheet, ExampleSheetWritesEveryResultAndNothingElse) {
   s.Fill(ExampleSheet());
   ScriptExample(s.tm);
   PassStatistics stats;
-  EXPECT_FALSE(s.Run(&stats));
+  EXPECT_TRUE(s.Run(&stats).ok());
 
   EXPECT_THAT(s.Changes(),
               ElementsAre("2,4=12.5", "3,4=#1", "4,4=3.5", "4,5=1000.25", "6,4=21", "6,5=22",
@@ -226,7 +226,7 @@ TEST(UpdateSheet, TmFailuresWriteTheMarkerAndAreNoFailureOfThePass) {
   s.Fill(ExampleSheet());
   s.tm.SetConnected(false);
   PassStatistics stats;
-  EXPECT_FALSE(s.Run(&stats));
+  EXPECT_TRUE(s.Run(&stats).ok());
   const std::string no = std::string("'").append(kNoValue).append("'");
   EXPECT_THAT(s.Changes(),
               ElementsAre("2,4=" + no, "3,4=" + no, "4,4=" + no, "6,4=" + no, "6,5=" + no,
@@ -262,7 +262,7 @@ TEST_P(SheetCases, WritesAndRequests) {
   Sheet s;
   s.Fill(c.rows);
   s.App().SetCalculation(xlCalculationManual, kLcid);
-  EXPECT_FALSE(s.Run());
+  EXPECT_TRUE(s.Run().ok());
   EXPECT_EQ(s.App().Calculation(), xlCalculationAutomatic);
   EXPECT_TRUE(s.App().ScreenUpdating());
   EXPECT_THAT(s.Changes(), ElementsAreArray(c.changes));
@@ -468,7 +468,7 @@ TEST(UpdateSheet, AnalogValidityLimitAndShortestDecimal) {
     Sheet accum;
     accum.Fill({{"#TI1:1:3"}});
     accum.tm.SetAccum(1, 1, 3, c.answer, c.answer);
-    EXPECT_FALSE(accum.Run());
+    EXPECT_TRUE(accum.Run().ok());
     for (int32_t column : {4, 5}) {
       const MemoryCell cell = accum.Cell(1, column);
       EXPECT_EQ(cell.kind, finite ? MemoryCell::Kind::Number : MemoryCell::Kind::Text);
@@ -479,7 +479,7 @@ TEST(UpdateSheet, AnalogValidityLimitAndShortestDecimal) {
     s.Fill({{"#TT1:1:1"}, {"#TT1:1:2", "", "4", "t"}});
     s.tm.SetAnalog(1, 1, 1, c.answer);
     s.tm.SetAnalog(1, 1, 2, c.answer, "t", 4);
-    EXPECT_FALSE(s.Run());
+    EXPECT_TRUE(s.Run().ok());
     for (int32_t row : {1, 3}) {
       const MemoryCell cell = s.Cell(row, 4);
       if (c.written) {
@@ -502,13 +502,13 @@ TEST(UpdateSheet, StatusAndAccumulatorFailures) {
   s.tm.SetStatus(1, 1, 2, -2);
   s.tm.SetAccum(1, 1, 3, 5.5f, 0.5f);
   s.tm.SetAccumResult(1, 1, 4, {0x10000, 7.0f, 8.0f});  // low 16 bits 0: a failure
-  EXPECT_FALSE(s.Run());
+  EXPECT_TRUE(s.Run().ok());
   EXPECT_THAT(s.Changes(),
               ElementsAre("1,4=" + kNo, "2,4=#-2", "3,4=0.5", "3,5=5.5", "4,4=" + kNo));
 
   // A later failure keeps the meter reading of the last success.
   s.tm.SetAccumResult(1, 1, 3, {0, 0, 0});
-  EXPECT_FALSE(s.Run());
+  EXPECT_TRUE(s.Run().ok());
   EXPECT_EQ(s.Cell(3, 5).number, 5.5);
   EXPECT_EQ(s.Cell(3, 4).text, kNoValue);
 }
@@ -530,7 +530,7 @@ TEST(UpdateSheet, CountsTheRowsItSkips) {
           {"XEND"},
           {"после блока"}});
   PassStatistics stats;
-  EXPECT_FALSE(s.Run(&stats));
+  EXPECT_TRUE(s.Run(&stats).ok());
   EXPECT_EQ(stats.rowsNotUnderstood, (std::vector<int32_t>{1, 2, 3, 4, 14}));
   EXPECT_EQ(stats.rowsOutOfRange, (std::vector<int32_t>{5, 6}));
   EXPECT_EQ(stats.tmRequests, 2);  // rows 7 and 10: the skipped rows ask for nothing
@@ -542,7 +542,7 @@ TEST(UpdateSheet, StopsAfterRowTenThousand) {
   rows[9999] = {"#TT1:1:1", "", "0", "t"};  // row 10000: its result row is 10001
   s.Fill(rows);
   PassStatistics stats;
-  EXPECT_FALSE(s.Run(&stats));
+  EXPECT_TRUE(s.Run(&stats).ok());
   EXPECT_EQ(stats.rowsExamined, 10000);
   EXPECT_EQ(s.office.CountOf("read", 10001, 1), 0);
   EXPECT_EQ(s.Cell(9999, 4).text, "1");
@@ -560,7 +560,7 @@ TEST(UpdateSheet, ListsTakeAtMostOneThousandEntries) {
   }
   s.Fill({retro, {"t"}, xretro, {"#TT1:1:1"}});
   PassStatistics stats;
-  EXPECT_FALSE(s.Run(&stats));
+  EXPECT_TRUE(s.Run(&stats).ok());
   EXPECT_EQ(s.office.CountOf("read", 1, 1001), 1);
   EXPECT_EQ(s.office.CountOf("read", 1, 1002), 0);
   EXPECT_EQ(s.office.CountOf("read", 3, 1002), 0);
@@ -581,7 +581,7 @@ TEST(UpdateSheet, SetUpFailuresEndThePassAtOnce) {
     s.Fill({{"#TT1:1:1"}});
     s.office.FailOperation(op);
     s.progress.SetPosition(30);
-    EXPECT_TRUE(s.Run());
+    EXPECT_EQ(s.Run().error().text.rfind("simulated failure of " + std::string(op), 0), 0u);
     const std::vector<std::string> probeOnly = {"read 1,1"};
     const std::vector<std::string> probeAndSwitch = {"read 1,1", "calculation -4135"};
     EXPECT_EQ(s.Calls(), std::string(op) == "read" ? probeOnly : probeAndSwitch);
@@ -616,7 +616,7 @@ TEST(UpdateSheet, TearDownFailuresSetTheFlag) {
     Sheet s;
     s.Fill({{"#TT1:1:1"}});
     s.office.FailCall(s.CallNumber(index));
-    EXPECT_TRUE(s.Run());
+    EXPECT_EQ(s.Run().error().text.rfind("simulated failure of ", 0), 0u);
     EXPECT_TRUE(s.App().ScreenUpdating());
     EXPECT_EQ(s.Cell(1, 4).number, 111.5);
   }
@@ -647,7 +647,8 @@ TEST_P(RowFailures, EndTheLoopAndRestoreTheApplication) {
   s.Fill(c.rows);
   s.App().SetCalculation(xlCalculationManual, kLcid);
   s.office.FailCell(c.row, c.column, c.access);
-  EXPECT_TRUE(s.Run());
+  const char* op = c.access == MemoryOffice::Access::Read ? "read" : "write";
+  EXPECT_EQ(s.Run().error().text.rfind(std::string("simulated failure of ") + op, 0), 0u);
   EXPECT_THAT(s.Changes(), ElementsAreArray(c.changes));
   EXPECT_THAT(s.RowsRead(), ElementsAreArray(c.rowsRead));
   EXPECT_TRUE(s.App().ScreenUpdating());
@@ -701,7 +702,7 @@ TEST(UpdateSheet, FailedWriteInRetroTimeRowDropsOnlyTheRestOfThatRow) {
   s.reference = true;
   s.Fill({{"RETRO", "#TT1:1:1", "#TI1:1:2", "#PU1:1:3"}, {"t1"}, {"t2"}, {"t3"}, {"#TC1:1:1"}});
   s.office.FailCell(3, 3, MemoryOffice::Access::Write);
-  EXPECT_TRUE(s.Run());
+  EXPECT_FALSE(s.Run().ok());
   EXPECT_THAT(s.Changes(), ElementsAre("2,2=111.5", "2,3=112.75", "2,4=113.25", "3,2=111.5",
                                        "4,2=111.5", "4,3=112.75", "4,4=113.25", "5,4=#1"));
   EXPECT_EQ(s.tm.Requests().size(), 9u);  // row 3 asked for columns 2 and 3 only
@@ -711,7 +712,7 @@ TEST(UpdateSheet, FailedXRetroStepGoesOnWithTheNextRow) {
   Sheet s;
   s.Fill({{"XRETRO", "t1", "t2", "t3"}, {"#TT1:1:1"}, {"#PU1:1:2"}, {"XEND"}, {"#TC1:1:1"}});
   s.office.FailCell(2, 3, MemoryOffice::Access::Write);
-  EXPECT_TRUE(s.Run());
+  EXPECT_FALSE(s.Run().ok());
   EXPECT_THAT(s.Changes(),
               ElementsAre("2,2=111.5", "3,2=112.25", "3,3=112.25", "3,4=112.25", "5,4=#1"));
 }

@@ -47,8 +47,11 @@ class QtDialogs : public ShellDialogs {
     return QMessageBox::question(Parent(), QStringLiteral("Подтверждение"), Q(text),
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   }
-  void ShowError(const std::string& text) override {
-    QMessageBox::critical(Parent(), QStringLiteral("Ошибка"), Q(text));
+  void ShowError(const std::string& text, const std::string& reason) override {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), Q(text), QMessageBox::Ok,
+                    Parent());
+    if (!reason.empty()) box.setInformativeText(Q(reason));
+    box.exec();
   }
   void ShowNotice(const std::string& text) override {
     // Not modal: the cycle, close notifications and the end of a command-line run go on.

@@ -58,7 +58,7 @@ class SlowTm : public FakeTm {
 class Connection : public TmConnection {
  public:
   explicit Connection(TmOperations& ops) : ops_(ops) {}
-  bool Connect(const std::string&, const std::string&) override { return true; }
+  Result<> Connect(const std::string&, const std::string&) override { return {}; }
   void Disconnect() override {}
   TmOperations& Operations() override { return ops_; }
 

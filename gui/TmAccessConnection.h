@@ -15,9 +15,9 @@ namespace velt {
 class TmAccessConnection : public TmConnection {
  public:
   // The library bounds the attempt; meanwhile the windows stay painted and input waits.
-  bool Connect(const std::string& serverText, const std::string& clientName) override {
+  Result<> Connect(const std::string& serverText, const std::string& clientName) override {
     auto connecting =
-        std::async(std::launch::async, [&] { return tm_.tmaConnect(serverText, clientName) != 0; });
+        std::async(std::launch::async, [&] { return tm_.Connect(serverText, clientName); });
     while (connecting.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
       QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     return connecting.get();

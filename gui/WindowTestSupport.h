@@ -26,7 +26,7 @@ class NoSayingDialogs : public ShellDialogs {
  public:
   explicit NoSayingDialogs(std::string workbook) : workbook_(std::move(workbook)) {}
   bool AskYesNo(const std::string&) override { return false; }
-  void ShowError(const std::string& text) override { errors.push_back(text); }
+  void ShowError(const std::string& text, const std::string&) override { errors.push_back(text); }
   std::optional<std::string> ChooseWorkbook(const std::string&) override { return workbook_; }
   std::vector<std::string> errors;
 

@@ -18,8 +18,8 @@ namespace velt {
 
 namespace {
 
-std::string Describe(const std::string& what, const std::string& path, int error) {
-  return Tr(what.c_str()) + (" " + path + ": ") + std::strerror(error);
+Failure Describe(const std::string& what, const std::string& path, int error) {
+  return {error, Tr(what.c_str()) + (" " + path + ": ") + std::strerror(error)};
 }
 
 class Descriptor {
@@ -95,75 +95,49 @@ void RemoveLeftovers(const std::string& directory, const std::string& target) {
 
 }  // namespace
 
-FileReadResult ReadWholeFile(const std::string& path, std::size_t limit) {
-  FileReadResult result;
+Result<std::string> ReadWholeFile(const std::string& path, std::size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    const int error = errno;
-    result.status =
-        error == ENOENT ? FileReadResult::Status::Missing : FileReadResult::Status::Failed;
-    result.message = Describe("cannot open", path, error);
-    return result;
-  }
+  if (fd < 0) return Describe("cannot open", path, errno);
   Descriptor file(fd);
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    result.message = Describe("cannot examine", path, errno);
-    return result;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    result.message = Tr("{} is not a regular file", {path});
-    return result;
-  }
-  if (static_cast<std::size_t>(st.st_size) > limit) {
-    result.message = Tr("{} is larger than {} bytes", {path, std::to_string(limit)});
-    return result;
-  }
+  if (::fstat(fd, &st) != 0) return Describe("cannot examine", path, errno);
+  if (!S_ISREG(st.st_mode)) return Failure{EINVAL, Tr("{} is not a regular file", {path})};
+  const Failure tooLarge{EFBIG, Tr("{} is larger than {} bytes", {path, std::to_string(limit)})};
+  if (static_cast<std::size_t>(st.st_size) > limit) return tooLarge;
   std::string bytes;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
-      result.message = Describe("cannot read", path, errno);
-      return result;
+      return Describe("cannot read", path, errno);
     }
     if (n == 0) break;
     bytes.append(buffer, static_cast<std::size_t>(n));
     // The file may grow while it is read.
-    if (bytes.size() > limit) {
-      result.message = Tr("{} is larger than {} bytes", {path, std::to_string(limit)});
-      return result;
-    }
+    if (bytes.size() > limit) return tooLarge;
   }
-  result.status = FileReadResult::Status::Ok;
-  result.bytes = std::move(bytes);
-  return result;
+  return bytes;
 }
 
-FileWriteResult WriteFileAtomically(const std::string& path, std::string_view bytes,
-                                    const AtomicWriteProbe& probe) {
-  FileWriteResult result;
-  if (path.empty()) {
-    result.message = Tr("no settings path");
-    return result;
-  }
+Result<> WriteFileAtomically(const std::string& path, std::string_view bytes,
+                             const AtomicWriteProbe& probe) {
+  if (path.empty()) return Failure{ENOENT, Tr("no settings path")};
   const std::string target = ResolveTarget(path);
   const std::string directory = DirectoryOf(target);
 
   RemoveLeftovers(directory, target);
   std::string temporary = directory + "/" + TemporaryPrefix(target) + "XXXXXX";
   const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) {
-    result.message = Describe("cannot create a file in", directory, errno);
-    return result;
-  }
+  if (fd < 0) return Describe("cannot create a file in", directory, errno);
   Descriptor file(fd);
   ::flock(fd, LOCK_EX);  // tells RemoveLeftovers that this one is alive
-  auto fail = [&](std::string message) {
+  auto fail = [&](Failure failure) {
     ::unlink(temporary.c_str());
-    result.message = std::move(message);
-    return result;
+    return Result<>(std::move(failure));
+  };
+  auto refused = [](const std::string& what, const std::string& name) {
+    return Failure{EPERM, Tr(what.c_str()) + (" " + name + ": ") + Tr("refused")};
   };
   auto at = [&](std::string_view stage) { return !probe || probe(stage); };
 
@@ -178,7 +152,7 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
     mode = 0666 & ~mask;
   }
   if (::fchmod(fd, mode) != 0) return fail(Describe("cannot set the mode of", temporary, errno));
-  if (!at("opened")) return fail(Tr("cannot write") + (" " + temporary + ": ") + Tr("refused"));
+  if (!at("opened")) return fail(refused("cannot write", temporary));
 
   const char* data = bytes.data();
   std::size_t left = bytes.size();
@@ -191,10 +165,10 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
     data += n;
     left -= static_cast<std::size_t>(n);
   }
-  if (!at("written")) return fail(Tr("cannot write") + (" " + temporary + ": ") + Tr("refused"));
+  if (!at("written")) return fail(refused("cannot write", temporary));
   if (::fsync(fd) != 0) return fail(Describe("cannot flush", temporary, errno));
   if (file.Close() != 0) return fail(Describe("cannot close", temporary, errno));
-  if (!at("synced")) return fail(Tr("cannot replace") + (" " + target + ": ") + Tr("refused"));
+  if (!at("synced")) return fail(refused("cannot replace", target));
 
   if (::rename(temporary.c_str(), target.c_str()) != 0) {
     return fail(Describe("cannot replace", target, errno));
@@ -205,8 +179,7 @@ FileWriteResult WriteFileAtomically(const std::string& path, std::string_view by
     ::fsync(dir);
     ::close(dir);
   }
-  result.ok = true;
-  return result;
+  return {};
 }
 
 }  // namespace velt

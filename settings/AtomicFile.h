@@ -6,23 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "Result.h"
+
 namespace velt {
 
-struct FileReadResult {
-  enum class Status { Ok, Missing, Failed };
-  Status status = Status::Failed;
-  std::string bytes;    // Ok: the file's content
-  std::string message;  // Missing, Failed: what went wrong, with the path
-};
-
-// Reads a regular file of at most `limit` bytes. A directory, a device, a larger file or an
-// I/O error give Failed; a path that names nothing gives Missing.
-FileReadResult ReadWholeFile(const std::string& path, std::size_t limit);
-
-struct FileWriteResult {
-  bool ok = false;
-  std::string message;  // when !ok
-};
+// Reads a regular file of at most `limit` bytes: its content, or why not, with the path. The
+// failure's code is the errno (ENOENT: the path names nothing); a directory, a device or a
+// larger file give EINVAL or EFBIG.
+Result<std::string> ReadWholeFile(const std::string& path, std::size_t limit);
 
 // Test seam: called between the stages of WriteFileAtomically ("opened", "written",
 // "synced"); a crash can be simulated there. Returning false makes the write fail at that
@@ -33,8 +24,8 @@ using AtomicWriteProbe = std::function<bool(std::string_view stage)>;
 // it over the target, so that readers see either the old or the new content, never a mix. A
 // symbolic link at the path is followed, so the file it points to is the one replaced. The
 // new file keeps the old one's permission bits. On failure the target is untouched and the
-// temporary file is removed.
-FileWriteResult WriteFileAtomically(const std::string& path, std::string_view bytes,
-                                    const AtomicWriteProbe& probe = {});
+// temporary file is removed. The failure names the file.
+Result<> WriteFileAtomically(const std::string& path, std::string_view bytes,
+                             const AtomicWriteProbe& probe = {});
 
 }  // namespace velt

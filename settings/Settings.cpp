@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -243,51 +244,36 @@ SettingsLocation SettingsLocationFromCommandLine(int argc, const char* const* ar
   return location;
 }
 
-SettingsLoadResult SettingsStorage::Load(MainWindowSettings& form, RecentList& recent,
-                                         ScreenSize screen) {
+Result<> SettingsStorage::Load(MainWindowSettings& form, RecentList& recent, ScreenSize screen) {
   loaded_ = true;
   saved_ = false;
-  SettingsLoadResult result;
   IniDocument doc;
   auto read = ReadWholeFile(path_, kMaxFileSize);
-  if (read.status == FileReadResult::Status::Ok) {
-    result.fileRead = true;
-    doc = IniDocument::Parse(DecodeIniBytes(read.bytes));
-  } else if (read.status == FileReadResult::Status::Failed) {
-    result.message = read.message;
-  }
+  if (read.ok()) doc = IniDocument::Parse(DecodeIniBytes(read.value()));
   ApplyForm(doc, form, screen);
   LoadRecent(doc, recent);
-  return result;
+  if (!read.ok()) return read.error();
+  return {};
 }
 
-SettingsSaveResult SettingsStorage::Save(const MainWindowSettings& form, const RecentList& recent,
-                                         ScreenSize screen, const AtomicWriteProbe& probe) {
-  SettingsSaveResult result;
-  if (!loaded_) {
-    result.status = SettingsSaveResult::Status::NotLoaded;
-    return result;
-  }
+Result<std::string> SettingsStorage::Save(const MainWindowSettings& form, const RecentList& recent,
+                                          ScreenSize screen, const AtomicWriteProbe& probe) {
+  if (!loaded_) return std::string();
   IniDocument doc;
   auto read = ReadWholeFile(path_, kMaxFileSize);
-  if (read.status == FileReadResult::Status::Ok) {
-    doc = IniDocument::Parse(DecodeIniBytes(read.bytes));
-  } else if (read.status == FileReadResult::Status::Failed) {
-    result.message = Tr("settings not saved: {}", {read.message});
-    return result;
+  if (read.ok()) {
+    doc = IniDocument::Parse(DecodeIniBytes(read.value()));
+  } else if (read.error().code != ENOENT) {
+    return Failure{read.error().code, Tr("settings not saved: {}", {read.error().text})};
   }
   std::string skipped;
   StoreForm(doc, form, screen, skipped);
   StoreRecent(doc, recent, skipped);
   auto written = WriteFileAtomically(path_, doc.Serialize(), probe);
-  if (!written.ok) {
-    result.message = Tr("settings not saved: {}", {written.message});
-    return result;
-  }
+  if (!written.ok())
+    return Failure{written.error().code, Tr("settings not saved: {}", {written.error().text})};
   saved_ = true;
-  result.status = SettingsSaveResult::Status::Saved;
-  result.message = std::move(skipped);
-  return result;
+  return skipped;
 }
 
 }  // namespace velt

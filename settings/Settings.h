@@ -94,20 +94,6 @@ struct MainWindowSettings {
   bool operator==(const MainWindowSettings&) const = default;
 };
 
-struct SettingsLoadResult {
-  bool fileRead = false;  // the file existed and was read (its content may still be junk)
-  std::string message;    // why it could not be read, when it exists but could not be
-};
-
-struct SettingsSaveResult {
-  enum class Status { Saved, NotLoaded, Failed };
-  Status status = Status::Failed;
-  // Failed: why, naming the file. Saved: values that could not be stored on one line and were
-  // left out (a path with a line break), or empty.
-  std::string message;
-  bool ok() const { return status != Status::Failed; }
-};
-
 class SettingsStorage {
  public:
   // A settings file is small; anything larger is not ours and is never overwritten.
@@ -123,17 +109,20 @@ class SettingsStorage {
   // trimmed. The cycle time is rounded and held to 1..1000; a non-positive interval is
   // ignored. The recent list is replaced by the stored one. A missing, damaged or unreadable
   // file never fails: what cannot be read is simply not applied. `screen` selects the
-  // placement stored for that screen size, when there is one.
-  SettingsLoadResult Load(MainWindowSettings& form, RecentList& recent, ScreenSize screen = {});
+  // placement stored for that screen size, when there is one. ok(): the file existed and was
+  // read (its content may still be junk); otherwise why not (code ENOENT: there is none).
+  Result<> Load(MainWindowSettings& form, RecentList& recent, ScreenSize screen = {});
 
-  // Writes the settings: does nothing (NotLoaded) unless Load ran before. The file is read
-  // again and only this program's keys are replaced, so other sections and unknown keys
-  // stay; the recent section is rewritten from Item_0 up. A file that exists but cannot be
-  // read is not overwritten (Failed). The write replaces the file in one step (see
+  // Writes the settings: does nothing (and succeeds; Saved() stays false) unless Load ran
+  // before. The file is read again and only this program's keys are replaced, so other sections
+  // and unknown keys stay; the recent section is rewritten from Item_0 up. A file that exists
+  // but cannot be read is not overwritten (a failure). The write replaces the file in one step (see
   // WriteFileAtomically); `probe` is for tests. The placement's screen twins
-  // ("NormPos(1920x1080)") are written when the screen size is known.
-  SettingsSaveResult Save(const MainWindowSettings& form, const RecentList& recent,
-                          ScreenSize screen = {}, const AtomicWriteProbe& probe = {});
+  // ("NormPos(1920x1080)") are written when the screen size is known. The failure names the
+  // file; the value names what could not be stored on one line and was left out (a path with
+  // a line break), or is empty.
+  Result<std::string> Save(const MainWindowSettings& form, const RecentList& recent,
+                           ScreenSize screen = {}, const AtomicWriteProbe& probe = {});
 
   bool Loaded() const { return loaded_; }
   // A save succeeded since the last load: a second save on window destruction is not needed.

@@ -76,15 +76,18 @@ MainWindowSettings EveryKeyChanged() {
   return s;
 }
 
-TEST_F(SettingsFile, MissingOrEmptyFileGivesFirstStartDefaults) {
+TEST_F(SettingsFile, MissingOrEmptyFileGivesFirstStartDefaultsAndNoSaveBeforeALoad) {
   for (bool create : {false, true}) {
     if (create) Write("");
     SettingsStorage storage(path_);
     MainWindowSettings form;
     RecentList recent;
     recent.Add("/stale.xls");
+    EXPECT_TRUE(storage.Save(form, recent).ok());
+    EXPECT_FALSE(storage.Saved());
+    EXPECT_EQ(fs::exists(path_), create);
     const auto result = storage.Load(form, recent);
-    EXPECT_EQ(result.fileRead, create);
+    EXPECT_EQ(result.ok(), create);
     EXPECT_EQ(form, MainWindowSettings{});
     EXPECT_EQ(form.edit1Text, "Сервер ТМ");
     EXPECT_EQ(form.rxSpinEdit1Value, 10);
@@ -108,7 +111,7 @@ TEST_F(SettingsFile, EveryKeyRoundTrips) {
     RecentList none;
     storage.Load(ignored, none, screen);
     const auto result = storage.Save(saved, recent, screen);
-    ASSERT_EQ(result.status, SettingsSaveResult::Status::Saved) << result.message;
+    ASSERT_TRUE(result.ok()) << result.error().text;
     EXPECT_TRUE(storage.Saved());
   }
   SettingsStorage storage(path_);
@@ -219,40 +222,6 @@ TEST_F(SettingsFile, ValuesThatDoNotConvertAreIgnored) {
   }
 }
 
-TEST_F(SettingsFile, TextWithNulIsIgnored) {
-  Write("[TForm1]\r\nEdit1_Text=ab\0cd\r\nopenfilename=/a\0.xls\r\n"s);
-  SettingsStorage storage(path_);
-  MainWindowSettings form;
-  RecentList recent;
-  storage.Load(form, recent);
-  EXPECT_EQ(form, MainWindowSettings{});
-}
-
-TEST_F(SettingsFile, MissingKeysKeepTheValuesPassedIn) {
-  Write("[TForm1]\r\nN9_Checked=False\r\n");
-  MainWindowSettings form;
-  form.n8Checked = false;
-  form.edit1Text = "typed while running";
-  SettingsStorage storage(path_);
-  RecentList recent;
-  storage.Load(form, recent);
-  EXPECT_FALSE(form.n8Checked);
-  EXPECT_FALSE(form.n9Checked);
-  EXPECT_EQ(form.edit1Text, "typed while running");
-}
-
-TEST_F(SettingsFile, NegativeFormVersionKeepsTheFormSectionFromBeingApplied) {
-  Write(
-      "[TForm1]\r\nFormVersion=-1\r\nEdit1_Text=other\r\nN8_Checked=False\r\n"
-      "[TForm1.MRUManager1]\r\nItem_0=/a.xls\r\n");
-  SettingsStorage storage(path_);
-  MainWindowSettings form;
-  RecentList recent;
-  storage.Load(form, recent);
-  EXPECT_EQ(form, MainWindowSettings{});
-  EXPECT_EQ(recent.Items(), std::vector<std::string>{"/a.xls"});
-}
-
 TEST_F(SettingsFile, PlacementForTheCurrentScreenWins) {
   Write("[TForm1]\r\nNormPos=1,1,1,1\r\nNormPos(800x600)=2,2,2,2\r\nNormPos(1024x768)=bad\r\n");
   struct Case {
@@ -269,18 +238,44 @@ TEST_F(SettingsFile, PlacementForTheCurrentScreenWins) {
   }
 }
 
-TEST_F(SettingsFile, RecentListLoadsFromNineDownToZero) {
-  Write(
-      "[TForm1.MRUManager1]\r\nItem_9=/nine.xls\r\nItem_2=/two.xls\r\nItem_0=/zero.xls\r\n"
-      "Item_1=\r\nItem_10=/ten.xls\r\nUser_0=data\r\n");
-  SettingsStorage storage(path_);
-  MainWindowSettings form;
-  RecentList recent;
-  storage.Load(form, recent);
-  EXPECT_EQ(recent.Items(), (std::vector<std::string>{"/zero.xls", "/two.xls", "/nine.xls"}));
+// Keys the file lacks keep the values passed in; a negative FormVersion keeps the whole form
+// section out (not the recent list); a text with a NUL is ignored; the recent list loads from
+// Item_9 down to Item_0, empty and other keys skipped.
+TEST_F(SettingsFile, LoadAppliesWhatTheFileHoldsOverTheValuesPassedIn) {
+  MainWindowSettings typed;
+  typed.n8Checked = false;
+  typed.edit1Text = "typed while running";
+  MainWindowSettings typedN9Off = typed;
+  typedN9Off.n9Checked = false;
+  struct Case {
+    const char* name;
+    std::string bytes;
+    MainWindowSettings given = {}, expected = {};
+    std::vector<std::string> recent;
+  };
+  const Case cases[] = {
+      {"missing keys", "[TForm1]\r\nN9_Checked=False\r\n", typed, typedN9Off, {}},
+      {.name = "negative FormVersion",
+       .bytes = "[TForm1]\r\nFormVersion=-1\r\nEdit1_Text=other\r\nN8_Checked=False\r\n"
+                "[TForm1.MRUManager1]\r\nItem_0=/a.xls\r\n",
+       .recent = {"/a.xls"}},
+      {"NUL in a text", "[TForm1]\r\nEdit1_Text=ab\0cd\r\nopenfilename=/a\0.xls\r\n"s, {}, {}, {}},
+      {.name = "recent list",
+       .bytes = "[TForm1.MRUManager1]\r\nItem_9=/nine.xls\r\nItem_2=/two.xls\r\n"
+                "Item_0=/zero.xls\r\nItem_1=\r\nItem_10=/ten.xls\r\nUser_0=data\r\n",
+       .recent = {"/zero.xls", "/two.xls", "/nine.xls"}},
+  };
+  for (const Case& c : cases) {
+    Write(c.bytes);
+    MainWindowSettings form = c.given;
+    RecentList recent;
+    SettingsStorage(path_).Load(form, recent);
+    EXPECT_EQ(form, c.expected) << c.name;
+    EXPECT_EQ(recent.Items(), c.recent) << c.name;
+  }
 }
 
-TEST_F(SettingsFile, SaveRewritesTheRecentSectionAndKeepsEverythingElse) {
+TEST_F(SettingsFile, SaveRewritesTheRecentSectionOrDropsItAndKeepsEverythingElse) {
   Write(
       "; written by hand\r\n[TForm1]\r\nEdit1_Text=old\r\nSomeUnknownKey=kept\r\n"
       "Dup=1\r\nDup=2\r\n\r\n[TForm1.MRUManager1]\r\nItem_0=/a.xls\r\nUser_0=x\r\n"
@@ -302,25 +297,9 @@ TEST_F(SettingsFile, SaveRewritesTheRecentSectionAndKeepsEverythingElse) {
       << text;
   EXPECT_EQ(text.find("User_"), std::string::npos);
   EXPECT_EQ(text.find("stale"), std::string::npos);
-}
-
-TEST_F(SettingsFile, EmptyRecentListLeavesNoRecentSection) {
-  Write("[TForm1.MRUManager1]\r\nItem_0=/a.xls\r\n");
-  SettingsStorage storage(path_);
-  MainWindowSettings form;
-  RecentList recent;
-  storage.Load(form, recent);
   recent.Clear();
   ASSERT_TRUE(storage.Save(form, recent).ok());
   EXPECT_FALSE(IniDocument::Parse(Read()).HasSection(kRecentSection));
-}
-
-TEST_F(SettingsFile, NothingIsSavedBeforeALoad) {
-  SettingsStorage storage(path_);
-  const auto result = storage.Save(MainWindowSettings{}, RecentList{});
-  EXPECT_EQ(result.status, SettingsSaveResult::Status::NotLoaded);
-  EXPECT_TRUE(result.ok());
-  EXPECT_FALSE(fs::exists(path_));
 }
 
 TEST_F(SettingsFile, ValueWithALineBreakIsLeftOutAndCannotInjectKeys) {
@@ -332,8 +311,9 @@ TEST_F(SettingsFile, ValueWithALineBreakIsLeftOutAndCannotInjectKeys) {
   recent.Add("/tmp/b\n.xls");
   recent.Add("/tmp/c.xls");
   const auto result = storage.Save(form, recent);
-  ASSERT_EQ(result.status, SettingsSaveResult::Status::Saved);
-  EXPECT_NE(result.message.find("openfilename"), std::string::npos);
+  ASSERT_TRUE(result.ok());
+  EXPECT_TRUE(storage.Saved());
+  EXPECT_NE(result.value().find("openfilename"), std::string::npos);
 
   MainWindowSettings loaded;
   RecentList loadedRecent;
@@ -409,24 +389,19 @@ TEST(SettingsLocation, ArgumentThenWritableExecutableFolderThenUserConfigFolder)
   }
 }
 
-TEST(SettingsLocation, DefaultIsBesideTheRunningExecutable) {
-  const char* argv0[] = {"whatever"};
-  const auto location = SettingsLocationFromCommandLine(1, argv0);
-  EXPECT_FALSE(location.commandLineMode);
-  EXPECT_EQ(location.path,
-            (fs::canonical("/proc/self/exe").parent_path() / "VeltExcel.ini").string());
-
-  const char* argv1[] = {"whatever", "../other.ini"};
-  const auto given = SettingsLocationFromCommandLine(2, argv1);
-  EXPECT_TRUE(given.commandLineMode);
-  EXPECT_EQ(given.path, "../other.ini");
-}
-
+// Without an argument the file is beside the running executable.
 TEST_F(SettingsFile, SettingsNamedOnTheCommandLineAreReadAndWrittenThere) {
+  const char* argv0[] = {"whatever"};
+  const auto beside = SettingsLocationFromCommandLine(1, argv0);
+  EXPECT_FALSE(beside.commandLineMode);
+  EXPECT_EQ(beside.path,
+            (fs::canonical("/proc/self/exe").parent_path() / "VeltExcel.ini").string());
   const std::string other = (dir_ / "other.ini").string();
   Write("[TForm1]\r\nEdit1_Text=from other\r\n", other);
   const char* argv[] = {"VeltExcel", other.c_str()};
-  SettingsStorage storage(SettingsLocationFromCommandLine(2, argv).path);
+  const auto given = SettingsLocationFromCommandLine(2, argv);
+  EXPECT_TRUE(given.commandLineMode);
+  SettingsStorage storage(given.path);
   MainWindowSettings form;
   RecentList recent;
   storage.Load(form, recent);
@@ -475,41 +450,37 @@ TEST_F(SettingsFile, CrashDuringSaveLeavesTheOldFileIntact) {
   MainWindowSettings form;
   RecentList recent;
   storage.Load(form, recent);
-  EXPECT_EQ(storage.Save(form, recent, {}).status, SettingsSaveResult::Status::Saved);
+  EXPECT_TRUE(storage.Save(form, recent, {}).ok());
+  EXPECT_TRUE(storage.Saved());
   EXPECT_EQ(FilesInDirectory(), 1 + static_cast<int>(users.size()));
   for (const std::string& name : users) EXPECT_EQ(Read((dir_ / name).string()), "mine") << name;
 }
 
-TEST_F(SettingsFile, FailedReplaceReportsAnErrorAndLeavesNoTemporaryFile) {
+// A save that fails names the file and leaves the old one as it was, with no temporary file.
+TEST_F(SettingsFile, FailedSaveNamesTheFileAndLeavesTheOldOneAndNoTemporaryFile) {
   const std::string old = "[TForm1]\r\nEdit1_Text=old server\r\n";
   Write(old);
-  SettingsStorage storage(path_);
-  MainWindowSettings form;
-  RecentList recent;
-  storage.Load(form, recent);
-  form.edit1Text = "new";
-  const auto result =
-      storage.Save(form, recent, {}, [](std::string_view at) { return at != "synced"; });
-  EXPECT_EQ(result.status, SettingsSaveResult::Status::Failed);
-  EXPECT_FALSE(result.message.empty());
-  EXPECT_FALSE(storage.Saved());
-  EXPECT_EQ(Read(), old);
-  EXPECT_EQ(FilesInDirectory(), 1);
-}
-
-TEST_F(SettingsFile, UnwritableLocationGivesAnErrorNamingThePath) {
-  Write("plain file");
-  const std::string paths[] = {(dir_ / "no such folder" / "VeltExcel.ini").string(),
-                               path_ + "/VeltExcel.ini"};  // a file where a folder should be
-  for (const auto& path : paths) {
-    SettingsStorage storage(path);
+  const struct {
+    std::string path;
+    AtomicWriteProbe probe;
+  } cases[] = {
+      {path_, [](std::string_view at) { return at != "synced"; }},  // the replace refused
+      {(dir_ / "no such folder" / "VeltExcel.ini").string(), {}},
+      {path_ + "/VeltExcel.ini", {}},  // a file where a folder should be
+  };
+  for (const auto& c : cases) {
+    SettingsStorage storage(c.path);
     MainWindowSettings form;
     RecentList recent;
     storage.Load(form, recent);
-    EXPECT_EQ(form, MainWindowSettings{});
-    const auto result = storage.Save(form, recent);
-    EXPECT_EQ(result.status, SettingsSaveResult::Status::Failed) << path;
-    EXPECT_NE(result.message.find(dir_.string()), std::string::npos) << result.message;
+    EXPECT_EQ(form == MainWindowSettings{}, c.path != path_) << c.path;
+    form.edit1Text = "new";
+    const auto result = storage.Save(form, recent, {}, c.probe);
+    EXPECT_FALSE(result.ok()) << c.path;
+    EXPECT_NE(result.error().text.find(dir_.string()), std::string::npos) << result.error().text;
+    EXPECT_FALSE(storage.Saved());
+    EXPECT_EQ(Read(), old);
+    EXPECT_EQ(FilesInDirectory(), 1);
   }
 }
 
@@ -553,7 +524,7 @@ TEST_F(SettingsFile, JunkGivesDefaultsAndIsNeverOverwrittenWhenUnreadable) {
     MainWindowSettings form;
     RecentList recent;
     const auto result = storage.Load(form, recent);
-    EXPECT_TRUE(result.fileRead) << c.name;
+    EXPECT_TRUE(result.ok()) << c.name;
     EXPECT_EQ(form, MainWindowSettings{}) << c.name;
     EXPECT_TRUE(recent.Empty()) << c.name;
     // A readable junk file is rewritten with its lines kept and ours added.
@@ -571,10 +542,10 @@ TEST_F(SettingsFile, JunkGivesDefaultsAndIsNeverOverwrittenWhenUnreadable) {
     MainWindowSettings form;
     RecentList recent;
     const auto result = storage.Load(form, recent);
-    EXPECT_FALSE(result.fileRead);
-    EXPECT_FALSE(result.message.empty());
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(result.error().text.empty());
     EXPECT_EQ(form, MainWindowSettings{});
-    EXPECT_EQ(storage.Save(form, recent).status, SettingsSaveResult::Status::Failed);
+    EXPECT_FALSE(storage.Save(form, recent).ok());
     EXPECT_TRUE(fs::is_directory(path_));
   }
   fs::remove(path_);
@@ -584,9 +555,9 @@ TEST_F(SettingsFile, JunkGivesDefaultsAndIsNeverOverwrittenWhenUnreadable) {
     SettingsStorage storage(path_);
     MainWindowSettings form;
     RecentList recent;
-    EXPECT_FALSE(storage.Load(form, recent).fileRead);
+    EXPECT_FALSE(storage.Load(form, recent).ok());
     EXPECT_EQ(form.edit1Text, "Сервер ТМ");
-    EXPECT_EQ(storage.Save(form, recent).status, SettingsSaveResult::Status::Failed);
+    EXPECT_FALSE(storage.Save(form, recent).ok());
     EXPECT_EQ(fs::file_size(path_), SettingsStorage::kMaxFileSize + 1);
   }
 }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -41,13 +42,13 @@ std::string DesktopExecLine(const std::string& program, const std::string& argum
   return QuoteArgument(program) + " " + QuoteArgument(argument);
 }
 
-std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::string& workbookPath,
-                                  const MainWindowSettings& current, LauncherFiles* made) {
+Result<> CreateDesktopLauncher(const LauncherPlaces& places, const std::string& workbookPath,
+                               const MainWindowSettings& current, LauncherFiles* made) {
   if (places.desktopDir.empty() || places.settingsDir.empty() || places.executable.empty() ||
       workbookPath.empty())
-    return "Не удалось создать иконку на столе";
+    return Failure{EINVAL, "Не удалось создать иконку на столе"};
   if (HasLineBreak(workbookPath) || HasLineBreak(places.executable))
-    return "Не удалось создать иконку на столе: недопустимое имя файла";
+    return Failure{EINVAL, "Не удалось создать иконку на столе: недопустимое имя файла"};
 
   const std::filesystem::path workbook(workbookPath);
   const std::string name = workbook.stem().string();
@@ -66,7 +67,7 @@ std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::strin
   settings.openDialog1FileName = workbookPath;
   settings.openFileName = workbookPath;
   const auto saved = storage.Save(settings, recent);
-  if (!saved.ok()) return saved.message;
+  if (!saved.ok()) return saved.error();
 
   const std::string launcherPath =
       (std::filesystem::path(places.desktopDir) / ("veltexcel-" + name + ".desktop")).string();
@@ -76,7 +77,7 @@ std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::strin
       "\nExec=" + DesktopExecLine(places.executable, settingsPath) +
       "\nIcon=x-office-spreadsheet\nTerminal=false\n";
   const auto written = WriteFileAtomically(launcherPath, entry);
-  if (!written.ok) return written.message;
+  if (!written.ok()) return written.error();
   // File managers start only launchers marked executable.
   ::chmod(launcherPath.c_str(), 0755);
   if (made) *made = {launcherPath, settingsPath};

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "Result.h"
 #include "Settings.h"
 
 namespace velt {
@@ -18,15 +19,14 @@ struct LauncherPlaces {
 
 // The settings file is `<settingsDir>/<workbook name>.ini` with the current settings and the
 // workbook as the one to open; the launcher is `<desktopDir>/veltexcel-<workbook name>.desktop`.
-// Existing files are updated in place (other keys of the settings file stay). Returns what
-// went wrong, or the empty text.
-// `made`, when given, receives the two paths written.
+// Existing files are updated in place (other keys of the settings file stay). The failure says
+// what went wrong. `made`, when given, receives the two paths written.
 struct LauncherFiles {
   std::string launcher;
   std::string settings;
 };
-std::string CreateDesktopLauncher(const LauncherPlaces& places, const std::string& workbookPath,
-                                  const MainWindowSettings& current, LauncherFiles* made = nullptr);
+Result<> CreateDesktopLauncher(const LauncherPlaces& places, const std::string& workbookPath,
+                               const MainWindowSettings& current, LauncherFiles* made = nullptr);
 
 // The one message that tells the user what was created and where.
 std::string LauncherCreatedText(const LauncherFiles& made, const std::string& workbookPath);

@@ -179,15 +179,15 @@ void MainWindowLogic::Connect() {
   timer1_.SetEnabled(false);
   state_.button1Down = true;
   Render();
-  bool up = false;
+  Result<> up;
   {
     const BusyStatus busy(*this, kStatusConnecting + form_.edit1Text + "...");
     up = tm_.Connect(form_.edit1Text, kClientName);
   }
-  if (!up) {
+  if (!up.ok()) {
     state_.button1Down = false;
     Render();
-    dialogs_.ShowError(kTextNoServer);
+    dialogs_.ShowError(kTextNoServer, up.error().text);
     return;
   }
   connected_ = true;
@@ -255,7 +255,7 @@ void MainWindowLogic::TMChanges() {
   view_.RepaintNow();
   Scoped passing(inPass_);
   const bool failed =
-      UpdateSheet(*workbook_.ExAp(), userLcid_, *workbook_.ExWs(), pb_, tm_.Operations());
+      !UpdateSheet(*workbook_.ExAp(), userLcid_, *workbook_.ExWs(), pb_, tm_.Operations()).ok();
   if (failed) {
     state_.image1Visible = true;
   } else {
@@ -369,9 +369,9 @@ void MainWindowLogic::N17Click() {
   Guarded([this] {
     if (!open_) return;
     LauncherFiles made;
-    const std::string problem = CreateDesktopLauncher(places_, form_.openFileName, form_, &made);
-    if (!problem.empty())
-      dialogs_.ShowError(problem);
+    const auto created = CreateDesktopLauncher(places_, form_.openFileName, form_, &made);
+    if (!created.ok())
+      dialogs_.ShowError(created.error().text);
     else
       dialogs_.ShowInformation(LauncherCreatedText(made, form_.openFileName));
   });
@@ -438,7 +438,7 @@ bool MainWindowLogic::OnClose() {
   form_.placement.visible = false;
   lastSave_ = storage_.Save(form_, recent_, view_.Screen());
   if (lastSave_.ok()) settingsSeen_ = ReadSettingsFile();
-  if (!lastSave_.ok()) dialogs_.ShowError(lastSave_.message);
+  if (!lastSave_.ok()) dialogs_.ShowError(lastSave_.error().text);
   return true;
 }
 

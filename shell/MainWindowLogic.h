@@ -18,6 +18,7 @@
 #include "LinkState.h"
 #include "Progress.h"
 #include "RecentList.h"
+#include "Result.h"
 #include "Settings.h"
 #include "TmOperations.h"
 #include "WorkbookOperations.h"
@@ -131,7 +132,8 @@ class ShellDialogs : public Dialogs {
 class TmConnection {
  public:
   virtual ~TmConnection() = default;
-  virtual bool Connect(const std::string& serverText, const std::string& clientName) = 0;
+  // The failure's text says which server and why (TmAccess::Connect).
+  virtual Result<> Connect(const std::string& serverText, const std::string& clientName) = 0;
   virtual void Disconnect() = 0;
   virtual TmOperations& Operations() = 0;
 };
@@ -206,7 +208,7 @@ class MainWindowLogic : private WorkbookView {
   const std::string& SettingsPath() const { return settingsLocation_.path; }
   ProgressIndicator& Progress() { return pb_; }
   // The last settings save (a failure is also shown).
-  const SettingsSaveResult& LastSave() const { return lastSave_; }
+  const Result<std::string>& LastSave() const { return lastSave_; }
 
  private:
   // WorkbookView
@@ -250,7 +252,7 @@ class MainWindowLogic : private WorkbookView {
   SettingsStorage storage_;
   MainWindowSettings form_;
   RecentList recent_;
-  SettingsSaveResult lastSave_;
+  Result<std::string> lastSave_ = std::string();
   // The settings file as last read or written here.
   std::optional<std::string> settingsSeen_;
   ProgressBarModel pb_;

@@ -80,7 +80,9 @@ class FakeDialogs : public ShellDialogs {
     answers.pop_front();
     return a;
   }
-  void ShowError(const std::string& text) override { shown.push_back("error: " + text); }
+  void ShowError(const std::string& text, const std::string& reason) override {
+    shown.push_back("error: " + text + (reason.empty() ? "" : " (" + reason + ")"));
+  }
   std::optional<std::string> ChooseWorkbook(const std::string&) override { return chosen; }
 
   std::deque<bool> answers;
@@ -110,9 +112,9 @@ class ClockedTm : public FakeTm {
 class FakeConnection : public TmConnection {
  public:
   explicit FakeConnection(TmOperations& ops) : ops_(ops) {}
-  bool Connect(const std::string& server, const std::string& client) override {
+  Result<> Connect(const std::string& server, const std::string& client) override {
     connects.push_back(server + " " + client);
-    return reachable;
+    return reachable ? Result<>() : Failure{0, "h:1\\TMS: nothing listens"};
   }
   void Disconnect() override { ++disconnects; }
   TmOperations& Operations() override { return ops_; }
@@ -251,7 +253,8 @@ TEST(MainWindowLogic, CycleRunsOnTicksFromTheEndOfEachPass) {
   w.logic->OnShow();
   w.connection.reachable = false;
   w.logic->Button1Click();
-  EXPECT_EQ(w.dialogs.shown.back(), std::string("error: ") + kTextNoServer);
+  EXPECT_EQ(w.dialogs.shown.back(), std::string("error: ") + kTextNoServer +
+                                        " (h:1\\TMS: nothing listens)");  // the reason under it
   EXPECT_FALSE(w.timer1.enabled);  // a failed connect leaves the cycle stopped
   EXPECT_FALSE(w.logic->State().button1Down);
 
@@ -643,7 +646,7 @@ TEST(MainWindowLogic, DesktopLauncher) {
   MainWindowSettings current;
   current.edit1Text = "host\\TMS";
   LauncherFiles made;
-  EXPECT_EQ(CreateDesktopLauncher(places, "/data/отчёт 1.xls", current, &made), "");
+  EXPECT_TRUE(CreateDesktopLauncher(places, "/data/отчёт 1.xls", current, &made).ok());
   // One message names both files it wrote.
   const std::string told = LauncherCreatedText(made, "/data/отчёт 1.xls");
   EXPECT_NE(told.find(places.desktopDir + "/veltexcel-отчёт 1.desktop"), std::string::npos);

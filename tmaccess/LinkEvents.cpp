@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Translation.h"
 #include "tmconn.h"
 
 namespace velt {
@@ -53,6 +54,34 @@ std::string LinkEventText(const LinkEvent& e) {
       return e.detail;
   }
   return e.detail;
+}
+
+std::string LinkFailureText(const LinkEvent& e) {
+  switch (e.kind) {
+    case LinkEventKind::kNameRefused:
+      return Tr(
+          "{}: the server refused the connection: \"{}\"; check the server name after "
+          "\"\\\" (default TMS)",
+          {e.where, e.detail});
+    case LinkEventKind::kNothingListens:
+      return Tr(
+          "{}: nothing listens at this address; is the TM server running, and is the "
+          "port right?",
+          {e.where});
+    case LinkEventKind::kUnknownHost:
+      return Tr("{}: the host name cannot be resolved ({}); check its spelling and the DNS",
+                {e.where, e.detail});
+    case LinkEventKind::kNoAnswer:
+      return Tr(
+          "{}: no answer within the time limit; check the address, the network and "
+          "any firewall",
+          {e.where});
+    case LinkEventKind::kLost:
+      return Tr("{}: the connection was made but did not hold: {}",
+                {e.where, e.detail.empty() ? Tr("the link closed") : e.detail});
+    default:
+      return Tr("{}: {}", {e.where, e.detail});
+  }
 }
 
 std::string EscapeControls(std::string_view text) {

@@ -35,6 +35,10 @@ LinkEvent LinkEventOf(uint32_t event, std::string where, std::string detail);
 // h:1\TMS", ...), for the server message buffer that shows the library's last word.
 std::string LinkEventText(const LinkEvent& event);
 
+// Why a connect failed, for the person who typed the server text: where, what happened and
+// what to check, in the reader's language (kLost: the link was made but did not hold).
+std::string LinkFailureText(const LinkEvent& event);
+
 // The text with control characters (C0, DEL and C1) shown as \xNN, so that whatever a server
 // sends cannot move a terminal's cursor or change its colours. UTF-8 in, UTF-8 out.
 std::string EscapeControls(std::string_view text);

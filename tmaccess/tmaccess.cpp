@@ -55,6 +55,9 @@ std::mutex message_mutex;
 std::array<char, kServerMessageSize + 1> message_buffer{};
 std::function<void(const std::string&)> message_listener;
 std::function<void(const LinkEvent&)> link_listener;
+// The failures the library reports while TmAccess::Connect waits for it.
+bool collecting_failures = false;
+std::vector<LinkEvent> connect_failures;
 
 void KeepInBuffer(std::string_view text) {
   const size_t n = std::min(text.size(), static_cast<size_t>(kServerMessageSize));
@@ -119,6 +122,8 @@ void TmaLinkCallback(uint32_t event, const char* where, const char* detail) {
     std::lock_guard lock(message_mutex);
     KeepInBuffer(Utf8ToCp1251(LinkEventText(e)));
     listener = link_listener;
+    const bool failure = e.kind != LinkEventKind::kConnected && e.kind != LinkEventKind::kOther;
+    if (collecting_failures && failure) connect_failures.push_back(e);
   } catch (...) {
     return;
   }
@@ -151,6 +156,27 @@ int16_t TmAccess::tmaConnect(const std::string& serverText, const std::string& c
   char time[81] = {};
   fns_.systemTime(handle_, time, 0);
   return fns_.isConnected(handle_);
+}
+
+Result<> TmAccess::Connect(const std::string& serverText, const std::string& clientName) {
+  {
+    std::lock_guard lock(message_mutex);
+    collecting_failures = true;
+    connect_failures.clear();
+  }
+  const bool connected = tmaConnect(serverText, clientName) != 0;
+  std::vector<LinkEvent> failures;
+  {
+    std::lock_guard lock(message_mutex);
+    collecting_failures = false;
+    failures.swap(connect_failures);
+  }
+  if (connected) return {};
+  if (failures.empty()) return Failure{static_cast<int>(LinkEventKind::kFailed), serverText};
+  std::string why;
+  for (const LinkEvent& failure : failures)
+    why += (why.empty() ? "" : "\n") + EscapeControls(LinkFailureText(failure));
+  return Failure{static_cast<int>(failures.front().kind), why};
 }
 
 int32_t TmAccess::tmaDisconnect() {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "LinkEvents.h"
+#include "Result.h"
 #include "TmOperations.h"
 #include "tmconn.h"
 
@@ -72,6 +73,10 @@ class TmAccess : public TmOperations {
   int16_t tmaConnect(const std::string& serverText, const std::string& clientName);
   // Always 1.
   int32_t tmaDisconnect();
+  // tmaConnect, and why it failed: the library's link events of the attempt, a line each
+  // (LinkFailureText), the code the LinkEventKind of the first; a library that tells no link
+  // events gives kFailed and the server text.
+  Result<> Connect(const std::string& serverText, const std::string& clientName);
   uint32_t Handle() const { return handle_; }
 
   int32_t tmaSystemTime(char* buffer, uint32_t reserved) override;

@@ -12,7 +12,6 @@ namespace velt {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 // A library that writes down every call; results are set per test.
 struct Recorder {
@@ -25,6 +24,8 @@ struct Recorder {
   std::string name_bytes;  // written (cut to size) by getObjectName
   size_t time_fill = 24;   // bytes systemTime writes, NUL included
   TmcMessageCallback callback = nullptr;
+  uint32_t link_event = 0;  // told through the link callback by a failing connect, when not 0
+  const char* link_detail = "";
 };
 Recorder rec;
 
@@ -43,6 +44,7 @@ uint32_t FakeConnect(const char* host, const char* server, const char* client,
   rec.calls.push_back("connect " + Text(host) + " " + Text(server) + " " + Text(client) + " " +
                       std::to_string(reserved));
   rec.callback = cb;
+  if (rec.link_event != 0) TmaLinkCallback(rec.link_event, "h:1\\TMS", rec.link_detail);
   return rec.connect_result;
 }
 int32_t FakeDisconnect(uint32_t h) {
@@ -144,34 +146,54 @@ TEST_F(TmAccessTest, ConnectPassesTheParsedTextsInWindows1251) {
   EXPECT_EQ(rec.calls[0], "connect <null> \"srv1\\TMS{srv2\\TMS}\" \"$Excel$\" 0");
 }
 
-TEST_F(TmAccessTest, ConnectReturnsTheLibrarysConnectedFlag) {
-  rec.connect_result = 7;
-  rec.connected_result = 0;
-  EXPECT_EQ(tm.tmaConnect("srv", "$Excel$"), 0);
-  EXPECT_EQ(tm.Handle(), 7u);  // the handle is kept all the same
-}
-
-TEST_F(TmAccessTest, FailedConnectLeavesHandleZeroForLaterCalls) {
+// A failed connect says which server and why (the library's link events of the attempt) and
+// keeps the handle the library gave; with 0 no time request or connected check follows, and
+// later calls go to the library with handle 0. A disconnect calls the library only when connected.
+TEST_F(TmAccessTest, FailedConnectSaysWhyAndKeepsTheHandleDisconnectClearsIt) {
+  const struct {
+    uint32_t event;
+    const char* detail;
+    uint32_t handle;
+    LinkEventKind kind;
+    const char* says;
+  } cases[] = {
+      {TMC_LINK_REFUSED, "wrong server name", 0, LinkEventKind::kNameRefused,
+       "h:1\\TMS: the server refused the connection: \"wrong server name\""},
+      {TMC_LINK_NOTHING_LISTENS, "", 0, LinkEventKind::kNothingListens,
+       "h:1\\TMS: nothing listens at this address"},
+      {TMC_LINK_UNKNOWN_HOST, "Name or service not known", 0, LinkEventKind::kUnknownHost,
+       "h:1\\TMS: the host name cannot be resolved (Name or service not known)"},
+      {TMC_LINK_NO_ANSWER, "", 0, LinkEventKind::kNoAnswer, "h:1\\TMS: no answer within the time"},
+      {0, "", 0, LinkEventKind::kFailed, "h:1"},  // a library that tells no link events
+      {0, "", 7, LinkEventKind::kFailed, "h:1"},  // a handle, but the connected flag is 0
+  };
+  for (const auto& c : cases) {
+    rec = Recorder{};
+    rec.link_event = c.event;
+    rec.link_detail = c.detail;
+    rec.connect_result = c.handle;
+    rec.connected_result = 0;
+    const Result<> connected = tm.Connect("h:1", "$Excel$");
+    EXPECT_EQ(connected.error().code, static_cast<int>(c.kind)) << c.says;
+    EXPECT_EQ(connected.error().text.rfind(c.says, 0), 0u) << connected.error().text;
+    EXPECT_EQ(tm.Handle(), c.handle);
+    EXPECT_EQ(rec.calls.size(), c.handle == 0 ? 1u : 3u);
+    EXPECT_EQ(tm.tmaConnect("h:1", "$Excel$"), 0);  // the library's flag
+  }
   rec.connect_result = 0;
-  EXPECT_EQ(tm.tmaConnect("srv", "$Excel$"), 0);
-  EXPECT_EQ(tm.Handle(), 0u);
-  EXPECT_EQ(rec.calls.size(), 1u);  // no time request, no connected check
+  tm.tmaConnect("srv", "$Excel$");
   rec.calls.clear();
   EXPECT_EQ(tm.tmaStatus(1, 2, 10), -1);
   uint16_t numbers[255];
   tm.tmaEnumObjects(0x9000, 255, numbers, 0, 0, 0);
   EXPECT_THAT(rec.calls, ElementsAre("status 0 1 2 10", "enum 0 36864 255 0 0 0"));
-}
-
-TEST_F(TmAccessTest, DisconnectCallsTheLibraryOnlyWhenConnected) {
-  EXPECT_EQ(tm.tmaDisconnect(), 1);
-  EXPECT_THAT(rec.calls, IsEmpty());
-  rec.connect_result = 9;
-  tm.tmaConnect("srv", "$Excel$");
+  rec.connect_result = 3;
+  rec.connected_result = 1;
+  EXPECT_TRUE(tm.Connect("h:1", "$Excel$").ok());
   rec.calls.clear();
   EXPECT_EQ(tm.tmaDisconnect(), 1);
-  EXPECT_EQ(tm.tmaDisconnect(), 1);
-  EXPECT_THAT(rec.calls, ElementsAre("disconnect 9"));
+  EXPECT_EQ(tm.tmaDisconnect(), 1);  // no connection: nothing is called
+  EXPECT_THAT(rec.calls, ElementsAre("disconnect 3"));
   EXPECT_EQ(tm.Handle(), 0u);
 }
 

@@ -29,10 +29,10 @@ fs::path Folder(const fs::path& file) {
   return parent.empty() ? fs::path(".") : parent;
 }
 
-std::optional<PreflightProblem> CheckTarget(const fs::path& target, bool isWorkbook) {
+Result<> CheckTarget(const fs::path& target, bool isWorkbook) {
   const fs::path folder = Folder(target);
   if (!Writable(folder)) {
-    return PreflightProblem{
+    return Failure{
         kExitNoWorkbook,
         Tr("the folder {} cannot be written, so the workbook cannot be saved there: give this "
            "user write permission on the folder",
@@ -40,19 +40,19 @@ std::optional<PreflightProblem> CheckTarget(const fs::path& target, bool isWorkb
   }
   std::error_code ec;
   if ((isWorkbook || fs::exists(target, ec)) && !Writable(target)) {
-    return PreflightProblem{kExitNoWorkbook,
-                            Tr("the workbook {} is read-only, so it cannot be saved: make it "
-                               "writable, or give --save-as another file",
-                               {target.string()})};
+    return Failure{kExitNoWorkbook,
+                   Tr("the workbook {} is read-only, so it cannot be saved: make it "
+                      "writable, or give --save-as another file",
+                      {target.string()})};
   }
-  return std::nullopt;
+  return {};
 }
 
 // A --save-as path: a known extension and well-formed date fields (bad arguments), then a
 // folder that exists, and one this user can write to.
-std::optional<PreflightProblem> CheckSaveTarget(const std::string& saveAs) {
+Result<> CheckSaveTarget(const std::string& saveAs) {
   if (const auto field = BadDateField(saveAs)) {
-    return PreflightProblem{
+    return Failure{
         kExitBadArguments,
         Tr("--save-as {}: {} is not a date field; the file name may hold %Y %m %d %H %M %S %j "
            "%u %V, and %% for a percent sign",
@@ -61,43 +61,42 @@ std::optional<PreflightProblem> CheckSaveTarget(const std::string& saveAs) {
   std::error_code ec;
   const fs::path target = fs::absolute(saveAs, ec);
   if (SaveTargetKindOf(saveAs) == SaveTargetKind::kUnknown) {
-    return PreflightProblem{
+    return Failure{
         kExitBadArguments,
         Tr("--save-as {}: not a known format; name a file ending in .xls, .xlsx, .ods, .pdf or "
            ".csv",
            {saveAs})};
   }
   if (!fs::is_directory(Folder(target), ec)) {
-    return PreflightProblem{kExitBadArguments, Tr("--save-as {}: the folder {} does not exist",
-                                                  {saveAs, Folder(target).string()})};
+    return Failure{kExitBadArguments, Tr("--save-as {}: the folder {} does not exist",
+                                         {saveAs, Folder(target).string()})};
   }
   return CheckTarget(target, false);
 }
 
 }  // namespace
 
-std::optional<PreflightProblem> CheckPaths(const std::string& workbook,
-                                           const std::vector<std::string>& saveAs,
-                                           bool saveWorkbook) {
+Result<> CheckPaths(const std::string& workbook, const std::vector<std::string>& saveAs,
+                    bool saveWorkbook) {
   // Bad arguments first: a misspelt name is reported as such, whatever else is wrong.
-  std::optional<PreflightProblem> unwritable;
+  Result<> unwritable;
   for (const std::string& target : saveAs) {
-    auto problem = CheckSaveTarget(target);
-    if (problem && problem->exitCode == kExitBadArguments) return problem;
-    if (problem && !unwritable) unwritable = std::move(problem);
+    auto checked = CheckSaveTarget(target);
+    if (!checked.ok() && checked.error().code == kExitBadArguments) return checked;
+    if (!checked.ok() && unwritable.ok()) unwritable = std::move(checked);
   }
   std::error_code ec;
   if (!fs::is_regular_file(workbook, ec)) {
-    return PreflightProblem{kExitNoWorkbook, Tr("no workbook at {}", {workbook})};
+    return Failure{kExitNoWorkbook, Tr("no workbook at {}", {workbook})};
   }
   if (fs::file_size(workbook, ec) == 0 && !ec) {
-    return PreflightProblem{
+    return Failure{
         kExitNoWorkbook,
         Tr("the workbook {} is empty (0 bytes): it is no spreadsheet; restore it from a copy",
            {workbook})};
   }
-  if (unwritable) return unwritable;
-  return saveWorkbook ? CheckTarget(workbook, true) : std::nullopt;
+  if (!unwritable.ok()) return unwritable;
+  return saveWorkbook ? CheckTarget(workbook, true) : Result<>();
 }
 
 }  // namespace velt

@@ -203,22 +203,21 @@ class LinkWatch {
                    {event.where, kNoValue}));
           }
           // A link that breaks during the connect (garbage, a wrong answer after the
-          // handshake) is the reason the connect failed.
-          if (connecting_) failures_.push_back(event);
-          report_.Detail(EscapeControls(LinkEventText(event) +
-                                        (event.detail.empty() ? "" : " (" + event.detail + ")")));
+          // handshake) is the reason the connect failed, and said with it.
+          if (connecting_)
+            failures_.push_back(event);
+          else
+            report_.Detail(EscapeControls(LinkEventText(event) +
+                                          (event.detail.empty() ? "" : " (" + event.detail + ")")));
           up_ = false;
           break;
         case LinkEventKind::kOther:
           report_.Detail(EscapeControls(Tr("the TM server says: {}", {event.detail})));
           break;
         default:
-          // Only the attempts of a connect are told; the library's own retries during an
-          // outage would repeat the same line for every request.
-          if (connecting_) {
-            failures_.push_back(event);
-            report_.Detail(EscapeControls(LinkEventText(event)));
-          }
+          // Only the attempts of a connect are told, with the connect's failure; the library's
+          // own retries during an outage would repeat the same line for every request.
+          if (connecting_) failures_.push_back(event);
           break;
       }
     }
@@ -239,7 +238,8 @@ class LinkWatch {
       return true;
     }
     std::string why = Tr("no connection to the TM server \"{}\"", {server});
-    for (const LinkEvent& failure : failures_) why += "\n  " + EscapeControls(Describe(failure));
+    for (const LinkEvent& failure : failures_)
+      why += "\n  " + EscapeControls(LinkFailureText(failure));
     if (why != reported_) report_.Error(why);
     reported_ = why;
     return false;
@@ -252,34 +252,6 @@ class LinkWatch {
   }
 
  private:
-  static std::string Describe(const LinkEvent& e) {
-    switch (e.kind) {
-      case LinkEventKind::kNameRefused:
-        return Tr(
-            "{}: the server refused the connection: \"{}\"; check the server name after "
-            "\"\\\" (default TMS)",
-            {e.where, e.detail});
-      case LinkEventKind::kNothingListens:
-        return Tr(
-            "{}: nothing listens at this address; is the TM server running, and is the "
-            "port right?",
-            {e.where});
-      case LinkEventKind::kUnknownHost:
-        return Tr("{}: the host name cannot be resolved ({}); check its spelling and the DNS",
-                  {e.where, e.detail});
-      case LinkEventKind::kNoAnswer:
-        return Tr(
-            "{}: no answer within the time limit; check the address, the network and "
-            "any firewall",
-            {e.where});
-      case LinkEventKind::kLost:
-        return Tr("{}: the connection was made but did not hold: {}",
-                  {e.where, e.detail.empty() ? Tr("the link closed") : e.detail});
-      default:
-        return Tr("{}: {}", {e.where, e.detail});
-    }
-  }
-
   UpdaterContext& context_;
   Report& report_;
   bool up_ = false;
@@ -328,10 +300,12 @@ bool PassAndSave(const UpdaterOptions& options, UpdaterContext& context, Report&
   {
     TerminalBar bar(model, statistics, context.err, context.terminal && !options.quiet);
     try {
-      failed = RunTimes::Timed(times.pass, [&] {
+      const auto pass = RunTimes::Timed(times.pass, [&] {
         return UpdateSheet(*link.application, context.lcid, *link.sheet, model, context.tm,
                            &statistics);
       });
+      failed = !pass.ok();
+      detail = pass.error().text;
     } catch (const SpreadsheetError& e) {
       failed = true;
       detail = e.what();
@@ -450,10 +424,11 @@ int RunUpdater(const UpdaterOptions& options, UpdaterContext& context) {
   Report report(context.err, options.verbose);
   std::error_code ec;
   const auto path = std::filesystem::absolute(options.workbook, ec);
-  if (const auto problem =
-          CheckPaths(ec ? options.workbook : path.string(), options.saveAs, !options.noSave)) {
-    report.Error(problem->message);
-    return problem->exitCode;
+  if (const auto checked =
+          CheckPaths(ec ? options.workbook : path.string(), options.saveAs, !options.noSave);
+      !checked.ok()) {
+    report.Error(checked.error().text);
+    return checked.error().code;
   }
 
   // A single run gives up at once; a cycle run tries again on every cycle.

@@ -220,24 +220,29 @@ TEST_F(UpdaterRun, WorkbookWithoutDataSheetExitsFour) {
   EXPECT_EQ(disconnects_, 1);
 }
 
+// --verbose says the office's own reason, once.
 TEST_F(UpdaterRun, SpreadsheetFailuresExitOne) {
   struct Case {
     const char* name;
     std::function<void(MemoryOffice&)> arm;
   };
   const Case cases[] = {
-      {"write fails", [](MemoryOffice& o) { o.FailCell(1, 4, MemoryOffice::Access::Write); }},
-      {"screen updating fails", [](MemoryOffice& o) { o.FailOperation("screenupdating"); }},
-      {"save fails", [](MemoryOffice& o) { o.FailOperation("save"); }},
-      {"start fails", [](MemoryOffice& o) { o.FailOperation("start"); }},
+      {"write", [](MemoryOffice& o) { o.FailCell(1, 4, MemoryOffice::Access::Write); }},
+      {"screenupdating", [](MemoryOffice& o) { o.FailOperation("screenupdating"); }},
+      {"save", [](MemoryOffice& o) { o.FailOperation("save"); }},
+      {"start", [](MemoryOffice& o) { o.FailOperation("start"); }},
   };
   for (const auto& c : cases) {
     office_.ClearFaults();
     c.arm(office_);
-    const int code = Run({"--server", "srv", path_});
-    EXPECT_EQ(code, std::string(c.name) == "start fails" ? kExitNoWorkbook : kExitSpreadsheetFailed)
+    err_.str("");
+    const int code = Run({"--server", "srv", path_, "--verbose"});
+    EXPECT_EQ(code, std::string(c.name) == "start" ? kExitNoWorkbook : kExitSpreadsheetFailed)
         << c.name;
     EXPECT_EQ(office_.Running(), 0) << c.name;
+    const std::string err = err_.str(), why = std::string("simulated failure of ") + c.name;
+    EXPECT_NE(err.find(why), std::string::npos) << err;
+    EXPECT_EQ(err.find("simulated failure"), err.rfind("simulated failure")) << err;
   }
 }
 
@@ -357,8 +362,8 @@ TEST_F(UpdaterRun, ConnectFailuresSayWhyAndServerTextsAreEscaped) {
   for (const Case& c : cases) {
     said_ = {c.said};
     err_.str("");
-    EXPECT_EQ(Run({"--server", "wrong", path_}), kExitNoConnection);
-    EXPECT_NE(err_.str().find(c.says), std::string::npos) << err_.str();
+    EXPECT_EQ(Run({"--server", "wrong", path_, "--verbose"}), kExitNoConnection);
+    EXPECT_EQ(Count(err_.str(), c.says), 1u) << err_.str();  // said, and once
     EXPECT_EQ(err_.str().find('\x1b'), std::string::npos);
   }
   said_ = {{{LinkEventKind::kConnected, where, {}}},

@@ -50,13 +50,14 @@ void WorkbookOperations::ExOpen(const std::string& path) {
   view_.SetOpenFileName(path);
 
   std::unique_ptr<Application> app;
+  std::string why;  // the launcher's own sentence: the office missing, no profile folder
   try {
     app = launcher_.Start();
-  } catch (...) {
-    app.reset();
+  } catch (const std::exception& error) {
+    why = error.what();
   }
   if (!app) {
-    dialogs_.ShowError(kTextCannotStartExcel);
+    dialogs_.ShowError(kTextCannotStartExcel, why);
     return;
   }
   link_.ExAp = std::move(app);

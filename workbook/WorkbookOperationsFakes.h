@@ -27,7 +27,9 @@ class ScriptedDialogs : public Dialogs {
     answers.pop_front();
     return answer;
   }
-  void ShowError(const std::string& text) override { shown.push_back("error: " + text); }
+  void ShowError(const std::string& text, const std::string& reason) override {
+    shown.push_back("error: " + text + (reason.empty() ? "" : " (" + reason + ")"));
+  }
 
   std::deque<bool> answers;
   std::vector<std::string> shown;

@@ -176,7 +176,7 @@ TEST(UpdateSheetEndToEnd, LibreOfficeSheetGetsWhatTmsimServes) {
   ASSERT_NE(tm.tmaAccumFull(1, 3, 2, before, "") & 0xFFFF, 0);
   ProgressBarModel progress;
   PassStatistics statistics;
-  EXPECT_FALSE(UpdateSheet(*application, 1049, *sheet, progress, tm, &statistics));
+  EXPECT_TRUE(UpdateSheet(*application, 1049, *sheet, progress, tm, &statistics).ok());
   float after[2] = {0, 0};
   ASSERT_NE(tm.tmaAccumFull(1, 3, 2, after, "") & 0xFFFF, 0);
 
@@ -335,7 +335,7 @@ TEST_P(ProtectedSheetPass, EndsAtTheFirstCellThatCannotBeWritten) {
   hands.Protect(file.Path(), "ВЕЛТ", c.unlocked);
 
   ProgressBarModel progress;
-  EXPECT_EQ(UpdateSheet(*application, 0x0419, *sheet, progress, tm), c.failed);
+  EXPECT_EQ(!UpdateSheet(*application, 0x0419, *sheet, progress, tm).ok(), c.failed);
   EXPECT_TRUE(hands.AutomaticCalculation(file.Path()));
   EXPECT_FALSE(hands.ControllersLocked(file.Path()));
   EXPECT_EQ(tm.log, std::vector<std::string>(kAllRequests.begin(),
@@ -407,7 +407,7 @@ TEST(UpdateSheetEndToEnd, EmptyFirstCellEndsThePassWithCalculationAutomatic) {
   ASSERT_FALSE(hands.AutomaticCalculation(file.Path()));
 
   ProgressBarModel progress;
-  EXPECT_FALSE(UpdateSheet(*application, 0, *sheet, progress, tm));
+  EXPECT_TRUE(UpdateSheet(*application, 0, *sheet, progress, tm).ok());
   EXPECT_TRUE(hands.AutomaticCalculation(file.Path()));
   EXPECT_FALSE(hands.ControllersLocked(file.Path()));
   EXPECT_TRUE(tm.log.empty());

@@ -32,8 +32,7 @@ name = "c1"
 
 class SessionTest : public ::testing::Test {
  protected:
-  SessionTest()
-      : db_(*LoadDatabase(kDb, "db").database), session_(db_, "TMS", [] { return now; }) {}
+  SessionTest() : db_(LoadDatabase(kDb, "db").value()), session_(db_, "TMS", [] { return now; }) {}
 
   // Sends one request and returns every answer frame that came back.
   std::vector<tp::Answer> Ask(const tp::Request& request) {

@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include <toml++/toml.h>
+#include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -491,27 +492,25 @@ std::string Where(std::string_view source, toml::source_index line, toml::source
 
 }  // namespace
 
-LoadResult LoadDatabase(std::string_view toml_text, std::string_view source_name,
-                        std::optional<int64_t> start) {
-  LoadResult result;
+Result<Database> LoadDatabase(std::string_view toml_text, std::string_view source_name,
+                              std::optional<int64_t> start) {
   try {
     const toml::table root = toml::parse(toml_text, source_name);
-    result.database = ReadDatabase(root, start ? *start : CivilNow());
+    return ReadDatabase(root, start ? *start : CivilNow());
   } catch (const toml::parse_error& e) {
-    result.error = Where(source_name, e.source().begin.line, e.source().begin.column) +
-                   std::string(e.description());
+    return Failure{EINVAL, Where(source_name, e.source().begin.line, e.source().begin.column) +
+                               std::string(e.description())};
   } catch (const LoadError& e) {
-    result.error = Where(source_name, e.line, e.column) + e.what();
+    return Failure{EINVAL, Where(source_name, e.line, e.column) + e.what()};
   }
-  return result;
 }
 
-LoadResult LoadDatabaseFile(const std::string& path, std::optional<int64_t> start) {
+Result<Database> LoadDatabaseFile(const std::string& path, std::optional<int64_t> start) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return LoadResult{std::nullopt, path + ": cannot open the file"};
+  if (!in) return Failure{ENOENT, path + ": cannot open the file"};
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) return LoadResult{std::nullopt, path + ": cannot read the file"};
+  if (in.bad()) return Failure{EIO, path + ": cannot read the file"};
   return LoadDatabase(text.str(), path, start);
 }
 

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "Result.h"
+
 namespace velt::tmsim {
 
 // A value as a function of civil time (SliceTime.h): a constant or a generator.
@@ -106,15 +108,12 @@ struct Database {
                                                  int64_t slice) const;
 };
 
-struct LoadResult {
-  std::optional<Database> database;
-  std::string error;  // "SOURCE:LINE:COLUMN: reason" when database is empty
-};
-
 // start: the civil time that relative slice grids count from; the wall clock now when absent.
-LoadResult LoadDatabase(std::string_view toml_text, std::string_view source_name,
-                        std::optional<int64_t> start = std::nullopt);
-LoadResult LoadDatabaseFile(const std::string& path, std::optional<int64_t> start = std::nullopt);
+// The failure's text: "SOURCE:LINE:COLUMN: reason".
+Result<Database> LoadDatabase(std::string_view toml_text, std::string_view source_name,
+                              std::optional<int64_t> start = std::nullopt);
+Result<Database> LoadDatabaseFile(const std::string& path,
+                                  std::optional<int64_t> start = std::nullopt);
 
 // A database of channels x rtus RTUs with a few points each, for load tests and benchmarks.
 Database SyntheticDatabase(int channels, int rtus);

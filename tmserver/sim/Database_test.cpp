@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <numbers>
 
@@ -47,9 +48,9 @@ name = "Канал 1"
 )";
 
 TEST(Database, ValuesAndArchives) {
-  const LoadResult loaded = LoadDatabase(kSmall, "small.toml");
-  ASSERT_TRUE(loaded.database) << loaded.error;
-  const Database& db = *loaded.database;
+  const auto loaded = LoadDatabase(kSmall, "small.toml");
+  ASSERT_TRUE(loaded.ok()) << loaded.error().text;
+  const Database& db = loaded.value();
   ASSERT_EQ(db.greeting.size(), 1u);
   EXPECT_EQ(db.greeting[0], "\xCF\xF0\xE8\xE2\xE5\xF2");
   EXPECT_EQ(db.channels.at(1).rtus.at(2).name, "\xCF\xD1 \xD1\xE5\xE2\xE5\xF0\xED\xE0\xFF");
@@ -101,9 +102,9 @@ number = 1
     archive = { recent = { last = 7200, every = 3600, next = 3600 } }
 )";
   const int64_t start = CivilSeconds(2027, 3, 10, 15, 42, 0);
-  const LoadResult loaded = LoadDatabase(kRecent, "recent.toml", start);
-  ASSERT_TRUE(loaded.database) << loaded.error;
-  const Database& db = *loaded.database;
+  const auto loaded = LoadDatabase(kRecent, "recent.toml", start);
+  ASSERT_TRUE(loaded.ok()) << loaded.error().text;
+  const Database& db = loaded.value();
   const int64_t hour = CivilSeconds(2027, 3, 10, 15, 0, 0);
   EXPECT_EQ(db.AnalogAt(1, 1, 1, 0, CivilSeconds(2026, 1, 1, 2, 0, 0)), 2.0f);  // the fixed grid
   EXPECT_TRUE(db.AnalogAt(1, 1, 1, 0, hour).has_value());
@@ -115,7 +116,7 @@ number = 1
   EXPECT_FALSE(db.AccumAt(1, 1, 1, hour - 3 * 3600).has_value());
 }
 
-TEST(Database, ErrorsNameTheLine) {
+TEST(Database, ErrorsNameTheLineOrTheMissingFile) {
   struct Case {
     const char* what;
     const char* text;
@@ -159,16 +160,12 @@ TEST(Database, ErrorsNameTheLine) {
        "f.toml:7:24: accumulator point.archive.values: give both reading and power"},
   };
   for (const Case& c : cases) {
-    const LoadResult r = LoadDatabase(c.text, "f.toml");
-    EXPECT_FALSE(r.database) << c.what;
-    EXPECT_EQ(r.error.rfind(c.error, 0), 0u) << c.what << ": " << r.error;
+    const auto r = LoadDatabase(c.text, "f.toml");
+    EXPECT_FALSE(r.ok()) << c.what;
+    EXPECT_EQ(r.error().text.rfind(c.error, 0), 0u) << c.what << ": " << r.error().text;
   }
-}
-
-TEST(Database, MissingFileIsAnError) {
-  const LoadResult r = LoadDatabaseFile("/nonexistent/db.toml");
-  EXPECT_FALSE(r.database);
-  EXPECT_EQ(r.error, "/nonexistent/db.toml: cannot open the file");
+  EXPECT_EQ(LoadDatabaseFile("/nonexistent/db.toml").error(),
+            (Failure{ENOENT, "/nonexistent/db.toml: cannot open the file"}));
 }
 
 }  // namespace

@@ -72,12 +72,12 @@ int Run(int argc, char** argv) {
     }
     db = velt::tmsim::SyntheticDatabase(channels, rtus);
   } else if (!db_path.empty()) {
-    velt::tmsim::LoadResult loaded = velt::tmsim::LoadDatabaseFile(db_path);
-    if (!loaded.database) {
-      std::cerr << "tmsim: " << loaded.error << "\n";
+    auto loaded = velt::tmsim::LoadDatabaseFile(db_path);
+    if (!loaded.ok()) {
+      std::cerr << "tmsim: " << loaded.error().text << "\n";
       return 1;
     }
-    db = std::move(*loaded.database);
+    db = std::move(loaded).value();
   } else {
     std::cerr << "tmsim: " << Tr("give --db FILE (or --synthetic CxR)") << "\n";
     return 2;
