@@ -26,6 +26,7 @@
 #include "FakeTm.h"
 #include "HelpWindow.h"
 #include "MemorySpreadsheet.h"
+#include "ShellFakes.h"
 #include "TrayIcon.h"
 
 namespace velt {
@@ -53,17 +54,6 @@ class SlowTm : public FakeTm {
     return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
   }
   int delayUs = 0;
-};
-
-class Connection : public TmConnection {
- public:
-  explicit Connection(TmOperations& ops) : ops_(ops) {}
-  bool Connect(const std::string&, const std::string&) override { return true; }
-  void Disconnect() override {}
-  TmOperations& Operations() override { return ops_; }
-
- private:
-  TmOperations& ops_;
 };
 
 struct Fixture {
@@ -111,40 +101,44 @@ struct Fixture {
   QApplication& app = App();  // before any widget
   std::filesystem::path dir;
   SlowTm tm;
-  Connection connection{tm};
+  FakeConnection connection{tm};
   MemoryOffice office;
-  testsupport::QuietBrowser browser;
-  testsupport::NoSayingDialogs dialogs{kBook};
+  FakeBrowser browser;
+  FakeDialogs dialogs{kBook};
   HelpWindow help;
   std::unique_ptr<MainWindow> window;
 };
 
-TEST(MainWindowWidgets, ControlsFollowConnectOpenCloseDisconnect) {
+// The enabling rules are the logic's (its tests hold the table); the widgets show its state.
+TEST(MainWindowWidgets, ControlsMirrorTheLogicsState) {
   Fixture f;
-  const char* names[] = {"SpeedButton2", "BitBtn2", "Button2", "RxSpinEdit1", "Edit1", "N14",
-                         "RecentItm",    "N17",     "N11",     "N5",          "N6"};
-  struct Step {
-    const char* name;
-    std::function<void()> run;
-    std::vector<bool> enabled;
+  using S = MainViewState;
+  const std::pair<const char*, bool S::*> controls[] = {
+      {"SpeedButton2", &S::speedButton2Enabled}, {"BitBtn2", &S::bitBtn2Enabled},
+      {"Button2", &S::button2Enabled},           {"RxSpinEdit1", &S::rxSpinEdit1Enabled},
+      {"Edit1", &S::edit1Enabled},               {"N14", &S::n14Enabled},
+      {"RecentItm", &S::recentItmEnabled},       {"N17", &S::n17Enabled},
+      {"N11", &S::n11Enabled},                   {"N5", &S::n5Enabled},
+      {"N6", &S::n6Enabled}};
+  const auto connectButton = [&] {
+    QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton);
   };
-  const Step steps[] = {
-      {"start", [] {}, {0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0}},
-      {"connect",
-       [&] { QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton); },
-       {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}},
-      {"open", [&] { f.Find<QAction>("N14")->trigger(); }, {1, 1, 1, 1, 0, 0, 0, 1, 1, 0, 1}},
-      {"close", [&] { f.Find<QAction>("N11")->trigger(); }, {1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1}},
-      {"disconnect",
-       [&] { QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton); },
-       {0, 0, 0, 0, 1, 1, 1, 0, 0, 1, 0}},
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"start", [] {}},
+      {"connect", connectButton},
+      {"open", [&] { f.Find<QAction>("N14")->trigger(); }},
+      {"close", [&] { f.Find<QAction>("N11")->trigger(); }},
+      {"disconnect", connectButton},
   };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.name);
-    step.run();
-    std::vector<bool> enabled;
-    for (const char* name : names) enabled.push_back(f.Enabled(name));
-    EXPECT_EQ(enabled, step.enabled);
+  for (const auto& [name, run] : steps) {
+    SCOPED_TRACE(name);
+    const S before = f.window->Logic().State();
+    run();
+    const S& state = f.window->Logic().State();
+    if (std::string(name) != "start") {
+      EXPECT_NE(state, before) << "the widget did not reach the logic";
+    }
+    for (const auto& [control, enabled] : controls) EXPECT_EQ(f.Enabled(control), state.*enabled);
   }
 }
 
@@ -202,7 +196,7 @@ TEST(MainWindowWidgets, LongPassRepaintsProgressAndTurnsTheTrayIcon) {
   f.window->Tray().Menu()->findChild<QAction*>(QStringLiteral("N20"))->trigger();
   const int frames = f.window->Tray().FramesShown();
   f.window->StopTrayAnimation();
-  EXPECT_TRUE(f.dialogs.errors.empty());
+  EXPECT_TRUE(f.dialogs.Errors().empty());
   beat.stop();
   EXPECT_GE(counter.paints, 3);
   EXPECT_GE(ticks, 10);

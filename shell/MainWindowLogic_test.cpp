@@ -17,76 +17,12 @@
 #include "DesktopLauncher.h"
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
+#include "ShellFakes.h"
 
 namespace velt {
 namespace {
 
 const std::string kBook = "/data/book.xls";
-
-// Virtual time for the two timers: a timer fires `interval` ms after it was last enabled.
-struct Clock {
-  int64_t now = 0;
-};
-
-class FakeTimer : public Timer {
- public:
-  explicit FakeTimer(Clock& clock) : clock_(clock) {}
-  void SetInterval(int ms) override {
-    interval = ms;
-    if (enabled) due = clock_.now + interval;
-  }
-  void SetEnabled(bool on) override {
-    if (on) due = clock_.now + interval;
-    enabled = on;
-  }
-  bool Enabled() const override { return enabled; }
-
-  bool enabled = false;
-  int interval = 0;
-  int64_t due = 0;
-
- private:
-  Clock& clock_;
-};
-
-class FakeView : public MainView {
- public:
-  void Show(const MainViewState& state) override { shown = state; }
-  void RepaintNow() override {}
-  void ShowProgress(int32_t, int32_t) override {}
-  void StartTrayAnimation() override { ++animations; }
-  void StopTrayAnimation() override {}
-  bool WindowVisible() const override { return visible; }
-  void HideToTray() override { visible = false; }
-  void ShowWindow() override { visible = true; }
-  void CloseWindow() override { ++closes; }
-  WindowPlacement Placement() const override { return {}; }
-  void ApplyPlacement(const WindowPlacement&) override {}
-  std::string ClockText() const override { return clockText; }
-
-  MainViewState shown;
-  std::string clockText = "10:00:00";
-  bool visible = true;
-  int animations = 0;
-  int closes = 0;
-};
-
-class FakeDialogs : public ShellDialogs {
- public:
-  bool AskYesNo(const std::string& text) override {
-    shown.push_back("ask: " + text);
-    if (answers.empty()) return false;
-    const bool a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  void ShowError(const std::string& text) override { shown.push_back("error: " + text); }
-  std::optional<std::string> ChooseWorkbook(const std::string&) override { return chosen; }
-
-  std::deque<bool> answers;
-  std::vector<std::string> shown;
-  std::optional<std::string> chosen;
-};
 
 // Each analog request takes `cost` ms of virtual time; its start times are the pass starts.
 class ClockedTm : public FakeTm {
@@ -105,32 +41,6 @@ class ClockedTm : public FakeTm {
 
  private:
   Clock& clock_;
-};
-
-class FakeConnection : public TmConnection {
- public:
-  explicit FakeConnection(TmOperations& ops) : ops_(ops) {}
-  bool Connect(const std::string& server, const std::string& client) override {
-    connects.push_back(server + " " + client);
-    return reachable;
-  }
-  void Disconnect() override { ++disconnects; }
-  TmOperations& Operations() override { return ops_; }
-
-  bool reachable = true;
-  std::vector<std::string> connects;
-  int disconnects = 0;
-
- private:
-  TmOperations& ops_;
-};
-
-class FakeBrowser : public BrowserControl {
- public:
-  void Reload() override { calls += "reload "; }
-  void Hide() override { calls += "hide "; }
-  void Show() override { calls += "show "; }
-  std::string calls;
 };
 
 MemoryWorkbookData BookWithDataSheet() {
@@ -209,6 +119,35 @@ struct World {
   MemoryOffice office;
   std::unique_ptr<MainWindowLogic> logic;
 };
+
+TEST(MainWindowLogic, EnablingFollowsConnectOpenCloseDisconnect) {
+  using S = MainViewState;
+  const bool S::*controls[] = {&S::speedButton2Enabled, &S::bitBtn2Enabled, &S::button2Enabled,
+                               &S::rxSpinEdit1Enabled,  &S::edit1Enabled,   &S::n14Enabled,
+                               &S::recentItmEnabled,    &S::n17Enabled,     &S::n11Enabled,
+                               &S::n5Enabled,           &S::n6Enabled};
+  World w;
+  w.logic->OnShow();
+  struct Step {
+    const char* name;
+    std::function<void()> run;
+    std::vector<bool> enabled;
+  };
+  const Step steps[] = {
+      {"start", [] {}, {0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0}},
+      {"connect", [&] { w.logic->Button1Click(); }, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}},
+      {"open", [&] { w.Open(); }, {1, 1, 1, 1, 0, 0, 0, 1, 1, 0, 1}},
+      {"close", [&] { w.logic->N11Click(); }, {1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1}},
+      {"disconnect", [&] { w.logic->Button1Click(); }, {0, 0, 0, 0, 1, 1, 1, 0, 0, 1, 0}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.run();
+    std::vector<bool> enabled;
+    for (const auto control : controls) enabled.push_back(w.logic->State().*control);
+    EXPECT_EQ(enabled, step.enabled);
+  }
+}
 
 TEST(MainWindowLogic, RefreshClick) {
   struct Case {
