@@ -3,10 +3,6 @@
 // their values), find #TT1:1:1, whose trend over the last 24 h must be one line without a gap;
 // then the window's picture is saved to the path given on the command line. Last, xdotool drags
 // the first list item onto the search box with the real pointer.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -26,6 +22,7 @@
 
 #include "BrowserQSettings.h"
 #include "BrowserWindow.h"
+#include "ChildProcess.h"
 #include "TmsimProcess.h"
 #include "TrendPane.h"
 #include "VirtualDisplay.h"
@@ -36,19 +33,13 @@ namespace {
 // Runs xdotool with the arguments and waits for it; Qt's event loop runs meanwhile, so the drag
 // it drives is served.
 bool RunXdotool(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>("xdotool"));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp("xdotool", argv.data());
-    _exit(127);
-  }
-  if (pid < 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) QTest::qWait(20);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  velt::testsupport::ChildOptions options;
+  options.argv = {"xdotool"};
+  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  velt::testsupport::ChildProcess xdotool(std::move(options));
+  std::optional<int> code;
+  while (!(code = xdotool.Poll())) QTest::qWait(20);
+  return *code == 0;
 }
 
 int Fail(const char* what) {

@@ -1,6 +1,5 @@
 // veltexcel-update as a process, against a real tmsim and a headless LibreOffice.
 #include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -15,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "DemoSheet.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "ScriptedTmServer.h"
@@ -48,56 +48,32 @@ class Child {
  public:
   // Messages come in the C locale's English unless the test names another locale.
   Child(const std::vector<std::string>& args, const fs::path& dir, const char* locale = "C")
-      : dir_(dir) {
-    std::vector<char*> argv;
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const std::string out = (dir / "stdout").string(), err = (dir / "stderr").string();
-    const std::string tmp = (dir / "tmp").string();
-    const std::string cache = (dir / "cache").string();  // the kept office profiles
-    fs::create_directories(tmp);
-    std::fflush(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      setenv("TMPDIR", tmp.c_str(), 1);
-      setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-      setenv("LC_ALL", locale, 1);
-      unsetenv("LANGUAGE");
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+      : dir_(dir), process_(Options(args, dir, locale)) {}
 
-  // The exit code, or -1 if it did not end within the bound (it is then killed).
-  int Wait(std::chrono::seconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return -1;
-  }
-  void Signal(int signal) { kill(pid_, signal); }
+  // The exit code, or -1 if it did not end within the bound.
+  int Wait(std::chrono::seconds bound) { return process_.Wait(bound).value_or(-1); }
+  void Signal(int signal) { process_.Signal(signal); }
   std::string Out() const { return ReadFile(dir_ / "stdout"); }
   std::string Err() const { return ReadFile(dir_ / "stderr"); }
 
  private:
+  static testsupport::ChildOptions Options(const std::vector<std::string>& args,
+                                           const fs::path& dir, const char* locale) {
+    fs::create_directories(dir / "tmp");
+    testsupport::ChildOptions options;
+    options.argv = args;
+    options.environment = {{"TMPDIR", (dir / "tmp").string()},
+                           {"XDG_CACHE_HOME", (dir / "cache").string()},  // the kept profiles
+                           {"LC_ALL", locale},
+                           {"LANGUAGE", std::nullopt}};
+    options.stdoutFile = (dir / "stdout").string();
+    options.stderrFile = (dir / "stderr").string();
+    options.endSignal = SIGKILL;
+    return options;
+  }
+
   fs::path dir_;
-  pid_t pid_ = -1;
+  testsupport::ChildProcess process_;
 };
 
 // Processes whose command line mentions text (soffice carries its profile path there).
@@ -446,13 +422,7 @@ std::string Today() {
 
 // What a command prints on stdout.
 std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    pclose(pipe);
-  }
-  return text;
+  return testsupport::RunShell(command).out;
 }
 
 // Cells of a CSV file by row and column, 1-based: `separator` between cells, texts that hold

@@ -38,6 +38,7 @@
 #include <string>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "OfficeConnection.h"
 #include "TemporaryDirectory.h"
@@ -236,13 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
 using testsupport::VirtualDisplay;
 
 std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-  }
-  return out;
+  return testsupport::RunShell(command).out;
 }
 
 // Types a text into a cell of the document at `path` as the user would (not in a pass).

@@ -2,8 +2,6 @@
 
 #include <stdlib.h>
 
-#include <thread>
-
 namespace velt::testsupport {
 
 namespace fs = std::filesystem;
@@ -21,16 +19,6 @@ TemporaryDirectory::~TemporaryDirectory() {
 
 std::string TemporaryDirectory::File(const std::string& name) const {
   return (path_ / name).string();
-}
-
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
-                std::chrono::milliseconds pause) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return condition();
-    std::this_thread::sleep_for(pause);
-  }
-  return true;
 }
 
 }  // namespace velt::testsupport

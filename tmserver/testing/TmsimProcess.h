@@ -5,10 +5,15 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace velt {
+
+namespace testsupport {
+class ChildProcess;
+}
 
 // The demonstration database in the source tree (tmserver/data/demo.toml).
 std::string DemoDatabasePath();
@@ -35,8 +40,8 @@ class TmsimProcess {
 
   std::string Address() const;  // "127.0.0.1:PORT"
   uint16_t Port() const { return port_; }
-  pid_t Pid() const { return pid_; }  // 0 while stopped
-  bool Running() const { return pid_ != 0; }
+  pid_t Pid() const;  // 0 while stopped
+  bool Running() const { return Pid() != 0; }
 
   // SIGTERM, then SIGKILL if it has not ended within 5 s. Does nothing when stopped.
   void Stop();
@@ -54,7 +59,7 @@ class TmsimProcess {
 
   TmsimOptions options_;
   std::string stderr_path_;
-  pid_t pid_ = 0;
+  std::unique_ptr<testsupport::ChildProcess> child_;
   uint16_t port_ = 0;
   bool frozen_ = false;
 };
