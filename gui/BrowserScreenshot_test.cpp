@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,13 @@
 
 namespace {
 
-// Runs xdotool with the arguments and waits for it; Qt's event loop runs meanwhile, so the drag
-// it drives is served.
-bool RunXdotool(const std::vector<std::string>& args) {
+// Runs xdotool with the arguments (separated by spaces) and waits for it; Qt's event loop runs
+// meanwhile, so the drag it drives is served.
+bool RunXdotool(const std::string& args) {
   velt::testsupport::ChildOptions options;
   options.argv = {"xdotool"};
-  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  std::istringstream words(args);
+  for (std::string word; words >> word;) options.argv.push_back(word);
   velt::testsupport::ChildProcess xdotool(std::move(options));
   std::optional<int> code;
   while (!(code = xdotool.Poll())) QTest::qWait(20);
@@ -111,33 +113,11 @@ int Run(int argc, char** argv) {
   const QPoint from =
       list->viewport()->mapToGlobal(list->visualItemRect(list->item(0, 1)).center());
   const QPoint to = edit->mapToGlobal(edit->rect().center());
-  const auto number = [](int n) { return std::to_string(n); };
-  if (!RunXdotool({"mousemove",
-                   number(from.x()),
-                   number(from.y()),
-                   "sleep",
-                   "0.3",
-                   "mousedown",
-                   "1",
-                   "sleep",
-                   "0.3",
-                   "mousemove",
-                   number(from.x() + 30),
-                   number(from.y()),
-                   "sleep",
-                   "0.3",
-                   "mousemove",
-                   number(to.x()),
-                   number(to.y()),
-                   "sleep",
-                   "0.3",
-                   "mousemove",
-                   number(to.x() + 2),
-                   number(to.y()),
-                   "sleep",
-                   "0.3",
-                   "mouseup",
-                   "1"})) {
+  const auto at = [](int x, int y) { return std::to_string(x) + " " + std::to_string(y); };
+  if (!RunXdotool("mousemove " + at(from.x(), from.y()) + " sleep 0.3 mousedown 1 sleep 0.3 " +
+                  "mousemove " + at(from.x() + 30, from.y()) + " sleep 0.3 mousemove " +
+                  at(to.x(), to.y()) + " sleep 0.3 mousemove " + at(to.x() + 2, to.y()) +
+                  " sleep 0.3 mouseup 1")) {
     return Fail("xdotool failed");
   }
   if (!QTest::qWaitFor([&] { return edit->text() == QStringLiteral("#TT1:1:1"); }, 5000)) {

@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -36,8 +37,10 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "Eventually.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "OfficeConnection.h"
+#include "TemporaryDirectory.h"
 #include "TmsimProcess.h"
 #include "VirtualDisplay.h"
 
@@ -105,136 +108,18 @@ bool Alive(pid_t pid) {
   return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z';
 }
 
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(250ms);
-  }
-  return condition();
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
+  return testsupport::Eventually(condition, limit, 250ms);
 }
 
-TEST(VeltexcelDesktop, CommandLineRunUpdatesSavesAndEndsWhenCalcClosesTheWorkbook) {
-  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/import"})
-    if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
-
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("veltexcel_desktop_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string book = (dir / "book.xlsx").string();
-  const std::string shots = VELT_SCREENSHOT_DIR;
-  std::filesystem::create_directories(shots);
-
-  // A display of our own; Xvfb reports the free number it took.
-  testsupport::VirtualDisplay x("1024x768x24");
-  ASSERT_FALSE(x.Display().empty()) << "Xvfb did not come up";
-  const std::string display = x.Display();
-
-  std::unique_ptr<testsupport::ChildProcess> trayer;
-  if (access("/usr/bin/trayer", X_OK) == 0)
-    trayer = Spawn(
-        {"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"},
-        display);
-
-  TmsimProcess tmsim;
-
-  // The workbook: a status and an analog request on the data sheet.
-  {
-    auto app = LibreOfficeLauncher().Start();
-    auto workbook = app->Add();
-    auto sheet = workbook->AddWorksheet();
-    sheet->SetName("ВЕЛТ");
-    sheet->SetCellText(1, 1, "#TC1:1:1");
-    sheet->SetCellText(2, 1, "#TT1:1:2");
-    workbook->SaveAs(book);
-  }
-
-  const std::string ini = (dir / "veltexcel.ini").string();
-  std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n"
-                     << "OpenDialog1_FileName=" << book << "\n"
-                     << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
-                     << "N8_Checked=True\nN21_Checked=True\n"
-                     // Calc reports the close once the document is gone, too late for the
-                     // save on close; the values are saved after each pass.
-                     << "N9_Checked=False\n";
-
-  auto program = Spawn({VELTEXCEL, ini}, display, (dir / "veltexcel.log").string());
-
-  // One timed pass, saved to the file.
-  const std::string read =
-      "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])"
-      "['ВЕЛТ']; print(ws['D1'].value, ws['D2'].value)\" '" +
-      book + "' 2>/dev/null";
-  std::string values;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        values = Shell(read);
-        return values.rfind("1 ", 0) == 0;
-      },
-      180s))
-      << "values in the saved file: " << values;
-  EXPECT_NE(values.find(' '), std::string::npos);
-  EXPECT_NE(values, "1 None");
-
-  // Calc's window on the display, and the tray menu open beside it.
-  const std::string calc =
-      Shell("DISPLAY=" + display + " xdotool search --name 'book.xlsx - LibreOffice Calc'");
-  ASSERT_FALSE(calc.empty()) << "no Calc window";
-  Shell("DISPLAY=" + display + " import -window root '" + shots + "/desktop-command-line.png'");
-  if (trayer) {
-    // Without a window manager Calc covers the panel: bring it forward first.
-    Shell("DISPLAY=" + display + " xdotool search --name '^panel$' windowraise");
-    Shell("DISPLAY=" + display + " xdotool mousemove 1012 13 click 3");
-    std::this_thread::sleep_for(800ms);
-    Shell("DISPLAY=" + display + " import -window root '" + shots + "/desktop-tray-menu.png'");
-  }
-
-  // The user closes the workbook in Calc: the program ends about a second later.
-  const std::set<pid_t> office = Descendants(program->Pid());
-  EXPECT_FALSE(office.empty());
-  bool ended = false;
-  // A tray menu still open holds the keyboard and swallows the keys: close it and try again.
-  for (int attempt = 0; attempt < 3 && !ended; ++attempt) {
-    Shell("DISPLAY=" + display + " xdotool key Escape");
-    std::this_thread::sleep_for(1s);
-    const std::string window =
-        Shell("DISPLAY=" + display + " xdotool search --name 'book.xlsx - LibreOffice Calc'");
-    if (!window.empty())
-      Shell("DISPLAY=" + display + " xdotool windowfocus --sync " +
-            window.substr(0, window.find('\n')) + " key --clearmodifiers ctrl+w");
-    ended = program->Wait(20s).has_value();
-  }
-  if (!ended)
-    Shell("DISPLAY=" + display + " import -window root '" + shots + "/desktop-not-ended.png'");
-  EXPECT_TRUE(ended) << "veltexcel still runs after the workbook was closed; its output:\n"
-                     << Shell("cat '" + (dir / "veltexcel.log").string() + "'");
-  if (ended) {
-    EXPECT_EQ(program->Poll(), 0);
-  }
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        for (pid_t pid : office)
-          if (Alive(pid)) return false;
-        return true;
-      },
-      20s))
-      << "an office process outlived the program";
-  EXPECT_EQ(Shell(read).rfind("1 ", 0), 0u);
-
-  program.reset();
-  trayer.reset();
-  std::filesystem::remove_all(dir);
-}
-
-// A desktop as a user has it: a display with openbox and trayer, and shell helpers on it.
+// A desktop as a user has it: a display with openbox (unless told otherwise) and trayer, and
+// shell helpers on it.
 class Desktop {
  public:
-  explicit Desktop(const std::string& shots = VELT_SCREENSHOT_DIR)
-      : shots_(shots), x_("1024x768x24") {
+  explicit Desktop(bool windowManager = true) : shots_(VELT_SCREENSHOT_DIR), x_("1024x768x24") {
     std::filesystem::create_directories(shots_);
     if (x_.Display().empty()) return;
-    openbox_ = Spawn({"openbox"}, x_.Display());
+    if (windowManager) openbox_ = Spawn({"openbox"}, x_.Display());
     trayer_ = Spawn(
         {"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"},
         x_.Display());
@@ -311,42 +196,130 @@ class Desktop {
   std::unique_ptr<testsupport::ChildProcess> trayer_;
 };
 
+// A workbook whose data sheet holds `addresses` in column 1, saved at `path`.
+void MakeBook(const std::string& path, const std::vector<std::string>& addresses) {
+  auto app = LibreOfficeLauncher().Start();
+  auto workbook = app->Add();
+  auto sheet = workbook->AddWorksheet();
+  sheet->SetName("ВЕЛТ");
+  app->SetScreenUpdating(false, 0);
+  for (size_t i = 0; i < addresses.size(); ++i)
+    sheet->SetCellText(static_cast<int32_t>(i + 1), 1, addresses[i]);
+  app->SetScreenUpdating(true, 0);
+  workbook->SaveAs(path);
+}
+
+// Settings for a cyclic run (1 s) against `tmsim` on `book`; `more` lines follow.
+void WriteIni(const std::string& path, const TmsimProcess& tmsim, const std::string& book,
+              const std::string& more) {
+  std::ofstream(path) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n"
+                      << "OpenDialog1_FileName=" << book << "\n"
+                      << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\nN8_Checked=True\n"
+                      << more;
+}
+
+TEST(VeltexcelDesktop, CommandLineRunUpdatesSavesAndEndsWhenCalcClosesTheWorkbook) {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/import"})
+    if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
+
+  const testsupport::TemporaryDirectory temporary("veltexcel_desktop");
+  const std::filesystem::path dir = temporary.path();
+  const std::string book = (dir / "book.xlsx").string();
+  // A display of our own (Xvfb reports the free number it took) and a tray host, without a
+  // window manager.
+  const Desktop desk(false);
+  ASSERT_TRUE(desk.Up()) << "Xvfb did not come up";
+  const bool tray = access("/usr/bin/trayer", X_OK) == 0;
+  TmsimProcess tmsim;
+  // The workbook: a status and an analog request on the data sheet.
+  MakeBook(book, {"#TC1:1:1", "#TT1:1:2"});
+  // Calc reports the close once the document is gone, too late for the save on close; the
+  // values are saved after each pass.
+  const std::string ini = (dir / "veltexcel.ini").string();
+  WriteIni(ini, tmsim, book, "N21_Checked=True\nN9_Checked=False\n");
+  auto program = Spawn({VELTEXCEL, ini}, desk.Display(), (dir / "veltexcel.log").string());
+
+  // One timed pass, saved to the file.
+  const std::string read =
+      "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])"
+      "['ВЕЛТ']; print(ws['D1'].value, ws['D2'].value)\" '" +
+      book + "' 2>/dev/null";
+  std::string values;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        values = Shell(read);
+        return values.rfind("1 ", 0) == 0;
+      },
+      180s))
+      << "values in the saved file: " << values;
+  EXPECT_NE(values.find(' '), std::string::npos);
+  EXPECT_NE(values, "1 None");
+
+  // Calc's window on the display, and the tray menu open beside it.
+  ASSERT_FALSE(desk.Run("xdotool search --name 'book.xlsx - LibreOffice Calc'").empty())
+      << "no Calc window";
+  desk.Shot("desktop-command-line");
+  if (tray) {
+    // Without a window manager Calc covers the panel: bring it forward first.
+    desk.Run("xdotool search --name '^panel$' windowraise");
+    desk.Run("xdotool mousemove 1012 13 click 3");
+    std::this_thread::sleep_for(800ms);
+    desk.Shot("desktop-tray-menu");
+  }
+
+  // The user closes the workbook in Calc: the program ends about a second later.
+  const std::set<pid_t> office = Descendants(program->Pid());
+  EXPECT_FALSE(office.empty());
+  bool ended = false;
+  // A tray menu still open holds the keyboard and swallows the keys: close it and try again.
+  for (int attempt = 0; attempt < 3 && !ended; ++attempt) {
+    desk.Run("xdotool key Escape");
+    std::this_thread::sleep_for(1s);
+    std::string window = desk.Run("xdotool search --name 'book.xlsx - LibreOffice Calc'");
+    window = window.substr(0, window.find('\n'));
+    if (!window.empty())
+      desk.Run("xdotool windowfocus --sync " + window + " key --clearmodifiers ctrl+w");
+    ended = program->Wait(20s).has_value();
+  }
+  if (!ended) desk.Shot("desktop-not-ended");
+  EXPECT_TRUE(ended) << "veltexcel still runs after the workbook was closed; its output:\n"
+                     << Shell("cat '" + (dir / "veltexcel.log").string() + "'");
+  if (ended) {
+    EXPECT_EQ(program->Poll(), 0);
+  }
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        for (pid_t pid : office)
+          if (Alive(pid)) return false;
+        return true;
+      },
+      20s))
+      << "an office process outlived the program";
+  EXPECT_EQ(Shell(read).rfind("1 ", 0), 0u);
+}
+
 // The desktop with tmsim, a workbook whose data sheet asks for `rows` values, and veltexcel
 // in command-line mode on it (cycle 1 s, no save after passes). Cells are looked at through a
 // UNO connection of the test's own to the program's office, as the user's eyes.
 class SharedCalc : public Desktop {
  public:
   SharedCalc(const std::string& name, int rows, bool autosave, double latencyMs = 0)
-      : dir_(std::filesystem::temp_directory_path() /
-             ("veltexcel_shared_" + name + "_" + std::to_string(getpid()))),
-        tmsim_(WithLatency(latencyMs)) {
-    std::filesystem::create_directories(dir_);
-    book_ = (dir_ / "book.ods").string();
+      : dir_("veltexcel_shared_" + name), tmsim_(WithLatency(latencyMs)) {
+    book_ = dir_.File("book.ods");
     if (!Up()) return;
-    {
-      auto app = LibreOfficeLauncher().Start();
-      auto workbook = app->Add();
-      auto sheet = workbook->AddWorksheet();
-      sheet->SetName("ВЕЛТ");
-      app->SetScreenUpdating(false, 0);
-      for (int row = 1; row <= rows; ++row)
-        sheet->SetCellText(row, 1, "#TT1:1:" + std::to_string(2 + row % 3));
-      app->SetScreenUpdating(true, 0);
-      workbook->SaveAs(book_);
-    }
+    std::vector<std::string> addresses;
+    for (int row = 1; row <= rows; ++row)
+      addresses.push_back("#TT1:1:" + std::to_string(2 + row % 3));
+    MakeBook(book_, addresses);
     original_ = Read(book_);
-    const std::string ini = (dir_ / "veltexcel.ini").string();
-    std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim_.Address() << "\\TMS\n"
-                       << "OpenDialog1_FileName=" << book_ << "\n"
-                       << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
-                       << "N8_Checked=True\nN21_Checked=False\n"
-                       << "N9_Checked=" << (autosave ? "True" : "False") << "\n";
-    program_ = Spawn({VELTEXCEL, ini}, Display(), (dir_ / "veltexcel.log").string());
+    WriteIni(dir_.File("veltexcel.ini"), tmsim_, book_,
+             std::string("N21_Checked=False\nN9_Checked=") + (autosave ? "True\n" : "False\n"));
+    program_ =
+        Spawn({VELTEXCEL, dir_.File("veltexcel.ini")}, Display(), dir_.File("veltexcel.log"));
   }
   ~SharedCalc() {
     office_.reset();
     program_.reset();
-    std::filesystem::remove_all(dir_);
   }
 
   static TmsimOptions WithLatency(double ms) {
@@ -356,12 +329,7 @@ class SharedCalc : public Desktop {
   }
   const std::string& Book() const { return book_; }
   std::string Original() const { return original_; }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& path) { return testsupport::ReadFile(path); }
   std::string Calc() const {
     const std::string ids = Run("xdotool search --name 'book.ods - LibreOffice Calc'");
     return ids.substr(0, ids.find('\n'));
@@ -415,7 +383,7 @@ class SharedCalc : public Desktop {
   bool Running() { return program_ && program_->Running(); }
   bool Ended(std::chrono::seconds limit) { return program_ && program_->Wait(limit); }
   int Status() { return program_ ? program_->Poll().value_or(-1) : -1; }
-  std::string Log() const { return Read((dir_ / "veltexcel.log").string()); }
+  std::string Log() const { return Read(dir_.File("veltexcel.log")); }
 
  private:
   // The pipe of the program's office, from soffice.bin's command line.
@@ -431,7 +399,7 @@ class SharedCalc : public Desktop {
     throw std::runtime_error("no office");
   }
 
-  std::filesystem::path dir_;
+  testsupport::TemporaryDirectory dir_;
   TmsimProcess tmsim_;
   std::unique_ptr<testsupport::ChildProcess> program_;
   std::string book_, original_;
@@ -509,7 +477,8 @@ TEST(VeltexcelDesktop, SlowTypingUndoAndExitKeepWhatTheUserDid) {
     // The window from the tray (double click), then its close box's key.
     desk.Run("xdotool mousemove 1012 13 click --repeat 2 1");
     const std::string window = desk.Run("xdotool search --sync --onlyvisible --name '^book.ods$'");
-    desk.Run("xdotool windowactivate --sync " + window.substr(0, window.find('\n')) + " key alt+F4");
+    desk.Run("xdotool windowactivate --sync " + window.substr(0, window.find('\n')) +
+             " key alt+F4");
     ASSERT_FALSE(desk.Run("xdotool search --sync --name 'Save Document'").empty());
     desk.Shot(std::string("shared-question-") + answer.substr(0, 3));
     desk.Run("xdotool search --name 'Save Document' windowactivate --sync " + answer);
@@ -553,12 +522,9 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
     if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
   if (!RussianLocale()) GTEST_SKIP() << "no ru_RU.UTF-8 locale and localedef failed";
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("veltexcel_russian_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string shots = VELT_SCREENSHOT_DIR;
-  std::filesystem::create_directories(shots);
-  Desktop desk(shots);
+  const testsupport::TemporaryDirectory temporary("veltexcel_russian");
+  const std::filesystem::path dir = temporary.path();
+  Desktop desk;
   ASSERT_TRUE(desk.Up()) << "Xvfb did not come up";
   TmsimProcess tmsim;
   const std::string log = (dir / "veltexcel.log").string();
@@ -621,21 +587,9 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
 
   // The workbook: three requests on the data sheet.
   const std::string book = (dir / "book.xlsx").string();
-  {
-    auto app = LibreOfficeLauncher().Start();
-    auto workbook = app->Add();
-    auto sheet = workbook->AddWorksheet();
-    sheet->SetName("ВЕЛТ");
-    sheet->SetCellText(1, 1, "#TT1:1:1");
-    sheet->SetCellText(2, 1, "#TT1:1:2");
-    workbook->SaveAs(book);
-  }
+  MakeBook(book, {"#TT1:1:1", "#TT1:1:2"});
   const std::string ini = (dir / "book.ini").string();
-  std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n"
-                     << "OpenDialog1_FileName=" << book << "\n"
-                     << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
-                     << "N8_Checked=True\nN9_Checked=False\nN21_Checked=True\n"
-                     << "NormPos=20,60,400,160\n";
+  WriteIni(ini, tmsim, book, "N9_Checked=False\nN21_Checked=True\nNormPos=20,60,400,160\n");
   start(ini);
 
   // Painted while the office starts: the client area is not one flat colour within a second
@@ -784,7 +738,6 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
   }
 
   EXPECT_TRUE(exitProgram()) << Shell("cat '" + log + "'");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

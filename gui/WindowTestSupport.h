@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QObject>
 
-
 namespace velt::testsupport {
 
 // Counts the paints of the widget it filters.

@@ -16,8 +16,8 @@
 #include "LibreOfficeSpreadsheet.h"
 #include "MainWindow.h"
 #include "ShellFakes.h"
-#include "TmAccessConnection.h"
 #include "TemporaryDirectory.h"
+#include "TmAccessConnection.h"
 #include "TmsimProcess.h"
 #include "TrayIcon.h"
 #include "UpdateSheet.h"
@@ -113,7 +113,7 @@ int Run(int argc, char** argv) {
       window = std::min(window, Seconds(std::chrono::steady_clock::now() - start));
     }
     paints = counter.paints;
-    if (!dialogs.Errors().empty()) return Fail(dialogs.Errors().front().c_str());
+    if (!dialogs.shown.empty()) return Fail(dialogs.shown.front().c_str());
     main.Logic().N11Click();
   }
 

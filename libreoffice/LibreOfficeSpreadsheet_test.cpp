@@ -107,12 +107,7 @@ bool GroupAlive(pid_t group) {
 
 // Waits, with retries, until `done` holds or the limit passes.
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 15000ms) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
+  return testsupport::Eventually(done, limit, 20ms);
 }
 
 void ExpectLeftNothing(const LibreOfficeInstance& instance) {

@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,46 +15,16 @@
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
 #include "ShellFakes.h"
+#include "TemporaryDirectory.h"
 
 namespace velt {
 namespace {
 
 const std::string kBook = "/data/book.xls";
 
-// Each analog request takes `cost` ms of virtual time; its start times are the pass starts.
-class ClockedTm : public FakeTm {
- public:
-  explicit ClockedTm(Clock& clock) : clock_(clock) {}
-  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
-                  uint16_t archive) override {
-    passStarts.push_back(clock_.now);
-    clock_.now += cost;
-    if (onAnalog) onAnalog();
-    return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
-  }
-  int64_t cost = 0;
-  std::vector<int64_t> passStarts;
-  std::function<void()> onAnalog;
-
- private:
-  Clock& clock_;
-};
-
-MemoryWorkbookData BookWithDataSheet() {
-  MemoryWorkbookData data;
-  MemorySheetData sheet{"ВЕЛТ", {}, {}};
-  sheet.cells[{1, 1}] = {MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
-  data.sheets.push_back(sheet);
-  data.activeSheet = "ВЕЛТ";
-  return data;
-}
-
 // The window's world. Settings live in a fresh file; `ini` lines are written there first.
 struct World {
   explicit World(bool commandLine = false, const std::string& ini = {}) {
-    dir = std::filesystem::temp_directory_path() /
-          ("velt_shell_test_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
-    std::filesystem::create_directories(dir);
     settingsPath = (dir / "VeltExcel.ini").string();
     if (!ini.empty()) std::ofstream(settingsPath) << ini;
     office.PutFile(kBook, BookWithDataSheet());
@@ -66,10 +33,7 @@ struct World {
         MainWindowSeams{view, timer1, timer2, dialogs, connection, office, browser},
         SettingsLocation{settingsPath, commandLine}, 0x0419);
   }
-  ~World() {
-    logic.reset();
-    std::filesystem::remove_all(dir);
-  }
+  ~World() { logic.reset(); }
 
   // Runs the timers up to `until` ms, firing each one when it is due.
   void RunUntil(int64_t until) {
@@ -95,19 +59,14 @@ struct World {
     const auto cell = cells.find({1, 4});
     return cell == cells.end() ? "" : cell->second.text;
   }
-  std::string Settings() const {
-    std::ifstream in(settingsPath);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Settings() const { return testsupport::ReadFile(settingsPath); }
   MemoryWorkbook* Linked() const {
     auto* app = office.LastApplication();
     return app && !app->Workbooks().empty() ? app->Workbooks().back().get() : nullptr;
   }
 
-  static inline int serial = 0;
-  std::filesystem::path dir;
+  testsupport::TemporaryDirectory temporary{"velt_shell_test"};
+  std::filesystem::path dir = temporary.path();
   std::string settingsPath;
   Clock clock;
   FakeTimer timer1{clock}, timer2{clock};
@@ -587,13 +546,11 @@ TEST(MainWindowLogic, DesktopLauncher) {
   const std::string told = LauncherCreatedText(made, "/data/отчёт 1.xls");
   EXPECT_NE(told.find(places.desktopDir + "/veltexcel-отчёт 1.desktop"), std::string::npos);
   EXPECT_NE(told.find(places.settingsDir + "/отчёт 1.ini"), std::string::npos);
-  std::ifstream entry(w.dir / "Desktop" / "veltexcel-отчёт 1.desktop");
-  std::stringstream text;
-  text << entry.rdbuf();
-  EXPECT_NE(text.str().find(R"(Exec="/usr/bin/veltexcel" ")" + (w.dir / "config").string() +
-                            "/отчёт 1.ini\"\n"),
+  const std::string entry = testsupport::ReadFile(w.dir / "Desktop" / "veltexcel-отчёт 1.desktop");
+  EXPECT_NE(entry.find(R"(Exec="/usr/bin/veltexcel" ")" + (w.dir / "config").string() +
+                       "/отчёт 1.ini\"\n"),
             std::string::npos)
-      << text.str();
+      << entry;
   MainWindowSettings stored;
   RecentList recent;
   SettingsStorage((w.dir / "config" / "отчёт 1.ini").string()).Load(stored, recent);

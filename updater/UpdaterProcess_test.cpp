@@ -36,12 +36,7 @@ struct SheetCells {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 // A child process with stdout and stderr in files and TMPDIR of its own, ended by pid.
 class Child {
@@ -55,6 +50,11 @@ class Child {
   void Signal(int signal) { process_.Signal(signal); }
   std::string Out() const { return ReadFile(dir_ / "stdout"); }
   std::string Err() const { return ReadFile(dir_ / "stderr"); }
+  // Whether stdout (or stderr) has said `text` within the bound.
+  bool Says(const std::string& text, std::chrono::seconds bound, bool onStderr = false) const {
+    const auto said = [&] { return (onStderr ? Err() : Out()).find(text) != std::string::npos; };
+    return testsupport::Eventually(said, bound, 50ms);
+  }
 
  private:
   static testsupport::ChildOptions Options(const std::vector<std::string>& args,
@@ -102,11 +102,7 @@ class UpdaterProcess : public ::testing::Test {
   }
 
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("veltexcel-updater-process-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = temporary_.emplace("veltexcel-updater-process").path();
     workbook_ = (dir_ / "demo.xls").string();
   }
   void TearDown() override {
@@ -115,7 +111,15 @@ class UpdaterProcess : public ::testing::Test {
     if (fs::exists(dir_ / "tmp")) {
       EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "a profile was left";
     }
-    fs::remove_all(dir_);
+    temporary_.reset();
+  }
+
+  // A cyclic run that has saved a pass ends on SIGTERM, with the workbook filled.
+  void ExpectTermEndsItSaved(Child& child) {
+    ASSERT_TRUE(child.Says("spreadsheet: ok", 120s)) << child.Err();
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.Wait(15s), 0) << child.Err();
+    EXPECT_EQ(ReadSheet()(20, 4), "9");
   }
 
   void CreateDemoWorkbook() {
@@ -146,6 +150,7 @@ class UpdaterProcess : public ::testing::Test {
 
   static TmsimProcess* tmsim_;
   static LibreOfficeLauncher* launcher_;
+  std::optional<testsupport::TemporaryDirectory> temporary_;
   fs::path dir_;
   std::string workbook_;
 };
@@ -197,12 +202,7 @@ TEST_F(UpdaterProcess, MissingWorkbookExitsFourAndCreatesNothing) {
 TEST_F(UpdaterProcess, TermDuringACyclicRunEndsItSaved) {
   CreateDemoWorkbook();
   Child child(Command(Server(), {"--cycle", "1"}), dir_);
-  ASSERT_TRUE(testsupport::Eventually(
-      [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
-      << child.Err();
-  child.Signal(SIGTERM);
-  EXPECT_EQ(child.Wait(15s), 0) << child.Err();
-  EXPECT_EQ(ReadSheet()(20, 4), "9");
+  ExpectTermEndsItSaved(child);
 }
 
 // A server that answers the handshake and the clock, then only trickles messages, for ever: the
@@ -334,16 +334,9 @@ TEST_F(UpdaterProcess, CycleRunStartedWithTheServerDownFillsTheWorkbookOnceItIsU
   TmsimProcess sim;
   sim.Stop();
   Child child(Command(sim.Address(), {"--cycle", "1"}), dir_);
-  ASSERT_TRUE(testsupport::Eventually(
-      [&] { return child.Err().find("nothing listens") != std::string::npos; }, 30s, 50ms))
-      << child.Err();
+  ASSERT_TRUE(child.Says("nothing listens", 30s, true)) << child.Err();
   sim.Restart();
-  ASSERT_TRUE(testsupport::Eventually(
-      [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
-      << child.Err();
-  child.Signal(SIGTERM);
-  EXPECT_EQ(child.Wait(15s), 0) << child.Err();
-  EXPECT_EQ(ReadSheet()(20, 4), "9");
+  ExpectTermEndsItSaved(child);
 }
 
 TEST_F(UpdaterProcess, SingleRunThatLosesItsServerSavesSaysWhenAndExitsThree) {
@@ -370,9 +363,7 @@ TEST_F(UpdaterProcess, KilledOrHungUpRunLeavesNoLockAndTheNextRunSucceeds) {
     {
       fs::remove(dir_ / "stdout");  // the last run's, which said "spreadsheet: ok" too
       Child child(Command(Server(), {"--cycle", "1"}), dir_);
-      ASSERT_TRUE(testsupport::Eventually(
-          [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
-          << child.Err();
+      ASSERT_TRUE(child.Says("spreadsheet: ok", 120s)) << child.Err();
       EXPECT_TRUE(fs::exists(lock)) << signal;
       child.Signal(signal);
       child.Wait(15s);

@@ -1,14 +1,18 @@
-// Test doubles for the main window's seams: virtual time and its timers, a view that keeps what
-// it was shown, scripted dialogs with a file dialog, a connection that can be made unreachable,
-// and a browser that notes its calls.
+// Test doubles for the main window's seams: virtual time and its timers, a TM layer whose
+// requests take virtual time, a view that keeps what it was shown, scripted dialogs with a file
+// dialog, a connection that can be made unreachable, a browser that notes its calls, and a
+// workbook with a data sheet.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "FakeTm.h"
 #include "MainWindowLogic.h"
+#include "MemorySpreadsheet.h"
 #include "WorkbookOperationsFakes.h"
 
 namespace velt {
@@ -34,6 +38,26 @@ class FakeTimer : public Timer {
   bool enabled = false;
   int interval = 0;
   int64_t due = 0;
+
+ private:
+  Clock& clock_;
+};
+
+// Each analog request takes `cost` ms of virtual time and runs `onAnalog`; its start times are
+// the pass starts.
+class ClockedTm : public FakeTm {
+ public:
+  explicit ClockedTm(Clock& clock) : clock_(clock) {}
+  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
+                  uint16_t archive) override {
+    passStarts.push_back(clock_.now);
+    clock_.now += cost;
+    if (onAnalog) onAnalog();
+    return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
+  }
+  int64_t cost = 0;
+  std::vector<int64_t> passStarts;
+  std::function<void()> onAnalog;
 
  private:
   Clock& clock_;
@@ -98,5 +122,16 @@ class FakeBrowser : public BrowserControl {
   void Show() override { calls += "show "; }
   std::string calls;
 };
+
+// A workbook whose data sheet "ВЕЛТ" asks for #TT1:2:3 in its first `rows` rows.
+inline MemoryWorkbookData BookWithDataSheet(int rows = 1) {
+  MemoryWorkbookData data;
+  MemorySheetData sheet{"ВЕЛТ", {}, {}};
+  for (int r = 1; r <= rows; ++r)
+    sheet.cells[{r, 1}] = {MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
+  data.sheets.push_back(sheet);
+  data.activeSheet = "ВЕЛТ";
+  return data;
+}
 
 }  // namespace velt

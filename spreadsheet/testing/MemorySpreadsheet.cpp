@@ -66,8 +66,8 @@ MemoryOffice::Fault MemoryOffice::Fault::At(std::string op, int32_t row, int32_t
   return InColumn(std::move(op), column, row, row);
 }
 
-MemoryOffice::Fault MemoryOffice::Fault::InColumn(std::string op, int32_t column,
-                                                  int32_t firstRow, int32_t lastRow) {
+MemoryOffice::Fault MemoryOffice::Fault::InColumn(std::string op, int32_t column, int32_t firstRow,
+                                                  int32_t lastRow) {
   Fault fault = Of(std::move(op));
   fault.column_ = column;
   fault.firstRow_ = firstRow;

@@ -132,18 +132,18 @@ class EventLoop {
   // Runs what was posted until `done`, for at most `limit`.
   bool RunUntil(const std::function<bool()>& done,
                 std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::deque<std::function<void()>> work;
-      {
-        std::lock_guard lock(mutex_);
-        work.swap(queue_);
-      }
-      for (auto& w : work) w();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return testsupport::Eventually(
+        [&] {
+          if (done()) return true;
+          std::deque<std::function<void()>> work;
+          {
+            std::lock_guard lock(mutex_);
+            work.swap(queue_);
+          }
+          for (auto& w : work) w();
+          return false;
+        },
+        limit, std::chrono::milliseconds(20));
   }
   bool Busy() {
     std::lock_guard lock(mutex_);

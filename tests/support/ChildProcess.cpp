@@ -170,20 +170,14 @@ void ChildProcess::CloseStdout() {
 }
 
 CommandOutput RunShell(const std::string& command, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
   ChildOptions options;
   options.argv = {"/bin/sh", "-c", command};
   options.stdoutPipe = true;
+  options.endSignal = SIGKILL;
   ChildProcess child(std::move(options));
-  CommandOutput result;
-  result.out = child.ReadAll(timeout);
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  if (const auto code = child.Wait(std::max(left, std::chrono::milliseconds(0)))) {
-    result.code = *code;
-  } else {
-    child.End(SIGKILL);
-  }
-  return result;
+  std::string out = child.ReadAll(timeout);
+  // The output has ended, so has the command but for its exit (unless the time was up).
+  return {child.Wait(std::chrono::seconds(5)).value_or(-1), std::move(out)};
 }
 
 }  // namespace velt::testsupport

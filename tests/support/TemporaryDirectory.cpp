@@ -2,6 +2,9 @@
 
 #include <stdlib.h>
 
+#include <fstream>
+#include <sstream>
+
 namespace velt::testsupport {
 
 namespace fs = std::filesystem;
@@ -19,6 +22,13 @@ TemporaryDirectory::~TemporaryDirectory() {
 
 std::string TemporaryDirectory::File(const std::string& name) const {
   return (path_ / name).string();
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace velt::testsupport

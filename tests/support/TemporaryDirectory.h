@@ -25,4 +25,7 @@ class TemporaryDirectory {
   std::filesystem::path path_;
 };
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
 }  // namespace velt::testsupport

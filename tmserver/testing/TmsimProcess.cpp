@@ -1,5 +1,10 @@
 #include "TmsimProcess.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -14,6 +19,19 @@ std::string DemoDatabasePath() {
 }
 std::string TmsimPath() {
   return VELT_TMSIM_PATH;
+}
+
+int ConnectLoopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 TmsimProcess::TmsimProcess(TmsimOptions options, std::string stderrPath)

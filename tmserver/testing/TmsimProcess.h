@@ -2,23 +2,21 @@
 // Every process it starts it ends by pid; a test binary that dies takes its tmsim with it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace velt {
+#include "ChildProcess.h"
 
-namespace testsupport {
-class ChildProcess;
-}
+namespace velt {
 
 // The demonstration database in the source tree (tmserver/data/demo.toml).
 std::string DemoDatabasePath();
 // The tmsim executable this build produced.
 std::string TmsimPath();
+// A TCP connection to 127.0.0.1:port that says nothing, or -1 when none is accepted.
+int ConnectLoopback(uint16_t port);
 
 struct TmsimOptions {
   std::string database = DemoDatabasePath();  // empty: no --db (give --synthetic in extra_args)

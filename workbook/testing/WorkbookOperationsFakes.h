@@ -34,14 +34,6 @@ class ScriptedDialogsOf : public Base {
   }
   void ShowError(const std::string& text) override { shown.push_back("error: " + text); }
 
-  // The errors among the messages shown.
-  std::vector<std::string> Errors() const {
-    std::vector<std::string> errors;
-    for (const auto& m : shown)
-      if (m.starts_with("error: ")) errors.push_back(m.substr(7));
-    return errors;
-  }
-
   std::deque<bool> answers;
   std::optional<bool> otherwise;
   std::vector<std::string> shown;
