@@ -41,6 +41,7 @@
 #include "ChildProcess.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "OfficeConnection.h"
+#include "PostQueue.h"
 #include "TemporaryDirectory.h"
 #include "VirtualDisplay.h"
 #include "WorkbookOperations.h"
@@ -121,39 +122,7 @@ void DispatchLikeUser(const std::string& pipe, const std::string& path, const ch
 }
 
 // The program's event loop: close notifications are posted to it.
-class EventLoop {
- public:
-  Poster MakePoster() {
-    return [this](std::function<void()> work) {
-      std::lock_guard lock(mutex_);
-      queue_.push_back(std::move(work));
-    };
-  }
-  // Runs what was posted until `done`, for at most `limit`.
-  bool RunUntil(const std::function<bool()>& done,
-                std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    return testsupport::Eventually(
-        [&] {
-          if (done()) return true;
-          std::deque<std::function<void()>> work;
-          {
-            std::lock_guard lock(mutex_);
-            work.swap(queue_);
-          }
-          for (auto& w : work) w();
-          return false;
-        },
-        limit, std::chrono::milliseconds(20));
-  }
-  bool Busy() {
-    std::lock_guard lock(mutex_);
-    return !queue_.empty();
-  }
-
- private:
-  std::mutex mutex_;
-  std::deque<std::function<void()>> queue_;
-};
+using EventLoop = testsupport::PostQueue;
 
 struct UserCloseCase {
   const char* command;
@@ -321,7 +290,7 @@ TEST_P(UserChangesWithoutAutosave, CalcAsksOnceAndTheAnswerIsObeyed) {
   } join{stop, user};
   try {
     DispatchLikeUser(instance->pipeName, path, ".uno:CloseDoc");
-    loop.RunUntil([&] { return questions > 0 && !loop.Busy(); });
+    loop.RunUntil([&] { return questions > 0 && loop.Size() == 0; });
     // Time for a second question, if there were one.
     loop.RunUntil([] { return false; }, std::chrono::seconds(2));
   } catch (const css::uno::Exception& e) {
