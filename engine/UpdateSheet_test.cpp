@@ -113,12 +113,6 @@ class Sheet {
     return calls;
   }
 
-  // The number of the call (as the office counts them) that a pass over the same sheet makes
-  // at position index of its log; for arming faults late in the pass.
-  int64_t CallNumber(size_t index) const {
-    return office.CallCount() + 1 + static_cast<int64_t>(index);
-  }
-
   MemoryCell Cell(int32_t row, int32_t column) const { return sheet_->Get(row, column); }
   MemoryApplication& App() { return static_cast<MemoryApplication&>(*app_); }
 
@@ -601,9 +595,7 @@ TEST(UpdateSheet, ScreenUpdatingFailureEscapesThePass) {
   // At the end: the calculation switch after it does not run.
   Sheet t;
   t.Fill({{"#TT1:1:1"}});
-  // probe, calculation, screen, read 1,1, read 1,3, write 1,4, read 2,1, then screen
-  const int64_t last = t.CallNumber(7);
-  t.office.FailCall(last);
+  t.office.Fail(MemoryOffice::Fault::Of("screenupdating", "true"));
   EXPECT_THROW(t.Run(), SpreadsheetError);
   EXPECT_EQ(t.Calls().back(), "screenupdating true");
   EXPECT_EQ(t.App().Calculation(), xlCalculationManual);
@@ -611,11 +603,15 @@ TEST(UpdateSheet, ScreenUpdatingFailureEscapesThePass) {
 }
 
 TEST(UpdateSheet, TearDownFailuresSetTheFlag) {
-  for (size_t index : {size_t{8}, size_t{9}}) {  // the closing probe read, the calculation switch
-    SCOPED_TRACE(index);
+  using Fault = MemoryOffice::Fault;
+  const std::pair<const char*, Fault> faults[] = {
+      {"the closing probe read", Fault::At("read", 1, 1).Nth(3)},
+      {"the calculation switch", Fault::Of("calculation", std::to_string(xlCalculationAutomatic))}};
+  for (const auto& [name, fault] : faults) {
+    SCOPED_TRACE(name);
     Sheet s;
     s.Fill({{"#TT1:1:1"}});
-    s.office.FailCall(s.CallNumber(index));
+    s.office.Fail(fault);
     EXPECT_EQ(s.Run().error().text.rfind("simulated failure of ", 0), 0u);
     EXPECT_TRUE(s.App().ScreenUpdating());
     EXPECT_EQ(s.Cell(1, 4).number, 111.5);

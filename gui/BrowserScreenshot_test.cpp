@@ -3,10 +3,6 @@
 // their values), find #TT1:1:1, whose trend over the last 24 h must be one line without a gap;
 // then the window's picture is saved to the path given on the command line. Last, xdotool drags
 // the first list item onto the search box with the real pointer.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -21,11 +17,13 @@
 #include <QTreeWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "BrowserQSettings.h"
 #include "BrowserWindow.h"
+#include "ChildProcess.h"
 #include "TmsimProcess.h"
 #include "TrendPane.h"
 #include "VirtualDisplay.h"
@@ -33,22 +31,17 @@
 
 namespace {
 
-// Runs xdotool with the arguments and waits for it; Qt's event loop runs meanwhile, so the drag
-// it drives is served.
-bool RunXdotool(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>("xdotool"));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp("xdotool", argv.data());
-    _exit(127);
-  }
-  if (pid < 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) QTest::qWait(20);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// Runs xdotool with the arguments (separated by spaces) and waits for it; Qt's event loop runs
+// meanwhile, so the drag it drives is served.
+bool RunXdotool(const std::string& args) {
+  velt::testsupport::ChildOptions options;
+  options.argv = {"xdotool"};
+  std::istringstream words(args);
+  for (std::string word; words >> word;) options.argv.push_back(word);
+  velt::testsupport::ChildProcess xdotool(std::move(options));
+  std::optional<int> code;
+  while (!(code = xdotool.Poll())) QTest::qWait(20);
+  return *code == 0;
 }
 
 int Fail(const char* what) {
@@ -120,33 +113,11 @@ int Run(int argc, char** argv) {
   const QPoint from =
       list->viewport()->mapToGlobal(list->visualItemRect(list->item(0, 1)).center());
   const QPoint to = edit->mapToGlobal(edit->rect().center());
-  const auto number = [](int n) { return std::to_string(n); };
-  if (!RunXdotool({"mousemove",
-                   number(from.x()),
-                   number(from.y()),
-                   "sleep",
-                   "0.3",
-                   "mousedown",
-                   "1",
-                   "sleep",
-                   "0.3",
-                   "mousemove",
-                   number(from.x() + 30),
-                   number(from.y()),
-                   "sleep",
-                   "0.3",
-                   "mousemove",
-                   number(to.x()),
-                   number(to.y()),
-                   "sleep",
-                   "0.3",
-                   "mousemove",
-                   number(to.x() + 2),
-                   number(to.y()),
-                   "sleep",
-                   "0.3",
-                   "mouseup",
-                   "1"})) {
+  const auto at = [](int x, int y) { return std::to_string(x) + " " + std::to_string(y); };
+  if (!RunXdotool("mousemove " + at(from.x(), from.y()) + " sleep 0.3 mousedown 1 sleep 0.3 " +
+                  "mousemove " + at(from.x() + 30, from.y()) + " sleep 0.3 mousemove " +
+                  at(to.x(), to.y()) + " sleep 0.3 mousemove " + at(to.x() + 2, to.y()) +
+                  " sleep 0.3 mouseup 1")) {
     return Fail("xdotool failed");
   }
   if (!QTest::qWaitFor([&] { return edit->text() == QStringLiteral("#TT1:1:1"); }, 5000)) {

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -19,13 +17,13 @@
 #include <QToolButton>
 
 #include <chrono>
-#include <deque>
-#include <filesystem>
 #include <thread>
 
 #include "FakeTm.h"
 #include "HelpWindow.h"
 #include "MemorySpreadsheet.h"
+#include "ShellFakes.h"
+#include "TemporaryDirectory.h"
 #include "TrayIcon.h"
 
 namespace velt {
@@ -44,47 +42,16 @@ QApplication& App() {
   return *app;
 }
 
-// Every request takes a little time, so that a pass lasts long enough to be watched.
-class SlowTm : public FakeTm {
- public:
-  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
-                  uint16_t archive) override {
-    std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
-    return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
-  }
-  int delayUs = 0;
-};
-
-class Connection : public TmConnection {
- public:
-  explicit Connection(TmOperations& ops) : ops_(ops) {}
-  Result<> Connect(const std::string&, const std::string&) override { return {}; }
-  void Disconnect() override {}
-  TmOperations& Operations() override { return ops_; }
-
- private:
-  TmOperations& ops_;
-};
-
 struct Fixture {
   explicit Fixture(int rows = 1) {
-    dir = std::filesystem::temp_directory_path() /
-          ("velt_gui_test_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
-    std::filesystem::create_directories(dir);
-    MemoryWorkbookData book;
-    MemorySheetData sheet{"ВЕЛТ", {}, {}};
-    for (int r = 1; r <= rows; ++r)
-      sheet.cells[{r, 1}] = {MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
-    book.sheets.push_back(sheet);
-    book.activeSheet = "ВЕЛТ";
-    office.PutFile(kBook, book);
+    office.PutFile(kBook, BookWithDataSheet(rows));
     tm.SetAnalog(1, 2, 3, 1.5f);
     window = std::make_unique<MainWindow>(MainWindowParts{
         .tm = connection,
         .spreadsheet = office,
         .browser = browser,
         .help = help,
-        .settings = {(dir / "VeltExcel.ini").string(), false},
+        .settings = {dir.File("VeltExcel.ini"), false},
         .userLcid = 0x0419,
         .places = {},
         .dialogs = &dialogs,
@@ -92,10 +59,7 @@ struct Fixture {
     window->show();
     QApplication::processEvents();
   }
-  ~Fixture() {
-    window.reset();
-    std::filesystem::remove_all(dir);
-  }
+  ~Fixture() { window.reset(); }
   template <typename T>
   T* Find(const char* name) {
     return window->findChild<T*>(QString::fromUtf8(name));
@@ -107,44 +71,52 @@ struct Fixture {
     return false;
   }
 
-  static inline int serial = 0;
   QApplication& app = App();  // before any widget
-  std::filesystem::path dir;
-  SlowTm tm;
-  Connection connection{tm};
+  testsupport::TemporaryDirectory dir{"velt_gui_test"};
+  Clock clock;  // unused: the requests take real time here
+  ClockedTm tm{clock};
+  FakeConnection connection{tm};
   MemoryOffice office;
-  testsupport::QuietBrowser browser;
-  testsupport::NoSayingDialogs dialogs{kBook};
+  FakeBrowser browser;
+  FakeDialogs dialogs{kBook};
   HelpWindow help;
   std::unique_ptr<MainWindow> window;
 };
 
-TEST(MainWindowWidgets, ControlsFollowConnectOpenCloseDisconnect) {
+// The enabling rules are the logic's (its tests hold the table); the widgets show its state.
+TEST(MainWindowWidgets, ControlsMirrorTheLogicsState) {
   Fixture f;
-  const char* names[] = {"SpeedButton2", "BitBtn2", "Button2", "RxSpinEdit1", "Edit1", "N14",
-                         "RecentItm",    "N17",     "N11",     "N5",          "N6"};
-  struct Step {
-    const char* name;
-    std::function<void()> run;
-    std::vector<bool> enabled;
+  using S = MainViewState;
+  const std::pair<const char*, bool S::*> controls[] = {{"SpeedButton2", &S::speedButton2Enabled},
+                                                        {"BitBtn2", &S::bitBtn2Enabled},
+                                                        {"Button2", &S::button2Enabled},
+                                                        {"RxSpinEdit1", &S::rxSpinEdit1Enabled},
+                                                        {"Edit1", &S::edit1Enabled},
+                                                        {"N14", &S::n14Enabled},
+                                                        {"RecentItm", &S::recentItmEnabled},
+                                                        {"N17", &S::n17Enabled},
+                                                        {"N11", &S::n11Enabled},
+                                                        {"N5", &S::n5Enabled},
+                                                        {"N6", &S::n6Enabled}};
+  const auto connectButton = [&] {
+    QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton);
   };
-  const Step steps[] = {
-      {"start", [] {}, {0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0}},
-      {"connect",
-       [&] { QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton); },
-       {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}},
-      {"open", [&] { f.Find<QAction>("N14")->trigger(); }, {1, 1, 1, 1, 0, 0, 0, 1, 1, 0, 1}},
-      {"close", [&] { f.Find<QAction>("N11")->trigger(); }, {1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1}},
-      {"disconnect",
-       [&] { QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton); },
-       {0, 0, 0, 0, 1, 1, 1, 0, 0, 1, 0}},
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"start", [] {}},
+      {"connect", connectButton},
+      {"open", [&] { f.Find<QAction>("N14")->trigger(); }},
+      {"close", [&] { f.Find<QAction>("N11")->trigger(); }},
+      {"disconnect", connectButton},
   };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.name);
-    step.run();
-    std::vector<bool> enabled;
-    for (const char* name : names) enabled.push_back(f.Enabled(name));
-    EXPECT_EQ(enabled, step.enabled);
+  for (const auto& [name, run] : steps) {
+    SCOPED_TRACE(name);
+    const S before = f.window->Logic().State();
+    run();
+    const S& state = f.window->Logic().State();
+    if (std::string(name) != "start") {
+      EXPECT_NE(state, before) << "the widget did not reach the logic";
+    }
+    for (const auto& [control, enabled] : controls) EXPECT_EQ(f.Enabled(control), state.*enabled);
   }
 }
 
@@ -188,7 +160,8 @@ TEST(MainWindowWidgets, F1ShowsHelpWithoutBlocking) {
 
 TEST(MainWindowWidgets, LongPassRepaintsProgressAndTurnsTheTrayIcon) {
   Fixture f(3000);
-  f.tm.delayUs = 200;  // about 0.6 s in all
+  // Every request takes a little time (about 0.6 s in all), so that the pass can be watched.
+  f.tm.onAnalog = [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); };
   QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton);
   f.Find<QAction>("N14")->trigger();
   testsupport::PaintCounter counter;
@@ -202,7 +175,7 @@ TEST(MainWindowWidgets, LongPassRepaintsProgressAndTurnsTheTrayIcon) {
   f.window->Tray().Menu()->findChild<QAction*>(QStringLiteral("N20"))->trigger();
   const int frames = f.window->Tray().FramesShown();
   f.window->StopTrayAnimation();
-  EXPECT_TRUE(f.dialogs.errors.empty());
+  EXPECT_TRUE(f.dialogs.shown.empty());
   beat.stop();
   EXPECT_GE(counter.paints, 3);
   EXPECT_GE(ticks, 10);

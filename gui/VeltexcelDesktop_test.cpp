@@ -19,8 +19,6 @@
 
 #include <dirent.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <iostream>
 
@@ -30,6 +28,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -37,8 +36,11 @@
 #include <utility>
 #include <vector>
 
+#include "ChildProcess.h"
+#include "Eventually.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "OfficeConnection.h"
+#include "TemporaryDirectory.h"
 #include "TmsimProcess.h"
 #include "VirtualDisplay.h"
 
@@ -47,54 +49,25 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A child process that dies with the test and that the test ends by its pid.
-struct Child {
-  pid_t pid = 0;
-  ~Child() { Stop(); }
-  void Stop() {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 50 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
-      std::this_thread::sleep_for(100ms);
-    if (waitpid(pid, nullptr, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    pid = 0;
-  }
-};
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& display,
-            const std::string& output = "/dev/null",
-            const std::vector<std::pair<std::string, std::string>>& environment = {}) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    setenv("DISPLAY", display.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    if (FILE* out = std::fopen(output.c_str(), "w")) {
-      dup2(fileno(out), STDOUT_FILENO);
-      dup2(fileno(out), STDERR_FILENO);
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
+// A program on the display, with its stdout and stderr in `output`; it dies with the test and
+// the test ends it by its pid.
+std::unique_ptr<testsupport::ChildProcess> Spawn(
+    const std::vector<std::string>& argv, const std::string& display,
+    const std::string& output = "/dev/null",
+    const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+  testsupport::ChildOptions options;
+  options.argv = argv;
+  options.environment = {{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}};
+  for (const auto& [name, value] : environment) options.environment.emplace_back(name, value);
+  options.stdoutFile = options.stderrFile = output;
+  options.deathSignal = SIGTERM;
+  return std::make_unique<testsupport::ChildProcess>(std::move(options));
 }
 
 // Output of a command, or "" when it fails.
 std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-    if (pclose(p) != 0) return {};
-  }
+  auto [code, out] = testsupport::RunShell(command);
+  if (code != 0) return {};
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   return out;
 }
@@ -135,388 +108,19 @@ bool Alive(pid_t pid) {
   return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z';
 }
 
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(250ms);
-  }
-  return condition();
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
+  return testsupport::Eventually(condition, limit, 250ms);
 }
 
-TEST(VeltexcelDesktop, CommandLineRunUpdatesSavesAndEndsWhenCalcClosesTheWorkbook) {
-  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/import"})
-    if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
-
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("veltexcel_desktop_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string book = (dir / "book.xlsx").string();
-  const std::string shots = VELT_SCREENSHOT_DIR;
-  std::filesystem::create_directories(shots);
-
-  // A display of our own; Xvfb reports the free number it took.
-  testsupport::VirtualDisplay x("1024x768x24");
-  ASSERT_FALSE(x.Display().empty()) << "Xvfb did not come up";
-  const std::string display = x.Display();
-
-  Child trayer;
-  if (access("/usr/bin/trayer", X_OK) == 0)
-    trayer.pid = Spawn(
-        {"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"},
-        display);
-
-  TmsimProcess tmsim;
-
-  // The workbook: a status and an analog request on the data sheet.
-  {
-    auto app = LibreOfficeLauncher().Start();
-    auto workbook = app->Add();
-    auto sheet = workbook->AddWorksheet();
-    sheet->SetName("ВЕЛТ");
-    sheet->SetCellText(1, 1, "#TC1:1:1");
-    sheet->SetCellText(2, 1, "#TT1:1:2");
-    workbook->SaveAs(book);
-  }
-
-  const std::string ini = (dir / "veltexcel.ini").string();
-  std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n"
-                     << "OpenDialog1_FileName=" << book << "\n"
-                     << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
-                     << "N8_Checked=True\nN21_Checked=True\n"
-                     // Calc reports the close once the document is gone, too late for the
-                     // save on close; the values are saved after each pass.
-                     << "N9_Checked=False\n";
-
-  Child program;
-  program.pid = Spawn({VELTEXCEL, ini}, display, (dir / "veltexcel.log").string());
-
-  // One timed pass, saved to the file.
-  const std::string read =
-      "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])"
-      "['ВЕЛТ']; print(ws['D1'].value, ws['D2'].value)\" '" +
-      book + "' 2>/dev/null";
-  std::string values;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        values = Shell(read);
-        return values.rfind("1 ", 0) == 0;
-      },
-      180s))
-      << "values in the saved file: " << values;
-  EXPECT_NE(values.find(' '), std::string::npos);
-  EXPECT_NE(values, "1 None");
-
-  // Calc's window on the display, and the tray menu open beside it.
-  const std::string calc =
-      Shell("DISPLAY=" + display + " xdotool search --name 'book.xlsx - LibreOffice Calc'");
-  ASSERT_FALSE(calc.empty()) << "no Calc window";
-  Shell("DISPLAY=" + display + " import -window root '" + shots + "/desktop-command-line.png'");
-  if (trayer.pid) {
-    // Without a window manager Calc covers the panel: bring it forward first.
-    Shell("DISPLAY=" + display + " xdotool search --name '^panel$' windowraise");
-    Shell("DISPLAY=" + display + " xdotool mousemove 1012 13 click 3");
-    std::this_thread::sleep_for(800ms);
-    Shell("DISPLAY=" + display + " import -window root '" + shots + "/desktop-tray-menu.png'");
-  }
-
-  // The user closes the workbook in Calc: the program ends about a second later.
-  const std::set<pid_t> office = Descendants(program.pid);
-  EXPECT_FALSE(office.empty());
-  int status = -1;
-  bool ended = false;
-  // A tray menu still open holds the keyboard and swallows the keys: close it and try again.
-  for (int attempt = 0; attempt < 3 && !ended; ++attempt) {
-    Shell("DISPLAY=" + display + " xdotool key Escape");
-    std::this_thread::sleep_for(1s);
-    const std::string window =
-        Shell("DISPLAY=" + display + " xdotool search --name 'book.xlsx - LibreOffice Calc'");
-    if (!window.empty())
-      Shell("DISPLAY=" + display + " xdotool windowfocus --sync " +
-            window.substr(0, window.find('\n')) + " key --clearmodifiers ctrl+w");
-    ended = WaitFor([&] { return waitpid(program.pid, &status, WNOHANG) == program.pid; }, 20s);
-  }
-  if (!ended)
-    Shell("DISPLAY=" + display + " import -window root '" + shots + "/desktop-not-ended.png'");
-  EXPECT_TRUE(ended) << "veltexcel still runs after the workbook was closed; its output:\n"
-                     << Shell("cat '" + (dir / "veltexcel.log").string() + "'");
-  if (ended) {
-    program.pid = 0;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        for (pid_t pid : office)
-          if (Alive(pid)) return false;
-        return true;
-      },
-      20s))
-      << "an office process outlived the program";
-  EXPECT_EQ(Shell(read).rfind("1 ", 0), 0u);
-
-  program.Stop();
-  trayer.Stop();
-  std::filesystem::remove_all(dir);
-}
-
-// A desktop as a user has it: a display, openbox, a tray host, tmsim, a workbook whose data
-// sheet asks for `rows` values, and veltexcel in command-line mode on it (cycle 1 s, no save
-// after passes). Cells are looked at through a UNO connection of the test's own to the
-// program's office, as the user's eyes.
-class SharedCalc {
- public:
-  SharedCalc(const std::string& name, int rows, bool autosave, double latencyMs = 0)
-      : dir_(std::filesystem::temp_directory_path() /
-             ("veltexcel_shared_" + name + "_" + std::to_string(getpid()))),
-        x_("1024x768x24"),
-        tmsim_(WithLatency(latencyMs)) {
-    std::filesystem::create_directories(dir_);
-    book_ = (dir_ / "book.ods").string();
-    display_ = x_.Display();
-    if (display_.empty()) return;
-    openbox_.pid = Spawn({"openbox"}, display_);
-    trayer_.pid = Spawn(
-        {"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"},
-        display_);
-    {
-      auto app = LibreOfficeLauncher().Start();
-      auto workbook = app->Add();
-      auto sheet = workbook->AddWorksheet();
-      sheet->SetName("ВЕЛТ");
-      app->SetScreenUpdating(false, 0);
-      for (int row = 1; row <= rows; ++row)
-        sheet->SetCellText(row, 1, "#TT1:1:" + std::to_string(2 + row % 3));
-      app->SetScreenUpdating(true, 0);
-      workbook->SaveAs(book_);
-    }
-    original_ = Read(book_);
-    const std::string ini = (dir_ / "veltexcel.ini").string();
-    std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim_.Address() << "\\TMS\n"
-                       << "OpenDialog1_FileName=" << book_ << "\n"
-                       << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
-                       << "N8_Checked=True\nN21_Checked=False\n"
-                       << "N9_Checked=" << (autosave ? "True" : "False") << "\n";
-    program_.pid = Spawn({VELTEXCEL, ini}, display_, (dir_ / "veltexcel.log").string());
-  }
-  ~SharedCalc() {
-    office_.reset();
-    program_.Stop();
-    trayer_.Stop();
-    openbox_.Stop();
-    std::filesystem::remove_all(dir_);
-  }
-
-  static TmsimOptions WithLatency(double ms) {
-    TmsimOptions options;
-    options.latency_ms = ms;
-    return options;
-  }
-  bool Ready() const { return !display_.empty(); }
-  const std::string& Book() const { return book_; }
-  std::string Original() const { return original_; }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::string X(const std::string& command) const {
-    return Shell("DISPLAY=" + display_ + " " + command);
-  }
-  void Shot(const std::string& name) const {
-    std::filesystem::create_directories(VELT_SCREENSHOT_DIR);
-    X("import -window root '" + std::string(VELT_SCREENSHOT_DIR) + "/" + name + ".png'");
-  }
-  std::string Calc() const {
-    const std::string ids = X("xdotool search --name 'book.ods - LibreOffice Calc'");
-    return ids.substr(0, ids.find('\n'));
-  }
-  // Gives Calc the focus and types like a person: keys one at a time, 0.3 s apart.
-  void Keys(const std::string& keys) const {
-    X("xdotool windowactivate --sync " + Calc() + " key --delay 300 --clearmodifiers " + keys);
-  }
-  void Type(const std::string& text) const {
-    X("xdotool windowactivate --sync " + Calc() + " type --delay 300 '" + text + "'");
-  }
-  // Column 1 row `row` (ctrl+Home, then Down).
-  void GoTo(int row) const {
-    std::string keys = "ctrl+Home";
-    for (int i = 1; i < row; ++i) keys += " Down";
-    X("xdotool windowactivate --sync " + Calc() + " key --delay 100 --clearmodifiers " + keys);
-  }
-
-  // The cell's text as Calc shows it; "?" while the office cannot be reached.
-  std::string Cell(int row, int column) {
-    try {
-      if (!office_) office_ = std::make_unique<testsupport::OfficeConnection>(Pipe());
-      auto model = office_->Model(book_);
-      if (!model.is()) return "?";
-      css::uno::Reference<css::sheet::XSpreadsheetDocument> document(model,
-                                                                     css::uno::UNO_QUERY_THROW);
-      css::uno::Reference<css::sheet::XSpreadsheet> sheet(
-          document->getSheets()->getByName(testsupport::ToOUString("ВЕЛТ")),
-          css::uno::UNO_QUERY_THROW);
-      css::uno::Reference<css::text::XText> text(sheet->getCellByPosition(column - 1, row - 1),
-                                                 css::uno::UNO_QUERY_THROW);
-      const rtl::OString utf8 = rtl::OUStringToOString(text->getString(), RTL_TEXTENCODING_UTF8);
-      return std::string(utf8.getStr(), static_cast<size_t>(utf8.getLength()));
-    } catch (...) {
-      office_.reset();
-      return "?";
-    }
-  }
-  bool CellIs(int row, int column, const std::string& text, std::chrono::seconds limit) {
-    return WaitFor([&] { return Cell(row, column) == text; }, limit);
-  }
-  bool CellFilled(int row, int column, std::chrono::seconds limit) {
-    return WaitFor(
-        [&] {
-          const std::string t = Cell(row, column);
-          return !t.empty() && t != "?";
-        },
-        limit);
-  }
-
-  bool Running() { return program_.pid > 0 && waitpid(program_.pid, &status_, WNOHANG) == 0; }
-  bool Ended(std::chrono::seconds limit) {
-    const bool ended = WaitFor([&] { return !Running(); }, limit);
-    if (ended) program_.pid = 0;
-    return ended;
-  }
-  int Status() const { return status_; }
-  std::string Log() const { return Read((dir_ / "veltexcel.log").string()); }
-
- private:
-  // The pipe of the program's office, from soffice.bin's command line.
-  std::string Pipe() const {
-    for (pid_t pid : Descendants(program_.pid)) {
-      std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
-      std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      const auto at = cmdline.find("pipe,name=");
-      if (at == std::string::npos) continue;
-      const auto begin = at + 10;
-      return cmdline.substr(begin, cmdline.find(';', begin) - begin);
-    }
-    throw std::runtime_error("no office");
-  }
-
-  std::filesystem::path dir_;
-  testsupport::VirtualDisplay x_;
-  std::string display_;
-  Child openbox_, trayer_, program_;
-  TmsimProcess tmsim_;
-  std::string book_, original_;
-  std::unique_ptr<testsupport::OfficeConnection> office_;
-  int status_ = 0;
-};
-
-bool DesktopToolsMissing() {
-  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/openbox"})
-    if (access(tool, X_OK) != 0) return true;
-  return false;
-}
-
-// Passes never break into what the user does in Calc, nor leave anything behind for a close.
-TEST(VeltexcelDesktop, PassesWaitForADialogAndAClosedWorkbookAsksNothing) {
-  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
-  SharedCalc desk("dialog", 3, /*autosave=*/false);
-  ASSERT_TRUE(desk.Ready());
-  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
-  // A dialog of Calc open across several cycles stays open and untouched.
-  desk.Keys("ctrl+1");
-  ASSERT_FALSE(desk.X("xdotool search --sync --name 'Format Cells'").empty());
-  std::this_thread::sleep_for(4s);
-  desk.Shot("shared-dialog");
-  EXPECT_FALSE(desk.X("xdotool search --name 'Format Cells'").empty());
-  desk.X("xdotool search --name 'Format Cells' windowactivate --sync key Escape");
-  // Passes only, then Ctrl+W: no question, the program ends, the file is as it was.
-  std::this_thread::sleep_for(3s);
-  desk.Keys("ctrl+w");
-  EXPECT_TRUE(desk.Ended(60s)) << desk.Log();
-  if (!desk.Running()) desk.Shot("shared-closed");
-  EXPECT_TRUE(desk.X("xdotool search --name 'Save Document'").empty());
-  EXPECT_TRUE(desk.Read(desk.Book()) == desk.Original());
-}
-
-TEST(VeltexcelDesktop, SlowTypingUndoAndExitKeepWhatTheUserDid) {
-  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
-  SharedCalc desk("typing", 21, /*autosave=*/false);
-  ASSERT_TRUE(desk.Ready());
-  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
-  // An address typed into A22, below the 21 rows of addresses, one key every 0.3 s across several
-  // passes: it lands as typed and is then served by the passes.
-  desk.GoTo(22);
-  desk.Type("#TT1:2:5");
-  desk.Keys("Return");
-  EXPECT_TRUE(desk.CellIs(22, 1, "#TT1:2:5", 30s)) << desk.Cell(22, 1);
-  EXPECT_TRUE(desk.CellFilled(22, 4, 60s));
-  // Three passes later the user's Ctrl+Z takes back the user's own edit, and nothing else.
-  std::this_thread::sleep_for(4s);
-  const std::string d1 = desk.Cell(1, 4), d2 = desk.Cell(2, 4);
-  desk.Keys("ctrl+z");
-  EXPECT_TRUE(desk.CellIs(22, 1, "", 30s)) << desk.Cell(22, 1);
-  EXPECT_EQ(desk.Cell(1, 4), d1);
-  EXPECT_EQ(desk.Cell(2, 4), d2);
-  // A note typed into B25, then Exit from the window: one question; Cancel keeps all running,
-  // Don't Save ends the program with the file as it was.
-  // Once, in a run beside other office tests, the note did not land; the second try and the
-  // screenshot of the first say whether keys were lost or an edit was broken off.
-  bool noted = false;
-  for (int attempt = 1; attempt <= 2 && !noted; ++attempt) {
-    desk.GoTo(25);
-    desk.Keys("Right");
-    desk.Type("note");
-    desk.Keys("Return");
-    noted = desk.CellIs(25, 2, "note", 30s);
-    if (!noted) {
-      desk.Shot("shared-note-missed");
-      std::cerr << "B25 after typing \"note\" (try " << attempt << "): '" << desk.Cell(25, 2)
-                << "'\n";
-    }
-  }
-  ASSERT_TRUE(noted);
-  // Don't Save has no key of its own that works here: a click on it, as a person would.
-  for (const std::string answer : {"key Escape", "mousemove --window %1 234 85 click 1"}) {
-    SCOPED_TRACE(answer);
-    // The window from the tray (double click), then its close box's key.
-    desk.X("xdotool mousemove 1012 13 click --repeat 2 1");
-    const std::string window = desk.X("xdotool search --sync --onlyvisible --name '^book.ods$'");
-    desk.X("xdotool windowactivate --sync " + window.substr(0, window.find('\n')) + " key alt+F4");
-    ASSERT_FALSE(desk.X("xdotool search --sync --name 'Save Document'").empty());
-    desk.Shot(std::string("shared-question-") + answer.substr(0, 3));
-    desk.X("xdotool search --name 'Save Document' windowactivate --sync " + answer);
-    if (answer.starts_with("key")) {
-      std::this_thread::sleep_for(3s);
-      EXPECT_TRUE(desk.Running());
-      EXPECT_EQ(desk.Cell(25, 2), "note");
-      EXPECT_TRUE(desk.X("xdotool search --name 'Save Document'").empty());
-    }
-  }
-  EXPECT_TRUE(desk.Ended(60s)) << desk.Log();
-  EXPECT_TRUE(desk.Read(desk.Book()) == desk.Original());
-}
-
-// A first pass far longer than the cycle (3 000 rows, every answer 0.6 s late): the program
-// keeps running until the workbook is closed in Calc.
-TEST(VeltexcelDesktop, LongFirstPassDoesNotEndACommandLineRun) {
-  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
-  SharedCalc desk("slow", 3000, /*autosave=*/false, 600);
-  ASSERT_TRUE(desk.Ready());
-  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
-  EXPECT_FALSE(desk.Ended(60s)) << desk.Log();
-  desk.Keys("ctrl+w");
-  EXPECT_TRUE(desk.Ended(120s)) << desk.Log();
-  EXPECT_TRUE(WIFEXITED(desk.Status()) && WEXITSTATUS(desk.Status()) == 0) << desk.Status();
-}
-
-// The Russian desktop: a display with openbox and trayer, and shell helpers on it.
+// A desktop as a user has it: a display with openbox (unless told otherwise) and trayer, and
+// shell helpers on it.
 class Desktop {
  public:
-  explicit Desktop(const std::string& shots) : shots_(shots), x_("1024x768x24") {
+  explicit Desktop(bool windowManager = true) : shots_(VELT_SCREENSHOT_DIR), x_("1024x768x24") {
+    std::filesystem::create_directories(shots_);
     if (x_.Display().empty()) return;
-    openbox_.pid = Spawn({"openbox"}, x_.Display());
-    trayer_.pid = Spawn(
+    if (windowManager) openbox_ = Spawn({"openbox"}, x_.Display());
+    trayer_ = Spawn(
         {"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100"},
         x_.Display());
     // The panel reserves its strip before any window is placed.
@@ -588,9 +192,319 @@ class Desktop {
  private:
   std::string shots_;
   testsupport::VirtualDisplay x_;
-  Child openbox_;
-  Child trayer_;
+  std::unique_ptr<testsupport::ChildProcess> openbox_;
+  std::unique_ptr<testsupport::ChildProcess> trayer_;
 };
+
+// A workbook whose data sheet holds `addresses` in column 1, saved at `path`.
+void MakeBook(const std::string& path, const std::vector<std::string>& addresses) {
+  auto app = LibreOfficeLauncher().Start();
+  auto workbook = app->Add();
+  auto sheet = workbook->AddWorksheet();
+  sheet->SetName("ВЕЛТ");
+  app->SetScreenUpdating(false, 0);
+  for (size_t i = 0; i < addresses.size(); ++i)
+    sheet->SetCellText(static_cast<int32_t>(i + 1), 1, addresses[i]);
+  app->SetScreenUpdating(true, 0);
+  workbook->SaveAs(path);
+}
+
+// Settings for a cyclic run (1 s) against `tmsim` on `book`; `more` lines follow.
+void WriteIni(const std::string& path, const TmsimProcess& tmsim, const std::string& book,
+              const std::string& more) {
+  std::ofstream(path) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n"
+                      << "OpenDialog1_FileName=" << book << "\n"
+                      << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\nN8_Checked=True\n"
+                      << more;
+}
+
+TEST(VeltexcelDesktop, CommandLineRunUpdatesSavesAndEndsWhenCalcClosesTheWorkbook) {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/import"})
+    if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
+
+  const testsupport::TemporaryDirectory temporary("veltexcel_desktop");
+  const std::filesystem::path dir = temporary.path();
+  const std::string book = (dir / "book.xlsx").string();
+  // A display of our own (Xvfb reports the free number it took) and a tray host, without a
+  // window manager.
+  const Desktop desk(false);
+  ASSERT_TRUE(desk.Up()) << "Xvfb did not come up";
+  const bool tray = access("/usr/bin/trayer", X_OK) == 0;
+  TmsimProcess tmsim;
+  // The workbook: a status and an analog request on the data sheet.
+  MakeBook(book, {"#TC1:1:1", "#TT1:1:2"});
+  // Calc reports the close once the document is gone, too late for the save on close; the
+  // values are saved after each pass.
+  const std::string ini = (dir / "veltexcel.ini").string();
+  WriteIni(ini, tmsim, book, "N21_Checked=True\nN9_Checked=False\n");
+  auto program = Spawn({VELTEXCEL, ini}, desk.Display(), (dir / "veltexcel.log").string());
+
+  // One timed pass, saved to the file.
+  const std::string read =
+      "/usr/bin/python3 -c \"import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])"
+      "['ВЕЛТ']; print(ws['D1'].value, ws['D2'].value)\" '" +
+      book + "' 2>/dev/null";
+  std::string values;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        values = Shell(read);
+        return values.rfind("1 ", 0) == 0;
+      },
+      180s))
+      << "values in the saved file: " << values;
+  EXPECT_NE(values.find(' '), std::string::npos);
+  EXPECT_NE(values, "1 None");
+
+  // Calc's window on the display, and the tray menu open beside it.
+  ASSERT_FALSE(desk.Run("xdotool search --name 'book.xlsx - LibreOffice Calc'").empty())
+      << "no Calc window";
+  desk.Shot("desktop-command-line");
+  if (tray) {
+    // Without a window manager Calc covers the panel: bring it forward first.
+    desk.Run("xdotool search --name '^panel$' windowraise");
+    desk.Run("xdotool mousemove 1012 13 click 3");
+    std::this_thread::sleep_for(800ms);
+    desk.Shot("desktop-tray-menu");
+  }
+
+  // The user closes the workbook in Calc: the program ends about a second later.
+  const std::set<pid_t> office = Descendants(program->Pid());
+  EXPECT_FALSE(office.empty());
+  bool ended = false;
+  // A tray menu still open holds the keyboard and swallows the keys: close it and try again.
+  for (int attempt = 0; attempt < 3 && !ended; ++attempt) {
+    desk.Run("xdotool key Escape");
+    std::this_thread::sleep_for(1s);
+    std::string window = desk.Run("xdotool search --name 'book.xlsx - LibreOffice Calc'");
+    window = window.substr(0, window.find('\n'));
+    if (!window.empty())
+      desk.Run("xdotool windowfocus --sync " + window + " key --clearmodifiers ctrl+w");
+    ended = program->Wait(20s).has_value();
+  }
+  if (!ended) desk.Shot("desktop-not-ended");
+  EXPECT_TRUE(ended) << "veltexcel still runs after the workbook was closed; its output:\n"
+                     << Shell("cat '" + (dir / "veltexcel.log").string() + "'");
+  if (ended) {
+    EXPECT_EQ(program->Poll(), 0);
+  }
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        for (pid_t pid : office)
+          if (Alive(pid)) return false;
+        return true;
+      },
+      20s))
+      << "an office process outlived the program";
+  EXPECT_EQ(Shell(read).rfind("1 ", 0), 0u);
+}
+
+// The desktop with tmsim, a workbook whose data sheet asks for `rows` values, and veltexcel
+// in command-line mode on it (cycle 1 s, no save after passes). Cells are looked at through a
+// UNO connection of the test's own to the program's office, as the user's eyes.
+class SharedCalc : public Desktop {
+ public:
+  SharedCalc(const std::string& name, int rows, bool autosave, double latencyMs = 0)
+      : dir_("veltexcel_shared_" + name), tmsim_(WithLatency(latencyMs)) {
+    book_ = dir_.File("book.ods");
+    if (!Up()) return;
+    std::vector<std::string> addresses;
+    for (int row = 1; row <= rows; ++row)
+      addresses.push_back("#TT1:1:" + std::to_string(2 + row % 3));
+    MakeBook(book_, addresses);
+    original_ = Read(book_);
+    WriteIni(dir_.File("veltexcel.ini"), tmsim_, book_,
+             std::string("N21_Checked=False\nN9_Checked=") + (autosave ? "True\n" : "False\n"));
+    program_ =
+        Spawn({VELTEXCEL, dir_.File("veltexcel.ini")}, Display(), dir_.File("veltexcel.log"));
+  }
+  ~SharedCalc() {
+    office_.reset();
+    program_.reset();
+  }
+
+  static TmsimOptions WithLatency(double ms) {
+    TmsimOptions options;
+    options.latency_ms = ms;
+    return options;
+  }
+  const std::string& Book() const { return book_; }
+  std::string Original() const { return original_; }
+  static std::string Read(const std::string& path) { return testsupport::ReadFile(path); }
+  std::string Calc() const {
+    const std::string ids = Run("xdotool search --name 'book.ods - LibreOffice Calc'");
+    return ids.substr(0, ids.find('\n'));
+  }
+  // Gives Calc the focus and types like a person: keys one at a time, 0.3 s apart.
+  void Keys(const std::string& keys) const {
+    Run("xdotool windowactivate --sync " + Calc() + " key --delay 300 --clearmodifiers " + keys);
+  }
+  void Type(const std::string& text) const {
+    Run("xdotool windowactivate --sync " + Calc() + " type --delay 300 '" + text + "'");
+  }
+  // Column 1 row `row` (ctrl+Home, then Down).
+  void GoTo(int row) const {
+    std::string keys = "ctrl+Home";
+    for (int i = 1; i < row; ++i) keys += " Down";
+    Run("xdotool windowactivate --sync " + Calc() + " key --delay 100 --clearmodifiers " + keys);
+  }
+
+  // The cell's text as Calc shows it; "?" while the office cannot be reached.
+  std::string Cell(int row, int column) {
+    try {
+      if (!office_) office_ = std::make_unique<testsupport::OfficeConnection>(Pipe());
+      auto model = office_->Model(book_);
+      if (!model.is()) return "?";
+      css::uno::Reference<css::sheet::XSpreadsheetDocument> document(model,
+                                                                     css::uno::UNO_QUERY_THROW);
+      css::uno::Reference<css::sheet::XSpreadsheet> sheet(
+          document->getSheets()->getByName(testsupport::ToOUString("ВЕЛТ")),
+          css::uno::UNO_QUERY_THROW);
+      css::uno::Reference<css::text::XText> text(sheet->getCellByPosition(column - 1, row - 1),
+                                                 css::uno::UNO_QUERY_THROW);
+      const rtl::OString utf8 = rtl::OUStringToOString(text->getString(), RTL_TEXTENCODING_UTF8);
+      return std::string(utf8.getStr(), static_cast<size_t>(utf8.getLength()));
+    } catch (...) {
+      office_.reset();
+      return "?";
+    }
+  }
+  bool CellIs(int row, int column, const std::string& text, std::chrono::seconds limit) {
+    return WaitFor([&] { return Cell(row, column) == text; }, limit);
+  }
+  bool CellFilled(int row, int column, std::chrono::seconds limit) {
+    return WaitFor(
+        [&] {
+          const std::string t = Cell(row, column);
+          return !t.empty() && t != "?";
+        },
+        limit);
+  }
+
+  bool Running() { return program_ && program_->Running(); }
+  bool Ended(std::chrono::seconds limit) { return program_ && program_->Wait(limit); }
+  int Status() { return program_ ? program_->Poll().value_or(-1) : -1; }
+  std::string Log() const { return Read(dir_.File("veltexcel.log")); }
+
+ private:
+  // The pipe of the program's office, from soffice.bin's command line.
+  std::string Pipe() const {
+    for (pid_t pid : Descendants(program_ ? program_->Pid() : 0)) {
+      std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+      std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const auto at = cmdline.find("pipe,name=");
+      if (at == std::string::npos) continue;
+      const auto begin = at + 10;
+      return cmdline.substr(begin, cmdline.find(';', begin) - begin);
+    }
+    throw std::runtime_error("no office");
+  }
+
+  testsupport::TemporaryDirectory dir_;
+  TmsimProcess tmsim_;
+  std::unique_ptr<testsupport::ChildProcess> program_;
+  std::string book_, original_;
+  std::unique_ptr<testsupport::OfficeConnection> office_;
+};
+
+bool DesktopToolsMissing() {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/openbox"})
+    if (access(tool, X_OK) != 0) return true;
+  return false;
+}
+
+// Passes never break into what the user does in Calc, nor leave anything behind for a close.
+TEST(VeltexcelDesktop, PassesWaitForADialogAndAClosedWorkbookAsksNothing) {
+  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
+  SharedCalc desk("dialog", 3, /*autosave=*/false);
+  ASSERT_TRUE(desk.Up());
+  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
+  // A dialog of Calc open across several cycles stays open and untouched.
+  desk.Keys("ctrl+1");
+  ASSERT_FALSE(desk.Run("xdotool search --sync --name 'Format Cells'").empty());
+  std::this_thread::sleep_for(4s);
+  desk.Shot("shared-dialog");
+  EXPECT_FALSE(desk.Run("xdotool search --name 'Format Cells'").empty());
+  desk.Run("xdotool search --name 'Format Cells' windowactivate --sync key Escape");
+  // Passes only, then Ctrl+W: no question, the program ends, the file is as it was.
+  std::this_thread::sleep_for(3s);
+  desk.Keys("ctrl+w");
+  EXPECT_TRUE(desk.Ended(60s)) << desk.Log();
+  if (!desk.Running()) desk.Shot("shared-closed");
+  EXPECT_TRUE(desk.Run("xdotool search --name 'Save Document'").empty());
+  EXPECT_TRUE(desk.Read(desk.Book()) == desk.Original());
+}
+
+TEST(VeltexcelDesktop, SlowTypingUndoAndExitKeepWhatTheUserDid) {
+  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
+  SharedCalc desk("typing", 21, /*autosave=*/false);
+  ASSERT_TRUE(desk.Up());
+  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
+  // An address typed into A22, below the 21 rows of addresses, one key every 0.3 s across several
+  // passes: it lands as typed and is then served by the passes.
+  desk.GoTo(22);
+  desk.Type("#TT1:2:5");
+  desk.Keys("Return");
+  EXPECT_TRUE(desk.CellIs(22, 1, "#TT1:2:5", 30s)) << desk.Cell(22, 1);
+  EXPECT_TRUE(desk.CellFilled(22, 4, 60s));
+  // Three passes later the user's Ctrl+Z takes back the user's own edit, and nothing else.
+  std::this_thread::sleep_for(4s);
+  const std::string d1 = desk.Cell(1, 4), d2 = desk.Cell(2, 4);
+  desk.Keys("ctrl+z");
+  EXPECT_TRUE(desk.CellIs(22, 1, "", 30s)) << desk.Cell(22, 1);
+  EXPECT_EQ(desk.Cell(1, 4), d1);
+  EXPECT_EQ(desk.Cell(2, 4), d2);
+  // A note typed into B25, then Exit from the window: one question; Cancel keeps all running,
+  // Don't Save ends the program with the file as it was.
+  // Once, in a run beside other office tests, the note did not land; the second try and the
+  // screenshot of the first say whether keys were lost or an edit was broken off.
+  bool noted = false;
+  for (int attempt = 1; attempt <= 2 && !noted; ++attempt) {
+    desk.GoTo(25);
+    desk.Keys("Right");
+    desk.Type("note");
+    desk.Keys("Return");
+    noted = desk.CellIs(25, 2, "note", 30s);
+    if (!noted) {
+      desk.Shot("shared-note-missed");
+      std::cerr << "B25 after typing \"note\" (try " << attempt << "): '" << desk.Cell(25, 2)
+                << "'\n";
+    }
+  }
+  ASSERT_TRUE(noted);
+  // Don't Save has no key of its own that works here: a click on it, as a person would.
+  for (const std::string answer : {"key Escape", "mousemove --window %1 234 85 click 1"}) {
+    SCOPED_TRACE(answer);
+    // The window from the tray (double click), then its close box's key.
+    desk.Run("xdotool mousemove 1012 13 click --repeat 2 1");
+    const std::string window = desk.Run("xdotool search --sync --onlyvisible --name '^book.ods$'");
+    desk.Run("xdotool windowactivate --sync " + window.substr(0, window.find('\n')) +
+             " key alt+F4");
+    ASSERT_FALSE(desk.Run("xdotool search --sync --name 'Save Document'").empty());
+    desk.Shot(std::string("shared-question-") + answer.substr(0, 3));
+    desk.Run("xdotool search --name 'Save Document' windowactivate --sync " + answer);
+    if (answer.starts_with("key")) {
+      std::this_thread::sleep_for(3s);
+      EXPECT_TRUE(desk.Running());
+      EXPECT_EQ(desk.Cell(25, 2), "note");
+      EXPECT_TRUE(desk.Run("xdotool search --name 'Save Document'").empty());
+    }
+  }
+  EXPECT_TRUE(desk.Ended(60s)) << desk.Log();
+  EXPECT_TRUE(desk.Read(desk.Book()) == desk.Original());
+}
+
+// A first pass far longer than the cycle (3 000 rows, every answer 0.6 s late): the program
+// keeps running until the workbook is closed in Calc.
+TEST(VeltexcelDesktop, LongFirstPassDoesNotEndACommandLineRun) {
+  if (DesktopToolsMissing()) GTEST_SKIP() << "Xvfb, xdotool or openbox is missing";
+  SharedCalc desk("slow", 3000, /*autosave=*/false, 600);
+  ASSERT_TRUE(desk.Up());
+  ASSERT_TRUE(desk.CellFilled(1, 4, 240s)) << desk.Log();
+  EXPECT_FALSE(desk.Ended(60s)) << desk.Log();
+  desk.Keys("ctrl+w");
+  EXPECT_TRUE(desk.Ended(120s)) << desk.Log();
+  EXPECT_EQ(desk.Status(), 0);
+}
 
 bool RussianLocale() {
   if (Shell("locale -a | grep -ix ru_RU.utf8").empty())
@@ -608,18 +522,15 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
     if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
   if (!RussianLocale()) GTEST_SKIP() << "no ru_RU.UTF-8 locale and localedef failed";
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("veltexcel_russian_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string shots = VELT_SCREENSHOT_DIR;
-  std::filesystem::create_directories(shots);
-  Desktop desk(shots);
+  const testsupport::TemporaryDirectory temporary("veltexcel_russian");
+  const std::filesystem::path dir = temporary.path();
+  Desktop desk;
   ASSERT_TRUE(desk.Up()) << "Xvfb did not come up";
   TmsimProcess tmsim;
   const std::string log = (dir / "veltexcel.log").string();
-  Child program;
+  std::unique_ptr<testsupport::ChildProcess> program;
   const auto start = [&](const std::string& ini) {
-    program.pid = Spawn({VELTEXCEL, ini}, desk.Display(), log, kRussian);
+    program = Spawn({VELTEXCEL, ini}, desk.Display(), log, kRussian);
   };
   const auto mainWindow = [&] { return desk.Window("^(ВЕЛТ-Excel|book.xlsx)$"); };
   // Exit as a person does: Alt+F4 on the window; the program ends.
@@ -627,11 +538,8 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
     const std::string window = mainWindow();
     if (!window.empty())
       desk.Run("xdotool windowactivate --sync " + window + " key --clearmodifiers alt+F4");
-    int status = 0;
-    const bool ended =
-        WaitFor([&] { return waitpid(program.pid, &status, WNOHANG) == program.pid; }, 60s);
-    if (ended) program.pid = 0;
-    program.Stop();
+    const bool ended = program->Wait(60s).has_value();
+    program.reset();
     return ended;
   };
 
@@ -679,21 +587,9 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
 
   // The workbook: three requests on the data sheet.
   const std::string book = (dir / "book.xlsx").string();
-  {
-    auto app = LibreOfficeLauncher().Start();
-    auto workbook = app->Add();
-    auto sheet = workbook->AddWorksheet();
-    sheet->SetName("ВЕЛТ");
-    sheet->SetCellText(1, 1, "#TT1:1:1");
-    sheet->SetCellText(2, 1, "#TT1:1:2");
-    workbook->SaveAs(book);
-  }
+  MakeBook(book, {"#TT1:1:1", "#TT1:1:2"});
   const std::string ini = (dir / "book.ini").string();
-  std::ofstream(ini) << "[TForm1]\nEdit1_Text=" << tmsim.Address() << "\\TMS\n"
-                     << "OpenDialog1_FileName=" << book << "\n"
-                     << "RxSpinEdit1_Value=1\nTimer1_Interval=1000\n"
-                     << "N8_Checked=True\nN9_Checked=False\nN21_Checked=True\n"
-                     << "NormPos=20,60,400,160\n";
+  WriteIni(ini, tmsim, book, "N9_Checked=False\nN21_Checked=True\nNormPos=20,60,400,160\n");
   start(ini);
 
   // Painted while the office starts: the client area is not one flat colour within a second
@@ -842,7 +738,6 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
   }
 
   EXPECT_TRUE(exitProgram()) << Shell("cat '" + log + "'");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

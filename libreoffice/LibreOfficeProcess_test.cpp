@@ -73,10 +73,7 @@ TEST(OfficeProcess, KeptProfilesAreOwnAndOutliveTheOffice) {
   const std::string kept = folder.File("profiles");
   FakeOffice fake("exec sleep 60");
   const auto settings = [](const std::string& profile) {
-    std::ifstream in(profile + "/user/registrymodifications.xcu");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::ReadFile(profile + "/user/registrymodifications.xcu");
   };
   auto first = std::make_unique<OfficeProcess>(fake.Path(), true, kept);
   OfficeProcess second(fake.Path(), true, kept);

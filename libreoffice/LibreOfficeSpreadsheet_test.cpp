@@ -2,6 +2,7 @@
 // looks at the documents from outside and plays the user.
 #include "LibreOfficeSpreadsheet.h"
 #include "OfficeConnection.h"
+#include "PostQueue.h"
 #include "TemporaryDirectory.h"
 #include "VirtualDisplay.h"
 
@@ -107,12 +108,7 @@ bool GroupAlive(pid_t group) {
 
 // Waits, with retries, until `done` holds or the limit passes.
 bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 15000ms) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
+  return testsupport::Eventually(done, limit, 20ms);
 }
 
 void ExpectLeftNothing(const LibreOfficeInstance& instance) {
@@ -124,31 +120,7 @@ void ExpectLeftNothing(const LibreOfficeInstance& instance) {
 }
 
 // Work handed to "the program's thread": the test runs it when it chooses.
-class PostQueue {
- public:
-  Poster MakePoster() {
-    return [this](std::function<void()> work) {
-      std::lock_guard lock(mutex_);
-      queue_.push_back(std::move(work));
-    };
-  }
-  size_t Size() {
-    std::lock_guard lock(mutex_);
-    return queue_.size();
-  }
-  void RunAll() {
-    std::deque<std::function<void()>> work;
-    {
-      std::lock_guard lock(mutex_);
-      work.swap(queue_);
-    }
-    for (auto& w : work) w();
-  }
-
- private:
-  std::mutex mutex_;
-  std::deque<std::function<void()>> queue_;
-};
+using testsupport::PostQueue;
 
 // A second connection to the instance: sees documents as the office has them, and acts as the
 // user would.

@@ -2,154 +2,29 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "DesktopLauncher.h"
 #include "FakeTm.h"
 #include "MemorySpreadsheet.h"
+#include "ShellFakes.h"
+#include "TemporaryDirectory.h"
 
 namespace velt {
 namespace {
 
 const std::string kBook = "/data/book.xls";
 
-// Virtual time for the two timers: a timer fires `interval` ms after it was last enabled.
-struct Clock {
-  int64_t now = 0;
-};
-
-class FakeTimer : public Timer {
- public:
-  explicit FakeTimer(Clock& clock) : clock_(clock) {}
-  void SetInterval(int ms) override {
-    interval = ms;
-    if (enabled) due = clock_.now + interval;
-  }
-  void SetEnabled(bool on) override {
-    if (on) due = clock_.now + interval;
-    enabled = on;
-  }
-  bool Enabled() const override { return enabled; }
-
-  bool enabled = false;
-  int interval = 0;
-  int64_t due = 0;
-
- private:
-  Clock& clock_;
-};
-
-class FakeView : public MainView {
- public:
-  void Show(const MainViewState& state) override { shown = state; }
-  void RepaintNow() override {}
-  void ShowProgress(int32_t, int32_t) override {}
-  void StartTrayAnimation() override { ++animations; }
-  void StopTrayAnimation() override {}
-  bool WindowVisible() const override { return visible; }
-  void HideToTray() override { visible = false; }
-  void ShowWindow() override { visible = true; }
-  void CloseWindow() override { ++closes; }
-  WindowPlacement Placement() const override { return {}; }
-  void ApplyPlacement(const WindowPlacement&) override {}
-  std::string ClockText() const override { return clockText; }
-
-  MainViewState shown;
-  std::string clockText = "10:00:00";
-  bool visible = true;
-  int animations = 0;
-  int closes = 0;
-};
-
-class FakeDialogs : public ShellDialogs {
- public:
-  bool AskYesNo(const std::string& text) override {
-    shown.push_back("ask: " + text);
-    if (answers.empty()) return false;
-    const bool a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  void ShowError(const std::string& text, const std::string& reason) override {
-    shown.push_back("error: " + text + (reason.empty() ? "" : " (" + reason + ")"));
-  }
-  std::optional<std::string> ChooseWorkbook(const std::string&) override { return chosen; }
-
-  std::deque<bool> answers;
-  std::vector<std::string> shown;
-  std::optional<std::string> chosen;
-};
-
-// Each analog request takes `cost` ms of virtual time; its start times are the pass starts.
-class ClockedTm : public FakeTm {
- public:
-  explicit ClockedTm(Clock& clock) : clock_(clock) {}
-  float tmaAnalog(uint16_t ch, uint16_t rtu, uint16_t point, const std::string& time,
-                  uint16_t archive) override {
-    passStarts.push_back(clock_.now);
-    clock_.now += cost;
-    if (onAnalog) onAnalog();
-    return FakeTm::tmaAnalog(ch, rtu, point, time, archive);
-  }
-  int64_t cost = 0;
-  std::vector<int64_t> passStarts;
-  std::function<void()> onAnalog;
-
- private:
-  Clock& clock_;
-};
-
-class FakeConnection : public TmConnection {
- public:
-  explicit FakeConnection(TmOperations& ops) : ops_(ops) {}
-  Result<> Connect(const std::string& server, const std::string& client) override {
-    connects.push_back(server + " " + client);
-    return reachable ? Result<>() : Failure{0, "h:1\\TMS: nothing listens"};
-  }
-  void Disconnect() override { ++disconnects; }
-  TmOperations& Operations() override { return ops_; }
-
-  bool reachable = true;
-  std::vector<std::string> connects;
-  int disconnects = 0;
-
- private:
-  TmOperations& ops_;
-};
-
-class FakeBrowser : public BrowserControl {
- public:
-  void Reload() override { calls += "reload "; }
-  void Hide() override { calls += "hide "; }
-  void Show() override { calls += "show "; }
-  std::string calls;
-};
-
-MemoryWorkbookData BookWithDataSheet() {
-  MemoryWorkbookData data;
-  MemorySheetData sheet{"ВЕЛТ", {}, {}};
-  sheet.cells[{1, 1}] = {MemoryCell::Kind::Text, 0, "#TT1:2:3", false};
-  data.sheets.push_back(sheet);
-  data.activeSheet = "ВЕЛТ";
-  return data;
-}
-
 // The window's world. Settings live in a fresh file; `ini` lines are written there first.
 struct World {
   explicit World(bool commandLine = false, const std::string& ini = {}) {
-    dir = std::filesystem::temp_directory_path() /
-          ("velt_shell_test_" + std::to_string(::getpid()) + "_" + std::to_string(++serial));
-    std::filesystem::create_directories(dir);
     settingsPath = (dir / "VeltExcel.ini").string();
     if (!ini.empty()) std::ofstream(settingsPath) << ini;
     office.PutFile(kBook, BookWithDataSheet());
@@ -158,10 +33,7 @@ struct World {
         MainWindowSeams{view, timer1, timer2, dialogs, connection, office, browser},
         SettingsLocation{settingsPath, commandLine}, 0x0419);
   }
-  ~World() {
-    logic.reset();
-    std::filesystem::remove_all(dir);
-  }
+  ~World() { logic.reset(); }
 
   // Runs the timers up to `until` ms, firing each one when it is due.
   void RunUntil(int64_t until) {
@@ -187,19 +59,14 @@ struct World {
     const auto cell = cells.find({1, 4});
     return cell == cells.end() ? "" : cell->second.text;
   }
-  std::string Settings() const {
-    std::ifstream in(settingsPath);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Settings() const { return testsupport::ReadFile(settingsPath); }
   MemoryWorkbook* Linked() const {
     auto* app = office.LastApplication();
     return app && !app->Workbooks().empty() ? app->Workbooks().back().get() : nullptr;
   }
 
-  static inline int serial = 0;
-  std::filesystem::path dir;
+  testsupport::TemporaryDirectory temporary{"velt_shell_test"};
+  std::filesystem::path dir = temporary.path();
   std::string settingsPath;
   Clock clock;
   FakeTimer timer1{clock}, timer2{clock};
@@ -211,6 +78,35 @@ struct World {
   MemoryOffice office;
   std::unique_ptr<MainWindowLogic> logic;
 };
+
+TEST(MainWindowLogic, EnablingFollowsConnectOpenCloseDisconnect) {
+  using S = MainViewState;
+  const bool S::*controls[] = {&S::speedButton2Enabled, &S::bitBtn2Enabled, &S::button2Enabled,
+                               &S::rxSpinEdit1Enabled,  &S::edit1Enabled,   &S::n14Enabled,
+                               &S::recentItmEnabled,    &S::n17Enabled,     &S::n11Enabled,
+                               &S::n5Enabled,           &S::n6Enabled};
+  World w;
+  w.logic->OnShow();
+  struct Step {
+    const char* name;
+    std::function<void()> run;
+    std::vector<bool> enabled;
+  };
+  const Step steps[] = {
+      {"start", [] {}, {0, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0}},
+      {"connect", [&] { w.logic->Button1Click(); }, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}},
+      {"open", [&] { w.Open(); }, {1, 1, 1, 1, 0, 0, 0, 1, 1, 0, 1}},
+      {"close", [&] { w.logic->N11Click(); }, {1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 1}},
+      {"disconnect", [&] { w.logic->Button1Click(); }, {0, 0, 0, 0, 1, 1, 1, 0, 0, 1, 0}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.run();
+    std::vector<bool> enabled;
+    for (const auto control : controls) enabled.push_back(w.logic->State().*control);
+    EXPECT_EQ(enabled, step.enabled);
+  }
+}
 
 TEST(MainWindowLogic, RefreshClick) {
   struct Case {
@@ -651,13 +547,11 @@ TEST(MainWindowLogic, DesktopLauncher) {
   const std::string told = LauncherCreatedText(made, "/data/отчёт 1.xls");
   EXPECT_NE(told.find(places.desktopDir + "/veltexcel-отчёт 1.desktop"), std::string::npos);
   EXPECT_NE(told.find(places.settingsDir + "/отчёт 1.ini"), std::string::npos);
-  std::ifstream entry(w.dir / "Desktop" / "veltexcel-отчёт 1.desktop");
-  std::stringstream text;
-  text << entry.rdbuf();
-  EXPECT_NE(text.str().find(R"(Exec="/usr/bin/veltexcel" ")" + (w.dir / "config").string() +
-                            "/отчёт 1.ini\"\n"),
+  const std::string entry = testsupport::ReadFile(w.dir / "Desktop" / "veltexcel-отчёт 1.desktop");
+  EXPECT_NE(entry.find(R"(Exec="/usr/bin/veltexcel" ")" + (w.dir / "config").string() +
+                       "/отчёт 1.ini\"\n"),
             std::string::npos)
-      << text.str();
+      << entry;
   MainWindowSettings stored;
   RecentList recent;
   SettingsStorage((w.dir / "config" / "отчёт 1.ini").string()).Load(stored, recent);

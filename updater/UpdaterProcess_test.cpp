@@ -1,6 +1,5 @@
 // veltexcel-update as a process, against a real tmsim and a headless LibreOffice.
 #include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -15,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "DemoSheet.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "ScriptedTmServer.h"
@@ -36,68 +36,44 @@ struct SheetCells {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testsupport::ReadFile;
 
 // A child process with stdout and stderr in files and TMPDIR of its own, ended by pid.
 class Child {
  public:
   // Messages come in the C locale's English unless the test names another locale.
   Child(const std::vector<std::string>& args, const fs::path& dir, const char* locale = "C")
-      : dir_(dir) {
-    std::vector<char*> argv;
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const std::string out = (dir / "stdout").string(), err = (dir / "stderr").string();
-    const std::string tmp = (dir / "tmp").string();
-    const std::string cache = (dir / "cache").string();  // the kept office profiles
-    fs::create_directories(tmp);
-    std::fflush(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      setenv("TMPDIR", tmp.c_str(), 1);
-      setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-      setenv("LC_ALL", locale, 1);
-      unsetenv("LANGUAGE");
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+      : dir_(dir), process_(Options(args, dir, locale)) {}
 
-  // The exit code, or -1 if it did not end within the bound (it is then killed).
-  int Wait(std::chrono::seconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return -1;
-  }
-  void Signal(int signal) { kill(pid_, signal); }
+  // The exit code, or -1 if it did not end within the bound.
+  int Wait(std::chrono::seconds bound) { return process_.Wait(bound).value_or(-1); }
+  void Signal(int signal) { process_.Signal(signal); }
   std::string Out() const { return ReadFile(dir_ / "stdout"); }
   std::string Err() const { return ReadFile(dir_ / "stderr"); }
+  // Whether stdout (or stderr) has said `text` within the bound.
+  bool Says(const std::string& text, std::chrono::seconds bound, bool onStderr = false) const {
+    const auto said = [&] { return (onStderr ? Err() : Out()).find(text) != std::string::npos; };
+    return testsupport::Eventually(said, bound, 50ms);
+  }
 
  private:
+  static testsupport::ChildOptions Options(const std::vector<std::string>& args,
+                                           const fs::path& dir, const char* locale) {
+    fs::create_directories(dir / "tmp");
+    testsupport::ChildOptions options;
+    options.argv = args;
+    options.environment = {{"TMPDIR", (dir / "tmp").string()},
+                           {"XDG_CACHE_HOME", (dir / "cache").string()},  // the kept profiles
+                           {"LC_ALL", locale},
+                           {"LANGUAGE", std::nullopt}};
+    options.stdoutFile = (dir / "stdout").string();
+    options.stderrFile = (dir / "stderr").string();
+    options.endSignal = SIGKILL;
+    return options;
+  }
+
   fs::path dir_;
-  pid_t pid_ = -1;
+  testsupport::ChildProcess process_;
 };
 
 // Processes whose command line mentions text (soffice carries its profile path there).
@@ -126,11 +102,7 @@ class UpdaterProcess : public ::testing::Test {
   }
 
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("veltexcel-updater-process-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = temporary_.emplace("veltexcel-updater-process").path();
     workbook_ = (dir_ / "demo.xls").string();
   }
   void TearDown() override {
@@ -139,7 +111,15 @@ class UpdaterProcess : public ::testing::Test {
     if (fs::exists(dir_ / "tmp")) {
       EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "a profile was left";
     }
-    fs::remove_all(dir_);
+    temporary_.reset();
+  }
+
+  // A cyclic run that has saved a pass ends on SIGTERM, with the workbook filled.
+  void ExpectTermEndsItSaved(Child& child) {
+    ASSERT_TRUE(child.Says("spreadsheet: ok", 120s)) << child.Err();
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.Wait(15s), 0) << child.Err();
+    EXPECT_EQ(ReadSheet()(20, 4), "9");
   }
 
   void CreateDemoWorkbook() {
@@ -170,6 +150,7 @@ class UpdaterProcess : public ::testing::Test {
 
   static TmsimProcess* tmsim_;
   static LibreOfficeLauncher* launcher_;
+  std::optional<testsupport::TemporaryDirectory> temporary_;
   fs::path dir_;
   std::string workbook_;
 };
@@ -221,12 +202,7 @@ TEST_F(UpdaterProcess, MissingWorkbookExitsFourAndCreatesNothing) {
 TEST_F(UpdaterProcess, TermDuringACyclicRunEndsItSaved) {
   CreateDemoWorkbook();
   Child child(Command(Server(), {"--cycle", "1"}), dir_);
-  ASSERT_TRUE(testsupport::Eventually(
-      [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
-      << child.Err();
-  child.Signal(SIGTERM);
-  EXPECT_EQ(child.Wait(15s), 0) << child.Err();
-  EXPECT_EQ(ReadSheet()(20, 4), "9");
+  ExpectTermEndsItSaved(child);
 }
 
 // A server that answers the handshake and the clock, then only trickles messages, for ever: the
@@ -358,16 +334,9 @@ TEST_F(UpdaterProcess, CycleRunStartedWithTheServerDownFillsTheWorkbookOnceItIsU
   TmsimProcess sim;
   sim.Stop();
   Child child(Command(sim.Address(), {"--cycle", "1"}), dir_);
-  ASSERT_TRUE(testsupport::Eventually(
-      [&] { return child.Err().find("nothing listens") != std::string::npos; }, 30s, 50ms))
-      << child.Err();
+  ASSERT_TRUE(child.Says("nothing listens", 30s, true)) << child.Err();
   sim.Restart();
-  ASSERT_TRUE(testsupport::Eventually(
-      [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
-      << child.Err();
-  child.Signal(SIGTERM);
-  EXPECT_EQ(child.Wait(15s), 0) << child.Err();
-  EXPECT_EQ(ReadSheet()(20, 4), "9");
+  ExpectTermEndsItSaved(child);
 }
 
 TEST_F(UpdaterProcess, SingleRunThatLosesItsServerSavesSaysWhenAndExitsThree) {
@@ -394,9 +363,7 @@ TEST_F(UpdaterProcess, KilledOrHungUpRunLeavesNoLockAndTheNextRunSucceeds) {
     {
       fs::remove(dir_ / "stdout");  // the last run's, which said "spreadsheet: ok" too
       Child child(Command(Server(), {"--cycle", "1"}), dir_);
-      ASSERT_TRUE(testsupport::Eventually(
-          [&] { return child.Out().find("spreadsheet: ok") != std::string::npos; }, 120s, 50ms))
-          << child.Err();
+      ASSERT_TRUE(child.Says("spreadsheet: ok", 120s)) << child.Err();
       EXPECT_TRUE(fs::exists(lock)) << signal;
       child.Signal(signal);
       child.Wait(15s);
@@ -446,13 +413,7 @@ std::string Today() {
 
 // What a command prints on stdout.
 std::string Output(const std::string& command) {
-  std::string text;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    pclose(pipe);
-  }
-  return text;
+  return testsupport::RunShell(command).out;
 }
 
 // Cells of a CSV file by row and column, 1-based: `separator` between cells, texts that hold

@@ -51,8 +51,35 @@ std::unique_ptr<Application> MemoryOffice::Start() {
 void MemoryOffice::ClearFaults() {
   failCalls_.clear();
   failFrom_.reset();
-  failCells_.clear();
   failOps_.clear();
+  faults_.clear();
+}
+
+MemoryOffice::Fault MemoryOffice::Fault::Of(std::string op, std::string detail) {
+  Fault fault;
+  fault.op_ = std::move(op);
+  fault.detail_ = std::move(detail);
+  return fault;
+}
+
+MemoryOffice::Fault MemoryOffice::Fault::At(std::string op, int32_t row, int32_t column) {
+  return InColumn(std::move(op), column, row, row);
+}
+
+MemoryOffice::Fault MemoryOffice::Fault::InColumn(std::string op, int32_t column, int32_t firstRow,
+                                                  int32_t lastRow) {
+  Fault fault = Of(std::move(op));
+  fault.column_ = column;
+  fault.firstRow_ = firstRow;
+  fault.lastRow_ = lastRow;
+  return fault;
+}
+
+bool MemoryOffice::Fault::Matches(const std::string& op, int32_t row, int32_t column,
+                                  const std::string& detail) const {
+  return op == op_ && (detail_.empty() || detail == detail_) &&
+         (column_ == 0 || column == column_) &&
+         (firstRow_ == 0 || (row >= firstRow_ && row <= lastRow_));
 }
 
 int MemoryOffice::CountOf(const std::string& op, int32_t row, int32_t column) const {
@@ -61,13 +88,15 @@ int MemoryOffice::CountOf(const std::string& op, int32_t row, int32_t column) co
   }));
 }
 
-void MemoryOffice::Call(const char* op, int32_t row, int32_t column, const std::string& detail,
-                        std::optional<Access> access) {
+void MemoryOffice::Call(const char* op, int32_t row, int32_t column, const std::string& detail) {
   ++calls_;
   log_.push_back({op, row, column, detail});
   bool fail = failCalls_.count(calls_) != 0 || (failFrom_ && calls_ >= *failFrom_) ||
               failOps_.count(op) != 0;
-  if (access && failCells_.count({row, column, *access}) != 0) fail = true;
+  for (Fault& fault : faults_) {
+    if (fault.Matches(op, row, column, detail) && (++fault.seen_ == fault.nth_ || fault.nth_ == 0))
+      fail = true;
+  }
   if (fail) {
     throw SpreadsheetError(std::string("simulated failure of ") + op +
                            (detail.empty() ? std::string() : " " + detail));
@@ -333,7 +362,7 @@ bool MemoryWorksheet::Selected() const {
 }
 
 std::string MemoryWorksheet::CellText(int32_t row, int32_t column) {
-  office_.Call("read", row, column, {}, MemoryOffice::Access::Read);
+  office_.Call("read", row, column, {});
   if (owner_ && owner_->closed_) throw SpreadsheetError("the workbook is closed");
   CheckPosition(row, column);
   return Get(row, column).text;
@@ -341,7 +370,7 @@ std::string MemoryWorksheet::CellText(int32_t row, int32_t column) {
 
 void MemoryWorksheet::Write(int32_t row, int32_t column, MemoryCell cell,
                             const std::string& detail) {
-  office_.Call("write", row, column, detail, MemoryOffice::Access::Write);
+  office_.Call("write", row, column, detail);
   if (owner_ && owner_->closed_) throw SpreadsheetError("the workbook is closed");
   CheckPosition(row, column);
   data_.cells[{row, column}] = std::move(cell);

@@ -2,7 +2,8 @@
 // update pass, the workbook operations and the windows. It keeps a grid of cells with the text
 // each one displays, a store of "files", a log of every call, and faults that a test arms:
 // fail the n-th call, fail every call from the n-th on, fail the reads or writes of one cell,
-// fail every call of one operation.
+// fail every call of one operation, or fail the calls that do a given thing ("the second read
+// of A1", "the write into C12", "the reads of column 3, rows 10 to 20").
 #pragma once
 
 #include <cstdint>
@@ -191,10 +192,35 @@ class MemoryOffice : public SpreadsheetLauncher {
   // Faults. Calls are counted from the office's creation; every logged call counts.
   void FailCall(int64_t n) { failCalls_.insert(n); }
   void FailFromCall(int64_t n) { failFrom_ = n; }
-  void FailCell(int32_t row, int32_t column, Access access) {
-    failCells_.insert({row, column, access});
-  }
   void FailOperation(const std::string& op) { failOps_.insert(op); }
+  // The calls a fault covers: by operation as the log names it ("read", "write",
+  // "screenupdating", ...), and optionally by the log's detail and the cells touched; Nth(n)
+  // narrows it to the n-th call that matches.
+  class Fault {
+   public:
+    // Every call of `op` (whose detail is `detail`, unless that is empty).
+    static Fault Of(std::string op, std::string detail = {});
+    // The calls of `op` on one cell, or on rows firstRow..lastRow of one column.
+    static Fault At(std::string op, int32_t row, int32_t column);
+    static Fault InColumn(std::string op, int32_t column, int32_t firstRow, int32_t lastRow);
+    Fault& Nth(int n) {
+      nth_ = n;
+      return *this;
+    }
+
+   private:
+    friend class MemoryOffice;
+    bool Matches(const std::string& op, int32_t row, int32_t column,
+                 const std::string& detail) const;
+    std::string op_, detail_;
+    int32_t column_ = 0, firstRow_ = 0, lastRow_ = 0;  // 0: any
+    int nth_ = 0;                                      // 0: every matching call
+    int seen_ = 0;
+  };
+  void Fail(Fault fault) { faults_.push_back(std::move(fault)); }
+  void FailCell(int32_t row, int32_t column, Access access) {
+    Fail(Fault::At(access == Access::Read ? "read" : "write", row, column));
+  }
   void ClearFaults();
   int64_t CallCount() const { return calls_; }
 
@@ -226,14 +252,13 @@ class MemoryOffice : public SpreadsheetLauncher {
   friend class MemoryWorkbook;
   friend class MemoryWorksheet;
   // Logs the call and throws SpreadsheetError when a fault covers it.
-  void Call(const char* op, int32_t row, int32_t column, const std::string& detail,
-            std::optional<Access> access = std::nullopt);
+  void Call(const char* op, int32_t row, int32_t column, const std::string& detail);
 
   std::map<std::string, MemoryWorkbookData> files_;
   std::set<int64_t> failCalls_;
   std::optional<int64_t> failFrom_;
-  std::set<std::tuple<int32_t, int32_t, Access>> failCells_;
   std::set<std::string> failOps_;
+  std::vector<Fault> faults_;
   int64_t calls_ = 0;
   std::vector<MemoryCall> log_;
   int running_ = 0;

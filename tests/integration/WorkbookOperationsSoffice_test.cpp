@@ -38,8 +38,10 @@
 #include <string>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "LibreOfficeSpreadsheet.h"
 #include "OfficeConnection.h"
+#include "PostQueue.h"
 #include "TemporaryDirectory.h"
 #include "VirtualDisplay.h"
 #include "WorkbookOperations.h"
@@ -120,39 +122,7 @@ void DispatchLikeUser(const std::string& pipe, const std::string& path, const ch
 }
 
 // The program's event loop: close notifications are posted to it.
-class EventLoop {
- public:
-  Poster MakePoster() {
-    return [this](std::function<void()> work) {
-      std::lock_guard lock(mutex_);
-      queue_.push_back(std::move(work));
-    };
-  }
-  // Runs what was posted until `done`, for at most `limit`.
-  bool RunUntil(const std::function<bool()>& done,
-                std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::deque<std::function<void()>> work;
-      {
-        std::lock_guard lock(mutex_);
-        work.swap(queue_);
-      }
-      for (auto& w : work) w();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-  }
-  bool Busy() {
-    std::lock_guard lock(mutex_);
-    return !queue_.empty();
-  }
-
- private:
-  std::mutex mutex_;
-  std::deque<std::function<void()>> queue_;
-};
+using EventLoop = testsupport::PostQueue;
 
 struct UserCloseCase {
   const char* command;
@@ -236,13 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
 using testsupport::VirtualDisplay;
 
 std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-  }
-  return out;
+  return testsupport::RunShell(command).out;
 }
 
 // Types a text into a cell of the document at `path` as the user would (not in a pass).
@@ -326,7 +290,7 @@ TEST_P(UserChangesWithoutAutosave, CalcAsksOnceAndTheAnswerIsObeyed) {
   } join{stop, user};
   try {
     DispatchLikeUser(instance->pipeName, path, ".uno:CloseDoc");
-    loop.RunUntil([&] { return questions > 0 && !loop.Busy(); });
+    loop.RunUntil([&] { return questions > 0 && loop.Size() == 0; });
     // Time for a second question, if there were one.
     loop.RunUntil([] { return false; }, std::chrono::seconds(2));
   } catch (const css::uno::Exception& e) {

@@ -2,7 +2,8 @@
 
 #include <stdlib.h>
 
-#include <thread>
+#include <fstream>
+#include <sstream>
 
 namespace velt::testsupport {
 
@@ -23,14 +24,11 @@ std::string TemporaryDirectory::File(const std::string& name) const {
   return (path_ / name).string();
 }
 
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
-                std::chrono::milliseconds pause) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return condition();
-    std::this_thread::sleep_for(pause);
-  }
-  return true;
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace velt::testsupport

@@ -1,11 +1,11 @@
-// Test helpers: a fresh folder under the system's temporary folder, removed with everything in
-// it when the object goes; and waiting for a condition with a deadline instead of a fixed sleep.
+// A fresh folder under the system's temporary folder, removed with everything in it when the
+// object goes.
 #pragma once
 
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <string>
+
+#include "Eventually.h"  // the tests that make folders mostly wait for files, too
 
 namespace velt::testsupport {
 
@@ -25,10 +25,7 @@ class TemporaryDirectory {
   std::filesystem::path path_;
 };
 
-// Calls `condition` until it is true or `timeout` has passed, with short pauses between calls;
-// the last result.
-bool Eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                std::chrono::milliseconds pause = std::chrono::milliseconds(10));
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
 
 }  // namespace velt::testsupport

@@ -1,8 +1,5 @@
 #include "VirtualDisplay.h"
 
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,25 +8,16 @@ namespace velt::testsupport {
 
 VirtualDisplay::VirtualDisplay(const std::string& screen) {
   if (access("/usr/bin/Xvfb", X_OK) != 0) return;
-  int ready[2];
-  if (pipe(ready) != 0) return;
-  const std::string fd = std::to_string(ready[1]);
-  pid_ = fork();
-  if (pid_ == 0) {
-    close(ready[0]);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
-          screen.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(ready[1]);
   // Xvfb writes the number and the line end separately, and dies if the second write finds the
-  // pipe closed: read up to the line end before closing.
-  std::string number;
-  char c = 0;
-  while (pid_ > 0 && read(ready[0], &c, 1) == 1 && c != '\n') number += c;
-  close(ready[0]);
-  if (c == '\n' && !number.empty()) display_ = ":" + number;
+  // pipe closed: the pipe stays open while the server lives.
+  ChildOptions options;
+  options.argv = {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", screen};
+  options.stdoutPipe = true;
+  options.deathSignal = SIGTERM;
+  xvfb_ = std::make_unique<ChildProcess>(std::move(options));
+  const std::string number = xvfb_->ReadLine(std::chrono::seconds(30));
+  if (!number.empty() && number.find_first_not_of("0123456789") == std::string::npos)
+    display_ = ":" + number;
   const char* saved = std::getenv("DISPLAY");
   hadDisplay_ = saved != nullptr;
   if (saved) saved_ = saved;
@@ -41,10 +29,6 @@ VirtualDisplay::~VirtualDisplay() {
     setenv("DISPLAY", saved_.c_str(), 1);
   } else {
     unsetenv("DISPLAY");
-  }
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
   }
 }
 

@@ -3,9 +3,10 @@
 // and with the test process should that die first.
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
+
+#include "ChildProcess.h"
 
 namespace velt::testsupport {
 
@@ -20,7 +21,7 @@ class VirtualDisplay {
   const std::string& Display() const { return display_; }
 
  private:
-  pid_t pid_ = -1;
+  std::unique_ptr<ChildProcess> xvfb_;
   std::string display_;
   std::string saved_;
   bool hadDisplay_ = false;

@@ -1,8 +1,5 @@
 // tmsim under a crowd of connections that never say Hello, and at its connection cap.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -31,20 +28,6 @@ void Hear(uint32_t length, const char* text, uint32_t) {
   heard.emplace_back(text, length);
 }
 
-// A connection that completes the TCP handshake and then says nothing.
-int IdleConnection(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 TEST(TmsimCrowd, IdleConnectionsDoNotLockClientsOutAndTheLogStaysBounded) {
   testsupport::TemporaryDirectory dir("tmsim-crowd");
   const fs::path log = dir.path() / "tmsim.log";
@@ -57,7 +40,7 @@ TEST(TmsimCrowd, IdleConnectionsDoNotLockClientsOutAndTheLogStaysBounded) {
   setrlimit(RLIMIT_NOFILE, &limit);
   std::vector<int> idle;
   for (int i = 0; i < 2000; ++i) {
-    const int fd = IdleConnection(sim.Port());
+    const int fd = ConnectLoopback(sim.Port());
     if (fd >= 0) idle.push_back(fd);
   }
   EXPECT_GE(idle.size(), 1000u);

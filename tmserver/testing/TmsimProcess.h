@@ -2,11 +2,12 @@
 // Every process it starts it ends by pid; a test binary that dies takes its tmsim with it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "ChildProcess.h"
 
 namespace velt {
 
@@ -14,6 +15,8 @@ namespace velt {
 std::string DemoDatabasePath();
 // The tmsim executable this build produced.
 std::string TmsimPath();
+// A TCP connection to 127.0.0.1:port that says nothing, or -1 when none is accepted.
+int ConnectLoopback(uint16_t port);
 
 struct TmsimOptions {
   std::string database = DemoDatabasePath();  // empty: no --db (give --synthetic in extra_args)
@@ -35,8 +38,8 @@ class TmsimProcess {
 
   std::string Address() const;  // "127.0.0.1:PORT"
   uint16_t Port() const { return port_; }
-  pid_t Pid() const { return pid_; }  // 0 while stopped
-  bool Running() const { return pid_ != 0; }
+  pid_t Pid() const;  // 0 while stopped
+  bool Running() const { return Pid() != 0; }
 
   // SIGTERM, then SIGKILL if it has not ended within 5 s. Does nothing when stopped.
   void Stop();
@@ -54,7 +57,7 @@ class TmsimProcess {
 
   TmsimOptions options_;
   std::string stderr_path_;
-  pid_t pid_ = 0;
+  std::unique_ptr<testsupport::ChildProcess> child_;
   uint16_t port_ = 0;
   bool frozen_ = false;
 };

@@ -14,12 +14,17 @@
 
 namespace velt {
 
-class ScriptedDialogs : public Dialogs {
+// Answers questions from `answers` and notes every message in `shown`. A question with no
+// answer left fails the test, unless `otherwise` gives the answer. The shell's dialogs build on
+// it, hence the base as a parameter.
+template <typename Base = Dialogs>
+class ScriptedDialogsOf : public Base {
  public:
   bool AskYesNo(const std::string& text) override {
     shown.push_back("ask: " + text);
     if (duringQuestion) duringQuestion();
     if (answers.empty()) {
+      if (otherwise) return *otherwise;
       ADD_FAILURE() << "unexpected question: " << text;
       return false;
     }
@@ -32,9 +37,11 @@ class ScriptedDialogs : public Dialogs {
   }
 
   std::deque<bool> answers;
+  std::optional<bool> otherwise;
   std::vector<std::string> shown;
   std::function<void()> duringQuestion;
 };
+using ScriptedDialogs = ScriptedDialogsOf<>;
 
 class RecordingView : public WorkbookView {
  public:
