@@ -197,36 +197,17 @@ class TimedApplication : public Application {
 };
 
 // The sheet's reads timed together; writes are buffered and stored at screen updating on.
-class TimedSheet : public Worksheet {
+class TimedSheet : public ForwardingWorksheet {
  public:
-  TimedSheet(Worksheet& sheet, double& readMs) : sheet_(sheet), readMs_(readMs) {}
-  std::string Name() override { return sheet_.Name(); }
-  void SetName(const std::string& name) override { sheet_.SetName(name); }
-  void Select() override { sheet_.Select(); }
+  TimedSheet(Worksheet& sheet, double& readMs) : ForwardingWorksheet(sheet), readMs_(readMs) {}
   std::string CellText(int32_t row, int32_t column) override {
     const auto t0 = Clock::now();
-    std::string text = sheet_.CellText(row, column);
+    std::string text = inner_.CellText(row, column);
     readMs_ += Ms(Clock::now() - t0);
     return text;
   }
-  void SetCellNumber(int32_t row, int32_t column, double value) override {
-    sheet_.SetCellNumber(row, column, value);
-  }
-  void SetCellInteger(int32_t row, int32_t column, int16_t value) override {
-    sheet_.SetCellInteger(row, column, value);
-  }
-  void SetCellText(int32_t row, int32_t column, const std::string& text) override {
-    sheet_.SetCellText(row, column, text);
-  }
-  bool CellWritable(int32_t row, int32_t column) override {
-    return sheet_.CellWritable(row, column);
-  }
-  void SetColumnWidth(int32_t column, double characters) override {
-    sheet_.SetColumnWidth(column, characters);
-  }
 
  private:
-  Worksheet& sheet_;
   double& readMs_;
 };
 

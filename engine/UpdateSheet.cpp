@@ -346,13 +346,13 @@ int64_t CellKey(int32_t row, int32_t column) {
 
 // The sheet as a planning walk sees it: reads go to the sheet and are kept (a failed read too,
 // which ends the walk), writes go nowhere.
-class ReadingSheet : public Worksheet {
+class ReadingSheet : public ForwardingWorksheet {
  public:
-  explicit ReadingSheet(Worksheet& sheet) : sheet_(sheet) {}
+  using ForwardingWorksheet::ForwardingWorksheet;
 
   std::string CellText(int32_t row, int32_t column) override {
     try {
-      std::string text = sheet_.CellText(row, column);
+      std::string text = inner_.CellText(row, column);
       texts_[CellKey(row, column)] = text;
       return text;
     } catch (const SpreadsheetError& e) {
@@ -366,12 +366,6 @@ class ReadingSheet : public Worksheet {
   void SetCellNumber(int32_t row, int32_t column, double) override { Write(row, column); }
   void SetCellInteger(int32_t row, int32_t column, int16_t) override { Write(row, column); }
   void SetCellText(int32_t row, int32_t column, const std::string&) override { Write(row, column); }
-  std::string Name() override { return sheet_.Name(); }
-  void SetName(const std::string& name) override { sheet_.SetName(name); }
-  void Select() override { sheet_.Select(); }
-  void SetColumnWidth(int32_t column, double characters) override {
-    sheet_.SetColumnWidth(column, characters);
-  }
 
   std::unordered_map<int64_t, std::string> texts_;
   std::optional<int64_t> failedRead_;
@@ -379,42 +373,25 @@ class ReadingSheet : public Worksheet {
 
  private:
   void Write(int32_t row, int32_t column) {
-    if (!sheet_.CellWritable(row, column)) throw SpreadsheetError("the cell cannot be written");
+    if (!inner_.CellWritable(row, column)) throw SpreadsheetError("the cell cannot be written");
   }
-
-  Worksheet& sheet_;
 };
 
 // The sheet as the writing walk sees it: the texts the planning walk read (and its failed read
 // fails again), writes to the sheet. A cell the planning walk did not read is read afresh.
-class ReplayedSheet : public Worksheet {
+class ReplayedSheet : public ForwardingWorksheet {
  public:
-  ReplayedSheet(Worksheet& sheet, const ReadingSheet& reads) : sheet_(sheet), reads_(reads) {}
+  ReplayedSheet(Worksheet& sheet, const ReadingSheet& reads)
+      : ForwardingWorksheet(sheet), reads_(reads) {}
 
   std::string CellText(int32_t row, int32_t column) override {
     const int64_t key = CellKey(row, column);
     if (reads_.failedRead_ == key) throw SpreadsheetError(reads_.failure_);
     const auto it = reads_.texts_.find(key);
-    return it != reads_.texts_.end() ? it->second : sheet_.CellText(row, column);
-  }
-  void SetCellNumber(int32_t row, int32_t column, double value) override {
-    sheet_.SetCellNumber(row, column, value);
-  }
-  void SetCellInteger(int32_t row, int32_t column, int16_t value) override {
-    sheet_.SetCellInteger(row, column, value);
-  }
-  void SetCellText(int32_t row, int32_t column, const std::string& text) override {
-    sheet_.SetCellText(row, column, text);
-  }
-  std::string Name() override { return sheet_.Name(); }
-  void SetName(const std::string& name) override { sheet_.SetName(name); }
-  void Select() override { sheet_.Select(); }
-  void SetColumnWidth(int32_t column, double characters) override {
-    sheet_.SetColumnWidth(column, characters);
+    return it != reads_.texts_.end() ? it->second : inner_.CellText(row, column);
   }
 
  private:
-  Worksheet& sheet_;
   const ReadingSheet& reads_;
 };
 

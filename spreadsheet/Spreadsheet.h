@@ -52,6 +52,37 @@ class Worksheet {
   virtual void SetColumnWidth(int32_t column, double characters) = 0;
 };
 
+// A sheet that hands every call on to another: a wrapper overrides only what it changes.
+class ForwardingWorksheet : public Worksheet {
+ public:
+  explicit ForwardingWorksheet(Worksheet& inner) : inner_(inner) {}
+
+  std::string Name() override { return inner_.Name(); }
+  void SetName(const std::string& name) override { inner_.SetName(name); }
+  void Select() override { inner_.Select(); }
+  std::string CellText(int32_t row, int32_t column) override {
+    return inner_.CellText(row, column);
+  }
+  void SetCellNumber(int32_t row, int32_t column, double value) override {
+    inner_.SetCellNumber(row, column, value);
+  }
+  void SetCellInteger(int32_t row, int32_t column, int16_t value) override {
+    inner_.SetCellInteger(row, column, value);
+  }
+  void SetCellText(int32_t row, int32_t column, const std::string& text) override {
+    inner_.SetCellText(row, column, text);
+  }
+  bool CellWritable(int32_t row, int32_t column) override {
+    return inner_.CellWritable(row, column);
+  }
+  void SetColumnWidth(int32_t column, double characters) override {
+    inner_.SetColumnWidth(column, characters);
+  }
+
+ protected:
+  Worksheet& inner_;
+};
+
 // How SaveCopyAs writes the formats that hold one sheet or a print of the workbook.
 struct CopyOptions {
   std::string sheet;        // .csv and .pdf: the sheet written; .pdf without one: every sheet
