@@ -84,6 +84,15 @@ std::string LinkFailureText(const LinkEvent& e) {
   }
 }
 
+std::string LinkFailuresText(const std::vector<LinkEvent>& failures, std::string_view separator) {
+  std::string text;
+  for (const LinkEvent& failure : failures) {
+    if (!text.empty()) text += separator;
+    text += EscapeControls(LinkFailureText(failure));
+  }
+  return text;
+}
+
 std::string EscapeControls(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velt {
 
@@ -38,6 +39,9 @@ std::string LinkEventText(const LinkEvent& event);
 // Why a connect failed, for the person who typed the server text: where, what happened and
 // what to check, in the reader's language (kLost: the link was made but did not hold).
 std::string LinkFailureText(const LinkEvent& event);
+// The failures of one attempt, each as LinkFailureText with its control characters escaped, each
+// line after the first preceded by `separator`.
+std::string LinkFailuresText(const std::vector<LinkEvent>& failures, std::string_view separator);
 
 // The text with control characters (C0, DEL and C1) shown as \xNN, so that whatever a server
 // sends cannot move a terminal's cursor or change its colours. UTF-8 in, UTF-8 out.

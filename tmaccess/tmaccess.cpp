@@ -173,10 +173,7 @@ Result<> TmAccess::Connect(const std::string& serverText, const std::string& cli
   }
   if (connected) return {};
   if (failures.empty()) return Failure{static_cast<int>(LinkEventKind::kFailed), serverText};
-  std::string why;
-  for (const LinkEvent& failure : failures)
-    why += (why.empty() ? "" : "\n") + EscapeControls(LinkFailureText(failure));
-  return Failure{static_cast<int>(failures.front().kind), why};
+  return Failure{static_cast<int>(failures.front().kind), LinkFailuresText(failures, "\n")};
 }
 
 int32_t TmAccess::tmaDisconnect() {

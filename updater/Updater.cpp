@@ -238,8 +238,7 @@ class LinkWatch {
       return true;
     }
     std::string why = Tr("no connection to the TM server \"{}\"", {server});
-    for (const LinkEvent& failure : failures_)
-      why += "\n  " + EscapeControls(LinkFailureText(failure));
+    if (!failures_.empty()) why += "\n  " + LinkFailuresText(failures_, "\n  ");
     if (why != reported_) report_.Error(why);
     reported_ = why;
     return false;
