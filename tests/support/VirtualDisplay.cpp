@@ -1,5 +1,7 @@
 #include "VirtualDisplay.h"
 
+#include <X11/Xlib.h>
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -30,6 +32,16 @@ VirtualDisplay::~VirtualDisplay() {
   } else {
     unsetenv("DISPLAY");
   }
+}
+
+bool VirtualDisplay::TrayOwned() const {
+  if (display_.empty()) return false;
+  ::Display* x = XOpenDisplay(display_.c_str());
+  if (!x) return false;
+  const Atom tray = XInternAtom(x, "_NET_SYSTEM_TRAY_S0", False);
+  const bool owned = XGetSelectionOwner(x, tray) != None;
+  XCloseDisplay(x);
+  return owned;
 }
 
 }  // namespace velt::testsupport

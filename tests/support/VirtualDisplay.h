@@ -19,6 +19,8 @@ class VirtualDisplay {
 
   // ":N", or empty when Xvfb is missing or did not come up.
   const std::string& Display() const { return display_; }
+  // Whether a notification area (a system tray) holds the screen's tray selection now.
+  bool TrayOwned() const;
 
  private:
   std::unique_ptr<ChildProcess> xvfb_;
