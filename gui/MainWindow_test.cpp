@@ -160,8 +160,10 @@ TEST(MainWindowWidgets, F1ShowsHelpWithoutBlocking) {
 
 TEST(MainWindowWidgets, LongPassRepaintsProgressAndTurnsTheTrayIcon) {
   Fixture f(3000);
-  // Every request takes a little time (about 0.6 s in all), so that the pass can be watched.
+  // The server's answers and the office's calls take a little time, so that the pass can be
+  // watched: the bar moves while rows are written, the loop runs while answers are awaited.
   f.tm.onAnalog = [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); };
+  f.office.SetCallCost(std::chrono::microseconds(50));
   QTest::mouseClick(f.Find<QToolButton>("Button1"), Qt::LeftButton);
   f.Find<QAction>("N14")->trigger();
   testsupport::PaintCounter counter;

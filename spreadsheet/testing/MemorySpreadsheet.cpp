@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 #include <tuple>
 
 namespace velt {
@@ -91,6 +92,7 @@ int MemoryOffice::CountOf(const std::string& op, int32_t row, int32_t column) co
 void MemoryOffice::Call(const char* op, int32_t row, int32_t column, const std::string& detail) {
   ++calls_;
   log_.push_back({op, row, column, detail});
+  if (callCost_.count() > 0) std::this_thread::sleep_for(callCost_);
   bool fail = failCalls_.count(calls_) != 0 || (failFrom_ && calls_ >= *failFrom_) ||
               failOps_.count(op) != 0;
   for (Fault& fault : faults_) {

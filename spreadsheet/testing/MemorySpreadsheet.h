@@ -6,6 +6,7 @@
 // of A1", "the write into C12", "the reads of column 3, rows 10 to 20").
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -238,6 +239,8 @@ class MemoryOffice : public SpreadsheetLauncher {
   // The user's answer when ConfirmUserClose asks about a changed workbook.
   enum class CloseAnswer { Save, DontSave, Cancel };
   void SetUserCloseAnswer(CloseAnswer answer) { closeAnswer_ = answer; }
+  // How long every call takes, as a real office's calls do (none by default).
+  void SetCallCost(std::chrono::microseconds cost) { callCost_ = cost; }
   // Whether the user is typing into a cell or has a dialog open, asked at each UserBusy.
   void SetUserBusy(std::function<bool()> busy) { userBusy_ = std::move(busy); }
   // The running application ends under the program: every later call fails and Running says
@@ -266,6 +269,7 @@ class MemoryOffice : public SpreadsheetLauncher {
   Poster poster_;
   CloseAnswer closeAnswer_ = CloseAnswer::DontSave;
   std::function<bool()> userBusy_;
+  std::chrono::microseconds callCost_{0};
   bool killed_ = false;
 };
 
