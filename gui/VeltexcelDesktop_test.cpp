@@ -492,14 +492,25 @@ TEST(VeltexcelDesktop, SlowTypingUndoAndExitKeepWhatTheUserDid) {
     desk.Shot(std::string("shared-question-") + answer.substr(0, 3));
     desk.Run("xdotool search --sync --onlyvisible --name 'Save Document' windowactivate --sync " +
              answer);
+    // A click that the question did not take (it is still shown a few seconds later) is
+    // given once more, as a person would; the log says so.
+    std::this_thread::sleep_for(3s);
+    if (!answer.starts_with("key") &&
+        !desk.Run("xdotool search --onlyvisible --name 'Save Document'").empty()) {
+      desk.Shot("shared-question-still-shown");
+      std::cerr << "the question was still shown after the click; clicking once more\n";
+      desk.Run("xdotool search --sync --onlyvisible --name 'Save Document' windowactivate --sync " +
+               answer);
+    }
     if (answer.starts_with("key")) {
-      std::this_thread::sleep_for(3s);
       EXPECT_TRUE(desk.Running());
       EXPECT_EQ(desk.Cell(25, 2), "note");
       EXPECT_TRUE(desk.Run("xdotool search --name 'Save Document'").empty());
     }
   }
-  EXPECT_TRUE(desk.Ended(60s)) << desk.Log();
+  const bool ended = desk.Ended(60s);
+  if (!ended) desk.Shot("shared-not-ended");
+  EXPECT_TRUE(ended) << desk.Log();
   EXPECT_TRUE(desk.Read(desk.Book()) == desk.Original());
 }
 
