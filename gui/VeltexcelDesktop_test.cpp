@@ -481,17 +481,17 @@ TEST(VeltexcelDesktop, SlowTypingUndoAndExitKeepWhatTheUserDid) {
   // Don't Save has no key of its own that works here: a click on it, as a person would.
   for (const std::string answer : {"key Escape", "mousemove --window %1 234 85 click 1"}) {
     SCOPED_TRACE(answer);
+    // Only the shown question: the office may keep another window of that name, and a key or
+    // click sent there is lost (xdotool reports BadWindow).
+    const std::string question = "xdotool search --sync --onlyvisible --name 'Save Document'";
     // The window from the tray (double click), then its close box's key.
     desk.Run("xdotool mousemove 1012 13 click --repeat 2 1");
     const std::string window = desk.Run("xdotool search --sync --onlyvisible --name '^book.ods$'");
     desk.Run("xdotool windowactivate --sync " + window.substr(0, window.find('\n')) +
              " key alt+F4");
-    // Only the shown question: the office may keep another window of that name, and a key or
-    // click sent there is lost (xdotool reports BadWindow).
-    ASSERT_FALSE(desk.Run("xdotool search --sync --onlyvisible --name 'Save Document'").empty());
+    ASSERT_FALSE(desk.Run(question).empty());
     desk.Shot(std::string("shared-question-") + answer.substr(0, 3));
-    desk.Run("xdotool search --sync --onlyvisible --name 'Save Document' windowactivate --sync " +
-             answer);
+    desk.Run(question + " windowactivate --sync " + answer);
     // A click that the question did not take (it is still shown a few seconds later) is
     // given once more, as a person would; the log says so.
     std::this_thread::sleep_for(3s);
@@ -499,8 +499,7 @@ TEST(VeltexcelDesktop, SlowTypingUndoAndExitKeepWhatTheUserDid) {
         !desk.Run("xdotool search --onlyvisible --name 'Save Document'").empty()) {
       desk.Shot("shared-question-still-shown");
       std::cerr << "the question was still shown after the click; clicking once more\n";
-      desk.Run("xdotool search --sync --onlyvisible --name 'Save Document' windowactivate --sync " +
-               answer);
+      desk.Run(question + " windowactivate --sync " + answer);
     }
     if (answer.starts_with("key")) {
       EXPECT_TRUE(desk.Running());
@@ -605,7 +604,7 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
         std::this_thread::sleep_for(1s);
       }
       desk.Shot("desktop-placement-" + std::to_string(run));
-      ASSERT_TRUE(exitProgram()) << Shell("cat '" + log + "'");
+      ASSERT_TRUE(exitProgram()) << testsupport::ReadFile(log);
     }
   }
 
@@ -761,7 +760,7 @@ TEST(VeltexcelDesktop, RussianDesktopWithAWindowManager) {
     }
   }
 
-  EXPECT_TRUE(exitProgram()) << Shell("cat '" + log + "'");
+  EXPECT_TRUE(exitProgram()) << testsupport::ReadFile(log);
 }
 
 }  // namespace
